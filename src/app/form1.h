@@ -1,0 +1,54 @@
+#pragma once
+// The viewer's one window: its controls, its state and its handlers.
+#include "view_state.h"
+
+#include "platform/controls.h"
+#include "platform/form_window.h"
+
+#include <string>
+
+namespace korvane {
+
+class Form1 {
+public:
+    // commandLine: the program's arguments as one text.
+    explicit Form1(std::string commandLine);
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // The controls, in the window's design (twips).
+    FormWindow window{QSize(1000, 640), "KORVANE"};
+    PictureBox Picture1{0, 0, 12000, 9000};    // overview
+    PictureBox Picture2{1320, 840, 6285, 3870}; // source holder, never shown
+    PictureBox Picture3{12000, 0, 3000, 9000}; // detail view
+    CommandButton Command4{120, 9120, 1335, 375, "拡大"};
+    Timer Timer1;
+
+    const ViewState& state() const { return m_state; }
+    ViewState& state() { return m_state; }
+
+    // Handlers, raised by the platform.
+    void Form_Load();
+    void Form_Resize();
+    void Command4_Click();
+    void Timer1_Timer();
+    void Picture1_MouseDown(Integer button, Integer shift, Single& x, Single& y);
+    void Picture1_MouseMove(Integer button, Integer shift, Single& x, Single& y);
+    void Picture1_MouseUp(Integer button, Integer shift, Single& x, Single& y);
+    void Picture3_MouseDown(Integer button, Integer shift, Single& x, Single& y);
+    void Picture3_MouseMove(Integer button, Integer shift, Single& x, Single& y);
+    void Picture3_MouseUp(Integer button, Integer shift, Single& x, Single& y);
+
+private:
+    void RenderDetailView();
+    void RenderOverview();
+    void CenterOnOverviewPoint(const Single& x, const Single& y);
+    void drawMarker(Single x, Single y);
+    void layOutDetailView();
+    void connectHandlers();
+
+    std::string m_commandLine;
+    ViewState m_state;
+};
+
+} // namespace korvane

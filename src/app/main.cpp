@@ -1,0 +1,22 @@
+// korvane PATH: shows the image at PATH in one window.
+#include "form1.h"
+
+#include "platform/command_line.h"
+#include "platform/qt/application.h"
+#include "platform/qt/form_host.h"
+#include "platform/runtime_error.h"
+
+int main(int argc, char** argv)
+{
+    using namespace korvane;
+    Application application(argc > 0 ? argv[0] : "korvane");
+    Form1 form(Command(argc, argv));
+    FormHost host(form.window);
+    host.addPanel(form.Picture1);
+    host.addPanel(form.Picture3);
+    host.addButton(form.Command4);
+    host.bindTimer(form.Timer1);
+    runGuarded([&] { form.Form_Load(); });
+    host.show();
+    return application.exec();
+}

@@ -1,0 +1,224 @@
+#include "controls.h"
+
+#include "pixel_ops.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace korvane {
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFFFF;
+// No screen shows a panel larger than this; it bounds the backing image
+// whatever size the twips ask for.
+constexpr int kMaxBackingSide = 16384;
+
+// Pixel coordinates are computed in double and kept well inside int.
+int clampedInt(double value)
+{
+    return static_cast<int>(std::clamp(value, -1073741824.0, 1073741824.0));
+}
+
+// First pixel whose centre lies at or after the twips position.
+int firstPixelFrom(double twips)
+{
+    return clampedInt(std::ceil((twips - kTwipsPerPixel / 2) / kTwipsPerPixel));
+}
+
+QRgb colourFromLong(Long colour)
+{
+    return qRgb(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+} // namespace
+
+int twipsToPixels(double twips)
+{
+    return clampedInt(std::rint(twips / kTwipsPerPixel));
+}
+
+Control::Control(Single left, Single top, Single width, Single height)
+    : m_left(left), m_top(top), m_width(width), m_height(height)
+{
+}
+
+void Control::setLeft(Single value)
+{
+    m_left = value;
+    if (m_view)
+        m_view->geometryChanged();
+}
+
+void Control::setTop(Single value)
+{
+    m_top = value;
+    if (m_view)
+        m_view->geometryChanged();
+}
+
+void Control::setWidth(Single value)
+{
+    m_width = value;
+    sizeChanged();
+    if (m_view)
+        m_view->geometryChanged();
+}
+
+void Control::setHeight(Single value)
+{
+    m_height = value;
+    sizeChanged();
+    if (m_view)
+        m_view->geometryChanged();
+}
+
+QRect Control::pixelGeometry() const
+{
+    return QRect(twipsToPixels(m_left), twipsToPixels(m_top), std::max(0, twipsToPixels(m_width)),
+        std::max(0, twipsToPixels(m_height)));
+}
+
+PictureBox::PictureBox(Single left, Single top, Single width, Single height)
+    : Control(left, top, width, height)
+{
+}
+
+void PictureBox::setPicture(Picture picture)
+{
+    m_picture = std::move(picture);
+    if (m_picture.isEmpty())
+        return;
+    setWidth(static_cast<Single>(m_picture.pixelWidth() * kTwipsPerPixel));
+    setHeight(static_cast<Single>(m_picture.pixelHeight() * kTwipsPerPixel));
+}
+
+void PictureBox::sizeChanged()
+{
+    // The backing exists only once something is drawn; the holder never is.
+    if (m_backing.isNull())
+        return;
+    const QRect geometry = pixelGeometry();
+    const QSize size(std::min(geometry.width(), kMaxBackingSide), std::min(geometry.height(), kMaxBackingSide));
+    if (size == m_backing.size())
+        return;
+    QImage grown(size, QImage::Format_RGB32);
+    if (grown.isNull())
+        return;
+    grown.fill(kWhite);
+    copyPixels(m_backing, QPoint(0, 0), grown, grown.rect());
+    m_backing = std::move(grown);
+}
+
+void PictureBox::Cls()
+{
+    if (m_backing.isNull()) {
+        const QRect geometry = pixelGeometry();
+        m_backing = QImage(std::min(geometry.width(), kMaxBackingSide), std::min(geometry.height(), kMaxBackingSide),
+            QImage::Format_RGB32);
+    }
+    m_backing.fill(kWhite);
+    changed(m_backing.rect());
+}
+
+void PictureBox::PaintPicture(const Picture& picture, Single x1, Single y1, Single width1, Single height1,
+    std::optional<Single> x2, std::optional<Single> y2, std::optional<Single> width2, std::optional<Single> height2)
+{
+    if (m_backing.isNull())
+        Cls();
+    if (picture.isEmpty() || width1 <= 0 || height1 <= 0)
+        return;
+    const double fullWidth = picture.pixelWidth() * kTwipsPerPixel;
+    const double fullHeight = picture.pixelHeight() * kTwipsPerPixel;
+    const double sx = x2.value_or(0), sy = y2.value_or(0);
+    const double sw = width2.value_or(static_cast<Single>(fullWidth));
+    const double sh = height2.value_or(static_cast<Single>(fullHeight));
+    if (sw <= 0 || sh <= 0)
+        return;
+    if (sw == width1 && sh == height1)
+        paintUnscaled(picture.image(), x1, y1, width1, height1, sx, sy);
+    else if (sx == 0 && sy == 0 && sw == fullWidth && sh == fullHeight)
+        paintWholeScaled(picture, x1, y1, width1, height1);
+    else
+        paintRegionScaled(picture, QRectF(x1, y1, width1, height1), QRectF(sx, sy, sw, sh));
+}
+
+void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1,
+    double x2, double y2)
+{
+    // A destination pixel shows the source pixel under its centre.
+    const int shiftX = -clampedInt(std::floor((kTwipsPerPixel / 2 + x2 - x1) / kTwipsPerPixel));
+    const int shiftY = -clampedInt(std::floor((kTwipsPerPixel / 2 + y2 - y1) / kTwipsPerPixel));
+    const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
+    const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
+    const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).intersected(m_backing.rect());
+    copyPixels(image, QPoint(shiftX, shiftY), m_backing, area);
+    changed(area);
+}
+
+void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
+{
+    const int width = twipsToPixels(width1), height = twipsToPixels(height1);
+    const QPoint origin(twipsToPixels(x1), twipsToPixels(y1));
+    const QRect area = QRect(origin, QSize(width, height)).intersected(m_backing.rect());
+    if (area.isEmpty())
+        return;
+    copyPixels(picture.scaledTo(width, height), origin, m_backing, area);
+    changed(area);
+}
+
+void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF source)
+{
+    const auto toPixels = [](const QRectF& twips) {
+        return QRectF(twips.x() / kTwipsPerPixel, twips.y() / kTwipsPerPixel, twips.width() / kTwipsPerPixel,
+            twips.height() / kTwipsPerPixel);
+    };
+    QPainter painter(&m_backing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(toPixels(target), picture.image(), toPixels(source));
+    changed(toPixels(target).toAlignedRect().intersected(m_backing.rect()));
+}
+
+void PictureBox::Circle(Single x, Single y, Single radius, Long colour)
+{
+    if (m_backing.isNull())
+        Cls();
+    const int cx = twipsToPixels(x), cy = twipsToPixels(y), r = twipsToPixels(radius);
+    drawCircleOutline(m_backing, cx, cy, r, colourFromLong(colour));
+    changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(m_backing.rect()));
+}
+
+void PictureBox::changed(QRect pixels)
+{
+    if (view() && !pixels.isEmpty())
+        view()->contentChanged(pixels);
+}
+
+CommandButton::CommandButton(Single left, Single top, Single width, Single height, std::string caption)
+    : Control(left, top, width, height), m_caption(std::move(caption))
+{
+}
+
+void CommandButton::setCaption(std::string caption)
+{
+    m_caption = std::move(caption);
+    if (view())
+        view()->captionChanged();
+}
+
+void Timer::setInterval(Long milliseconds)
+{
+    m_interval = milliseconds;
+    if (onIntervalChanged)
+        onIntervalChanged(m_interval);
+}
+
+void Timer::tick()
+{
+    if (onTimer)
+        onTimer();
+}
+
+} // namespace korvane

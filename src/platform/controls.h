@@ -1,0 +1,127 @@
+#pragma once
+// The window's controls as the handlers see them: positions and sizes in
+// twips (15 to a pixel) as Single values, events as plain callables. A
+// control may have a view (a widget) that mirrors it on the screen; without
+// one it works the same, which is how the logic is tested.
+#include "numeric.h"
+#include "picture.h"
+
+#include <QImage>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace korvane {
+
+constexpr double kTwipsPerPixel = 15.0;
+
+// Twips to whole pixels, rounded to nearest (halves to even).
+int twipsToPixels(double twips);
+
+// What a control's on-screen view is told.
+class ControlView {
+public:
+    virtual ~ControlView() = default;
+    virtual void geometryChanged() {}
+    virtual void contentChanged(QRect /*pixels*/) {}
+    virtual void captionChanged() {}
+};
+
+// Shared by panels and the button: a place in the window's inner area.
+class Control {
+public:
+    Single Left() const { return m_left; }
+    Single Top() const { return m_top; }
+    Single Width() const { return m_width; }
+    Single Height() const { return m_height; }
+    void setLeft(Single value);
+    void setTop(Single value);
+    void setWidth(Single value);
+    void setHeight(Single value);
+
+    // Position and size in whole pixels, as shown on the screen.
+    QRect pixelGeometry() const;
+
+    void setView(ControlView* view) { m_view = view; }
+
+protected:
+    Control(Single left, Single top, Single width, Single height);
+    virtual void sizeChanged() {}
+    ControlView* view() const { return m_view; }
+
+private:
+    Single m_left, m_top, m_width, m_height;
+    ControlView* m_view = nullptr;
+};
+
+using MouseHandler = std::function<void(Integer button, Integer shift, Single& x, Single& y)>;
+
+// A picture panel: keeps what was painted on it in a backing image of its
+// own pixel size, on a white background.
+class PictureBox : public Control {
+public:
+    PictureBox(Single left, Single top, Single width, Single height);
+
+    // The holder role: fits itself to the picture it is given (an empty
+    // picture leaves its size as it was).
+    void setPicture(Picture picture);
+    const Picture& picture() const { return m_picture; }
+
+    // Fills the panel with its background colour.
+    void Cls();
+    // Copies the source region (x2, y2, width2, height2) of the picture,
+    // scaled, into the panel rectangle (x1, y1, width1, height1); without
+    // a source size the whole picture. All in twips.
+    void PaintPicture(const Picture& picture, Single x1, Single y1, Single width1, Single height1,
+        std::optional<Single> x2 = {}, std::optional<Single> y2 = {},
+        std::optional<Single> width2 = {}, std::optional<Single> height2 = {});
+    // Outline of a circle centred on (x, y); colour is &H00BBGGRR.
+    void Circle(Single x, Single y, Single radius, Long colour);
+
+    const QImage& backing() const { return m_backing; }
+
+    MouseHandler onMouseDown, onMouseMove, onMouseUp;
+
+protected:
+    void sizeChanged() override;
+
+private:
+    void paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1, double x2, double y2);
+    void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
+    void paintRegionScaled(const Picture& picture, QRectF target, QRectF source);
+    void changed(QRect pixels);
+
+    Picture m_picture;
+    QImage m_backing;
+};
+
+// The push button.
+class CommandButton : public Control {
+public:
+    CommandButton(Single left, Single top, Single width, Single height, std::string caption);
+    const std::string& Caption() const { return m_caption; }
+    void setCaption(std::string caption);
+    std::function<void()> onClick;
+
+private:
+    std::string m_caption;
+};
+
+// A timer: raises onTimer every Interval milliseconds once its view (or a
+// test) drives it. An interval of 0 stops it.
+class Timer {
+public:
+    Long Interval() const { return m_interval; }
+    void setInterval(Long milliseconds);
+    // One tick, as the platform delivers it.
+    void tick();
+    std::function<void()> onTimer;
+    std::function<void(Long)> onIntervalChanged; // for the view
+
+private:
+    Long m_interval = 0;
+};
+
+} // namespace korvane

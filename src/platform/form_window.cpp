@@ -1,0 +1,53 @@
+#include "form_window.h"
+
+#include "controls.h"
+
+namespace korvane {
+
+FormWindow::FormWindow(QSize innerPixels, std::string caption)
+    : m_inner(innerPixels), m_caption(std::move(caption))
+{
+}
+
+Single FormWindow::Width() const { return static_cast<Single>((m_inner.width() + m_frame.width()) * kTwipsPerPixel); }
+Single FormWindow::Height() const { return static_cast<Single>((m_inner.height() + m_frame.height()) * kTwipsPerPixel); }
+Single FormWindow::ScaleWidth() const { return static_cast<Single>(m_inner.width() * kTwipsPerPixel); }
+Single FormWindow::ScaleHeight() const { return static_cast<Single>(m_inner.height() * kTwipsPerPixel); }
+
+void FormWindow::setWidth(Single twips)
+{
+    resizedByHandler(QSize(std::max(0, twipsToPixels(twips) - m_frame.width()), m_inner.height()));
+}
+
+void FormWindow::setHeight(Single twips)
+{
+    resizedByHandler(QSize(m_inner.width(), std::max(0, twipsToPixels(twips) - m_frame.height())));
+}
+
+void FormWindow::resizedByHandler(QSize inner)
+{
+    if (inner == m_inner)
+        return;
+    m_inner = inner;
+    if (m_view)
+        m_view->innerSizeRequested(inner);
+    raiseResize();
+}
+
+void FormWindow::windowSystemChanged(QSize innerPixels, QSize framePixels, Integer state)
+{
+    if (innerPixels == m_inner && framePixels == m_frame && state == m_state)
+        return;
+    m_inner = innerPixels;
+    m_frame = framePixels;
+    m_state = state;
+    raiseResize();
+}
+
+void FormWindow::raiseResize()
+{
+    if (onResize)
+        onResize();
+}
+
+} // namespace korvane

@@ -1,0 +1,40 @@
+#pragma once
+// A picture as the loader hands it over: the decoded image, kept at its own
+// pixel size in a compact display format, and a handle that is 0 only for
+// the empty picture.
+#include "numeric.h"
+
+#include <QImage>
+
+#include <memory>
+#include <string>
+
+namespace korvane {
+
+class Picture {
+public:
+    Picture(); // the empty picture
+    // Takes an image already in a display format (RGB888 or Grayscale8).
+    explicit Picture(QImage image);
+
+    Long Handle() const;
+    bool isEmpty() const { return !m_data; }
+    int pixelWidth() const;
+    int pixelHeight() const;
+    const QImage& image() const;
+
+    // The whole picture smoothly scaled to width x height pixels, in the
+    // panels' pixel format. Computed once per size and kept.
+    const QImage& scaledTo(int width, int height) const;
+
+private:
+    struct Data;
+    std::shared_ptr<Data> m_data;
+};
+
+// Loads the picture in the file at path (bytes, as given on the command
+// line). An empty path gives the empty picture. Any other failure raises a
+// file error naming the path and the reason.
+Picture LoadPicture(const std::string& path);
+
+} // namespace korvane

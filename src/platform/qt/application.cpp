@@ -1,0 +1,47 @@
+#include "application.h"
+
+#include "../runtime_error.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace korvane {
+
+namespace {
+
+void reportAndExit(const RuntimeError& error)
+{
+    const std::string line = errorLine(error);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    if (hasDisplay())
+        QMessageBox::critical(nullptr, QStringLiteral("KORVANE"), QString::fromStdString(line));
+    std::_Exit(1);
+}
+
+} // namespace
+
+Application::Application(const char* programName)
+    : m_argv{const_cast<char*>(programName), nullptr}
+{
+    m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    setErrorReporter(reportAndExit);
+}
+
+Application::~Application() = default;
+
+int Application::exec()
+{
+    return m_app->exec();
+}
+
+bool hasDisplay()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+} // namespace korvane

@@ -1,0 +1,28 @@
+#pragma once
+// Qt for this program: started with the program's name only, so that no
+// argument is ever taken as a Qt option; settings come from the
+// environment (QT_QPA_PLATFORM and the like).
+#include <memory>
+
+class QApplication;
+
+namespace korvane {
+
+class Application {
+public:
+    explicit Application(const char* programName);
+    ~Application();
+    // Runs the event loop until the window is closed.
+    int exec();
+
+private:
+    int m_argc = 1;
+    char* m_argv[2];
+    std::unique_ptr<QApplication> m_app;
+};
+
+// True when errors can be shown in a message box: a real display, not the
+// offscreen or minimal platforms used by tests.
+bool hasDisplay();
+
+} // namespace korvane

@@ -1,0 +1,63 @@
+#include "form_host.h"
+
+#include "widgets.h"
+
+#include "../runtime_error.h"
+
+namespace korvane {
+
+FormHost::FormHost(FormWindow& window)
+    : m_window(std::make_unique<FormWidget>(window))
+{
+}
+
+FormHost::~FormHost() = default;
+
+void FormHost::addPanel(PictureBox& panel)
+{
+    auto* widget = new PanelWidget(panel, m_window.get());
+    widget->raise();
+    m_children.emplace_back(&panel, widget);
+}
+
+void FormHost::addButton(CommandButton& button)
+{
+    auto* widget = new ButtonWidget(button, m_window.get());
+    widget->raise();
+    m_children.emplace_back(&button, widget);
+}
+
+void FormHost::bindTimer(Timer& timer)
+{
+    auto* qtimer = new QTimer(m_window.get());
+    qtimer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(qtimer, &QTimer::timeout, qtimer, [&timer] { runGuarded([&] { timer.tick(); }); });
+    timer.onIntervalChanged = [qtimer](Long interval) {
+        if (interval > 0)
+            qtimer->start(interval);
+        else
+            qtimer->stop();
+    };
+    if (timer.Interval() > 0)
+        qtimer->start(timer.Interval());
+}
+
+void FormHost::show()
+{
+    m_window->show();
+}
+
+QWidget* FormHost::topLevel() const
+{
+    return m_window.get();
+}
+
+QWidget* FormHost::widgetFor(const Control& control) const
+{
+    for (const auto& [owner, widget] : m_children)
+        if (owner == &control)
+            return widget;
+    return nullptr;
+}
+
+} // namespace korvane

@@ -1,0 +1,163 @@
+#include "widgets.h"
+
+#include "../runtime_error.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+namespace korvane {
+
+namespace {
+
+// Mouse buttons and modifier keys as the handlers receive them.
+Integer buttonCode(Qt::MouseButton button)
+{
+    switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+    }
+}
+
+Integer buttonsCode(Qt::MouseButtons buttons)
+{
+    return static_cast<Integer>((buttons & Qt::LeftButton ? 1 : 0) | (buttons & Qt::RightButton ? 2 : 0)
+        | (buttons & Qt::MiddleButton ? 4 : 0));
+}
+
+Integer shiftCode(Qt::KeyboardModifiers modifiers)
+{
+    return static_cast<Integer>((modifiers & Qt::ShiftModifier ? 1 : 0) | (modifiers & Qt::ControlModifier ? 2 : 0)
+        | (modifiers & Qt::AltModifier ? 4 : 0));
+}
+
+// The smallest outer size, 15120 x 10110 twips.
+constexpr QSize kMinimumOuterPixels(1008, 674);
+
+} // namespace
+
+FormWidget::FormWidget(FormWindow& window)
+    : m_window(window)
+{
+    setWindowTitle(QString::fromStdString(window.Caption()));
+    resize(window.innerPixels());
+    window.setView(this);
+}
+
+void FormWidget::innerSizeRequested(QSize pixels)
+{
+    // A maximised or full-screen window has the size the window system
+    // gives it; asking again would only start a tug of war.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
+        return;
+    resize(pixels);
+}
+
+void FormWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    reportToWindow();
+}
+
+void FormWidget::moveEvent(QMoveEvent* event)
+{
+    QWidget::moveEvent(event);
+    updateMinimumSize(); // the frame becomes known once the window is placed
+}
+
+void FormWidget::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        reportToWindow();
+}
+
+void FormWidget::reportToWindow()
+{
+    updateMinimumSize();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : m_window.framePixels();
+    const Integer state = isMinimized() ? FormWindow::kMinimized
+        : isMaximized()                 ? FormWindow::kMaximized
+                                        : FormWindow::kNormal;
+    runGuarded([&] { m_window.windowSystemChanged(size(), frame, state); });
+}
+
+void FormWidget::updateMinimumSize()
+{
+    const QSize frame = frameGeometry().size() - size();
+    setMinimumSize((kMinimumOuterPixels - frame).expandedTo(QSize(0, 0)));
+}
+
+PanelWidget::PanelWidget(PictureBox& panel, QWidget* parent)
+    : QWidget(parent), m_panel(panel)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    panel.setView(this);
+    geometryChanged();
+}
+
+void PanelWidget::geometryChanged()
+{
+    setGeometry(m_panel.pixelGeometry());
+}
+
+void PanelWidget::contentChanged(QRect pixels)
+{
+    update(pixels);
+}
+
+void PanelWidget::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(this);
+    const QRect area = event->rect();
+    const QImage& backing = m_panel.backing();
+    painter.fillRect(area, Qt::white);
+    if (!backing.isNull())
+        painter.drawImage(area.topLeft(), backing, area);
+}
+
+void PanelWidget::deliver(const MouseHandler& handler, QMouseEvent* event)
+{
+    if (!handler)
+        return;
+    const QPointF at = event->position();
+    runGuarded([&] {
+        Single x = toSingle(at.x() * kTwipsPerPixel);
+        Single y = toSingle(at.y() * kTwipsPerPixel);
+        const Integer button = event->type() == QEvent::MouseMove ? buttonsCode(event->buttons())
+                                                                  : buttonCode(event->button());
+        handler(button, shiftCode(event->modifiers()), x, y);
+    });
+}
+
+void PanelWidget::mousePressEvent(QMouseEvent* event) { deliver(m_panel.onMouseDown, event); }
+void PanelWidget::mouseMoveEvent(QMouseEvent* event) { deliver(m_panel.onMouseMove, event); }
+void PanelWidget::mouseReleaseEvent(QMouseEvent* event) { deliver(m_panel.onMouseUp, event); }
+
+ButtonWidget::ButtonWidget(CommandButton& button, QWidget* parent)
+    : QPushButton(parent), m_button(button)
+{
+    button.setView(this);
+    geometryChanged();
+    captionChanged();
+    connect(this, &QPushButton::clicked, this, [this] {
+        if (m_button.onClick)
+            runGuarded(m_button.onClick);
+    });
+}
+
+void ButtonWidget::geometryChanged()
+{
+    setGeometry(m_button.pixelGeometry());
+}
+
+void ButtonWidget::captionChanged()
+{
+    setText(QString::fromStdString(m_button.Caption()));
+}
+
+} // namespace korvane

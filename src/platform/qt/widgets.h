@@ -1,0 +1,56 @@
+#pragma once
+// The widgets behind FormHost.
+#include "../controls.h"
+#include "../form_window.h"
+
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+
+namespace korvane {
+
+class FormWidget : public QWidget, public FormWindowView {
+public:
+    explicit FormWidget(FormWindow& window);
+    void innerSizeRequested(QSize pixels) override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void reportToWindow();
+    void updateMinimumSize();
+
+    FormWindow& m_window;
+};
+
+class PanelWidget : public QWidget, public ControlView {
+public:
+    PanelWidget(PictureBox& panel, QWidget* parent);
+    void geometryChanged() override;
+    void contentChanged(QRect pixels) override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    void deliver(const MouseHandler& handler, QMouseEvent* event);
+    PictureBox& m_panel;
+};
+
+class ButtonWidget : public QPushButton, public ControlView {
+public:
+    ButtonWidget(CommandButton& button, QWidget* parent);
+    void geometryChanged() override;
+    void captionChanged() override;
+
+private:
+    CommandButton& m_button;
+};
+
+} // namespace korvane
