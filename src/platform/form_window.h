@@ -49,7 +49,7 @@ private:
     void raiseResize();
 
     QSize m_inner;
-    QSize m_frame; // frame width (left + right) and height (top + bottom)
+    QSize m_frame{0, 0}; // frame width (left + right) and height (top + bottom)
     Integer m_state = kNormal;
     std::string m_caption;
     FormWindowView* m_view = nullptr;

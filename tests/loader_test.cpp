@@ -1,0 +1,162 @@
+#include "platform/picture.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace korvane {
+namespace {
+
+using test::decodeCoordinate;
+
+RuntimeError loadError(const std::string& path)
+{
+    try {
+        LoadPicture(path);
+    } catch (const RuntimeError& error) {
+        return error;
+    }
+    throw std::logic_error("loaded " + path);
+}
+
+void expectMessage(const RuntimeError& error, const std::string& path, const std::string& reason)
+{
+    const std::string message = error.what();
+    EXPECT_NE(message.find(path), std::string::npos) << message;
+    EXPECT_NE(message.find(reason), std::string::npos) << message;
+}
+
+class LosslessFormat : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(LosslessFormat, LoadsEveryPixel)
+{
+    const QImage image = test::coordinateImage(320, 200, QImage::Format_RGB32);
+    const Picture picture = LoadPicture(test::writeImage(image, std::string("coords.") + GetParam(), GetParam(), 100));
+    ASSERT_EQ(picture.pixelWidth(), 320);
+    ASSERT_EQ(picture.pixelHeight(), 200);
+    EXPECT_NE(picture.Handle(), 0);
+    for (QPoint p : {QPoint(0, 0), QPoint(319, 0), QPoint(17, 199), QPoint(300, 150)})
+        EXPECT_EQ(decodeCoordinate(picture.image().pixel(p)), p) << GetParam();
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, LosslessFormat, ::testing::Values("png", "bmp", "tiff", "ppm", "webp"));
+
+TEST(LoadPicture, ReadsJpegAndKeepsOpaqueColourAtThreeBytesAPixel)
+{
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(qRgb(200, 40, 40));
+    const Picture picture = LoadPicture(test::writeImage(image, "red.jpg", "jpg", 95));
+    EXPECT_EQ(picture.image().format(), QImage::Format_RGB888);
+    const QRgb p = picture.image().pixel(30, 20);
+    EXPECT_NEAR(qRed(p), 200, 3);
+    EXPECT_NEAR(qGreen(p), 40, 3);
+}
+
+TEST(LoadPicture, KeepsGreyPicturesAtOneByteAPixel)
+{
+    QImage grey(40, 30, QImage::Format_Grayscale8);
+    grey.fill(90);
+    const Picture picture = LoadPicture(test::writeImage(grey, "grey.jpg", "jpg", 95));
+    EXPECT_EQ(picture.image().format(), QImage::Format_Grayscale8);
+}
+
+TEST(LoadPicture, DetectsTheFormatFromTheContentNotTheName)
+{
+    const QImage image = test::coordinateImage(30, 20);
+    const Picture picture = LoadPicture(test::writeImage(image, "really-a-png.jpg", "png"));
+    EXPECT_EQ(decodeCoordinate(picture.image().pixel(29, 19)), QPoint(29, 19));
+}
+
+TEST(LoadPicture, ReadsGif)
+{
+    // A 2 x 1 GIF: a red and a blue pixel.
+    const std::string gif("GIF89a\x02\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff"
+                          ",\x00\x00\x00\x00\x02\x00\x01\x00\x00\x02\x02\x44\x0a\x00;",
+        42);
+    const Picture picture = LoadPicture(test::writeBytes("two.gif", gif));
+    ASSERT_EQ(picture.pixelWidth(), 2);
+    EXPECT_EQ(picture.image().pixel(0, 0) | 0xFF000000, qRgb(255, 0, 0));
+    EXPECT_EQ(picture.image().pixel(1, 0) | 0xFF000000, qRgb(0, 0, 255));
+}
+
+TEST(LoadPicture, LaysTransparentPartsOverWhite)
+{
+    QImage image(4, 1, QImage::Format_ARGB32);
+    image.setPixel(0, 0, qRgba(255, 0, 0, 255));
+    image.setPixel(1, 0, qRgba(255, 0, 0, 0));
+    image.setPixel(2, 0, qRgba(0, 0, 0, 128));
+    image.setPixel(3, 0, qRgba(0, 0, 255, 128));
+    const Picture picture = LoadPicture(test::writeImage(image, "alpha.png", "png"));
+    EXPECT_EQ(picture.image().format(), QImage::Format_RGB888);
+    EXPECT_EQ(picture.image().pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(picture.image().pixel(1, 0), qRgb(255, 255, 255));
+    EXPECT_NEAR(qRed(picture.image().pixel(2, 0)), 127, 1);
+    EXPECT_NEAR(qRed(picture.image().pixel(3, 0)), 127, 1);
+    EXPECT_EQ(qBlue(picture.image().pixel(3, 0)), 255);
+}
+
+TEST(LoadPicture, EmptyPathGivesTheEmptyPicture)
+{
+    const Picture picture = LoadPicture("");
+    EXPECT_TRUE(picture.isEmpty());
+    EXPECT_EQ(picture.Handle(), 0);
+}
+
+TEST(LoadPicture, OpensPicturesBeyondQtsDefaultAllocationLimit)
+{
+    // 9000 x 9000 needs 324 MB while decoding, more than Qt's 256 MB default.
+    QImage big(9000, 9000, QImage::Format_RGB32);
+    big.fill(qRgb(10, 120, 200));
+    const std::string path = test::writeImage(big, "big.jpg", "jpg", 50);
+    big = QImage();
+    const Picture picture = LoadPicture(path);
+    EXPECT_EQ(picture.pixelWidth(), 9000);
+    EXPECT_EQ(picture.pixelHeight(), 9000);
+}
+
+TEST(LoadPictureErrors, NameTheFileAndTheReason)
+{
+    const std::string dir = test::tempDir();
+    {
+        const auto error = loadError(dir + "/missing.png");
+        EXPECT_EQ(error.kind(), ErrorKind::FileNotFound);
+        expectMessage(error, dir + "/missing.png", "no such file");
+    }
+    {
+        const auto error = loadError(dir);
+        EXPECT_EQ(error.kind(), ErrorKind::NotAFile);
+        expectMessage(error, dir, "is a directory");
+    }
+    {
+        const auto error = loadError(test::writeBytes("empty.png", ""));
+        EXPECT_EQ(error.kind(), ErrorKind::InvalidPicture);
+        expectMessage(error, "empty.png", "is empty");
+    }
+    {
+        const auto error = loadError(test::writeBytes("notes.jpg", "just some text, not a picture\n"));
+        EXPECT_EQ(error.kind(), ErrorKind::InvalidPicture);
+        expectMessage(error, "notes.jpg", "not an image in a format the viewer reads");
+    }
+}
+
+TEST(LoadPictureErrors, RefuseFifosAndDevicesWithoutReadingThem)
+{
+    const std::string fifo = test::tempDir() + "/pipe.png";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Opening a FIFO for reading would block until a writer came.
+    EXPECT_EQ(loadError(fifo).kind(), ErrorKind::NotAFile);
+    expectMessage(loadError(fifo), fifo, "pipe");
+    EXPECT_EQ(loadError("/dev/zero").kind(), ErrorKind::NotAFile);
+    expectMessage(loadError("/dev/zero"), "/dev/zero", "device");
+}
+
+TEST(LoadPictureErrors, EscapeUnprintableBytesInTheName)
+{
+    const auto error = loadError(test::tempDir() + "/bad\xff\nname.png");
+    EXPECT_NE(std::string(error.what()).find("bad\\xFF\\x0Aname.png"), std::string::npos) << error.what();
+}
+
+} // namespace
+} // namespace korvane

@@ -1,0 +1,255 @@
+#include "render/render.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+namespace korvane {
+namespace {
+
+using test::coordinateColour;
+using test::decodeCoordinate;
+using test::pixelAt;
+
+struct OverviewCase {
+    int width, height;        // picture, pixels
+    Single panelW, panelH;    // overview, twips
+};
+
+class OverviewSize : public ::testing::TestWithParam<OverviewCase> {};
+
+TEST_P(OverviewSize, FollowsTheLandscapeOrPortraitRule)
+{
+    const OverviewCase c = GetParam();
+    PictureBox holder(1320, 840, 6285, 3870), overview(0, 0, 12000, 9000);
+    holder.setPicture(test::pictureOfSize(c.width, c.height));
+    render::RenderOverview(overview, holder);
+    EXPECT_EQ(overview.Width(), c.panelW);
+    EXPECT_EQ(overview.Height(), c.panelH);
+    EXPECT_EQ(overview.backing().width(), twipsToPixels(c.panelW));
+    EXPECT_EQ(overview.backing().height(), twipsToPixels(c.panelH));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pictures, OverviewSize,
+    ::testing::Values(OverviewCase{1600, 1200, 12000, 9000}, // reduced
+        OverviewCase{1000, 2000, 4500, 9000},                // portrait
+        OverviewCase{500, 500, 9000, 9000},                  // square is portrait
+        OverviewCase{400, 300, 12000, 9000},                 // enlarged
+        OverviewCase{4000, 3000, 12000, 9000}, OverviewCase{800, 600, 12000, 9000},
+        OverviewCase{1280, 1024, 12000, 9600},               // 5:4 is taller than 600 px
+        OverviewCase{601, 600, 12000, 11980.033203125f},     // one pixel wider than high
+        OverviewCase{600, 601, 8985.025390625f, 9000}, OverviewCase{8000, 400, 12000, 600},
+        OverviewCase{1024, 683, 12000, 8003.90625f}, OverviewCase{999, 700, 12000, 8408.408203125f}));
+
+QImage quadrants(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x < width / 2 ? (y < height / 2 ? qRgb(255, 0, 0) : qRgb(0, 255, 0))
+                                                : (y < height / 2 ? qRgb(0, 0, 255) : qRgb(255, 255, 0)));
+    return image;
+}
+
+TEST(Overview, ShowsTheWholePictureFillingThePanel)
+{
+    PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+    holder.setPicture(Picture(quadrants(3000, 1500)));
+    render::RenderOverview(overview, holder);
+    ASSERT_EQ(overview.backing().size(), QSize(800, 400));
+    EXPECT_EQ(pixelAt(overview, 0, 0), qRgb(255, 0, 0));
+    EXPECT_EQ(pixelAt(overview, 799, 0), qRgb(0, 0, 255));
+    EXPECT_EQ(pixelAt(overview, 0, 399), qRgb(0, 255, 0));
+    EXPECT_EQ(pixelAt(overview, 799, 399), qRgb(255, 255, 0));
+    EXPECT_EQ(pixelAt(overview, 200, 100), qRgb(255, 0, 0));
+    EXPECT_EQ(pixelAt(overview, 600, 300), qRgb(255, 255, 0));
+}
+
+TEST(Overview, ReducesByAveragingAreasNotByPickingPixels)
+{
+    // A one-pixel checkerboard halved: every overview pixel is mid grey.
+    QImage board(1600, 1200, QImage::Format_Grayscale8);
+    for (int y = 0; y < board.height(); ++y)
+        for (int x = 0; x < board.width(); ++x)
+            board.scanLine(y)[x] = (x + y) % 2 ? 255 : 0;
+    PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+    holder.setPicture(Picture(board));
+    render::RenderOverview(overview, holder);
+    for (QPoint p : {QPoint(0, 0), QPoint(401, 299), QPoint(799, 599)}) {
+        EXPECT_NEAR(qRed(pixelAt(overview, p.x(), p.y())), 128, 1) << p.x() << "," << p.y();
+        EXPECT_EQ(qRed(pixelAt(overview, p.x(), p.y())), qBlue(pixelAt(overview, p.x(), p.y())));
+    }
+}
+
+TEST(Overview, EnlargesWithFilteringNotBlocks)
+{
+    // A 400 x 300 picture, black left half, white right: the enlarged edge
+    // passes through greys instead of jumping.
+    QImage halves(400, 300, QImage::Format_RGB888);
+    halves.fill(Qt::black);
+    for (int y = 0; y < 300; ++y)
+        for (int x = 200; x < 400; ++x)
+            halves.setPixel(x, y, qRgb(255, 255, 255));
+    PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+    holder.setPicture(Picture(halves));
+    render::RenderOverview(overview, holder);
+    EXPECT_EQ(qRed(pixelAt(overview, 390, 300)), 0);
+    EXPECT_EQ(qRed(pixelAt(overview, 410, 300)), 255);
+    const int edge = qRed(pixelAt(overview, 399, 300)), after = qRed(pixelAt(overview, 400, 300));
+    EXPECT_GT(edge, 0);
+    EXPECT_LT(after, 255);
+}
+
+TEST(Overview, ZeroByZeroSourceIsAnInvalidOperationBeforeThePanelChanges)
+{
+    PictureBox holder(0, 0, 0, 0), overview(0, 0, 12000, 9000);
+    EXPECT_EQ(test::kindRaisedBy([&] { render::RenderOverview(overview, holder); }), ErrorKind::InvalidOperation);
+    EXPECT_EQ(overview.Width(), 12000);
+    EXPECT_EQ(overview.Height(), 9000);
+}
+
+TEST(Overview, ZeroHeightSourceGivesAPanelOfHeightZero)
+{
+    PictureBox holder(0, 0, 300, 0), overview(0, 0, 12000, 9000);
+    render::RenderOverview(overview, holder);
+    EXPECT_EQ(overview.Width(), 12000);
+    EXPECT_EQ(overview.Height(), 0);
+}
+
+TEST(Overview, IsPaintedOverWithoutClearing)
+{
+    // Where the painted picture does not reach, earlier drawing stays.
+    PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+    holder.setPicture(test::pictureOfSize(800, 600));
+    overview.Cls();
+    overview.Circle(6000, 4500, 150, 0xFF0000);
+    render::RenderOverview(overview, holder);
+    EXPECT_EQ(decodeCoordinate(pixelAt(overview, 410, 300)), QPoint(410, 300)); // covered
+    overview.Circle(6000, 4500, 150, 0xFF0000);
+    EXPECT_EQ(pixelAt(overview, 410, 300), qRgb(0, 0, 255));
+}
+
+class DetailView : public ::testing::Test {
+protected:
+    void SetUp() override { holder.setPicture(test::pictureOfSize(300, 700)); }
+    void render(Long offsetX, Long offsetY, Long viewWidth = 200, Long viewHeight = 600)
+    {
+        render::RenderDetailView(detail, holder, offsetX, offsetY, viewWidth, viewHeight);
+    }
+    PictureBox holder{1320, 840, 6285, 3870};
+    PictureBox detail{12000, 0, 3000, 9000};
+};
+
+TEST_F(DetailView, ShowsThePictureAtNaturalSizeFromItsTopLeftCorner)
+{
+    render(0, 0);
+    ASSERT_EQ(detail.backing().size(), QSize(200, 600));
+    for (QPoint p : {QPoint(0, 0), QPoint(199, 0), QPoint(0, 599), QPoint(123, 456), QPoint(199, 599)})
+        EXPECT_EQ(decodeCoordinate(pixelAt(detail, p.x(), p.y())), p);
+}
+
+TEST_F(DetailView, ShowsTheOffsetPointAtTheTopLeftCorner)
+{
+    render(15 * 40, 15 * 90);
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 0, 0)), QPoint(40, 90));
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 150, 500)), QPoint(190, 590));
+}
+
+TEST_F(DetailView, ShowsTheNearestPixelForOffsetsBetweenPixels)
+{
+    render(7, 0);
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 0, 0)), QPoint(0, 0));
+    render(8, 22);
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 0, 0)), QPoint(1, 1));
+}
+
+TEST_F(DetailView, NegativeOffsetPutsThePictureInsideThePanelOnWhite)
+{
+    render(-15 * 100, -15 * 50);
+    EXPECT_EQ(pixelAt(detail, 99, 60), qRgb(255, 255, 255));
+    EXPECT_EQ(pixelAt(detail, 120, 49), qRgb(255, 255, 255));
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 100, 50)), QPoint(0, 0));
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 199, 599)), QPoint(99, 549));
+}
+
+TEST_F(DetailView, AtTheLowerBoundShowsNoneOfThePicture)
+{
+    render(-3000, -9000);
+    for (int y = 0; y < 600; y += 37)
+        for (int x = 0; x < 200; x += 13)
+            ASSERT_EQ(pixelAt(detail, x, y), qRgb(255, 255, 255));
+}
+
+TEST_F(DetailView, PastThePicturesEdgesShowsWhite)
+{
+    render(15 * 250, 15 * 650);
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 49, 49)), QPoint(299, 699));
+    EXPECT_EQ(pixelAt(detail, 50, 10), qRgb(255, 255, 255));
+    EXPECT_EQ(pixelAt(detail, 10, 50), qRgb(255, 255, 255));
+    render(15 * 300, 0);
+    EXPECT_EQ(pixelAt(detail, 0, 0), qRgb(255, 255, 255));
+}
+
+TEST_F(DetailView, ARegionFifteenTimesThePanelShowsTheSamePicture)
+{
+    // After a layout pass the stored size is in twips: 3000 x 9000.
+    render(15 * 10, 15 * 20, 3000, 9000);
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 0, 0)), QPoint(10, 20));
+    EXPECT_EQ(decodeCoordinate(pixelAt(detail, 199, 599)), QPoint(209, 619));
+}
+
+TEST_F(DetailView, OverflowingRegionClearsThePanelAndPaintsNothing)
+{
+    render(0, 0);
+    EXPECT_EQ(test::kindRaisedBy([&] { render(0, 0, 143165577, 600); }), ErrorKind::Overflow);
+    EXPECT_EQ(pixelAt(detail, 0, 0), qRgb(255, 255, 255));
+    EXPECT_EQ(pixelAt(detail, 100, 300), qRgb(255, 255, 255));
+}
+
+TEST_F(DetailView, EmptyPictureLeavesThePanelWhite)
+{
+    PictureBox emptyHolder(1320, 840, 6285, 3870);
+    render::RenderDetailView(detail, emptyHolder, 0, 0, 200, 600);
+    EXPECT_EQ(pixelAt(detail, 10, 10), qRgb(255, 255, 255));
+}
+
+TEST(Panel, KeepsWhatWasPaintedUntilClearedOrPaintedOver)
+{
+    PictureBox holder(0, 0, 1, 1), panel(0, 0, 1500, 1500);
+    holder.setPicture(test::pictureOfSize(50, 50));
+    panel.PaintPicture(holder.picture(), 0, 0, 750, 750, 0, 0, 750, 750);
+    panel.setWidth(3000); // growing keeps the content and adds white
+    EXPECT_EQ(decodeCoordinate(pixelAt(panel, 49, 49)), QPoint(49, 49));
+    EXPECT_EQ(pixelAt(panel, 150, 10), qRgb(255, 255, 255));
+    panel.Cls();
+    EXPECT_EQ(pixelAt(panel, 49, 49), qRgb(255, 255, 255));
+}
+
+TEST(Panel, CircleIsAOnePixelOutlineInBgrColourLayout)
+{
+    PictureBox panel(0, 0, 1500, 1500);
+    panel.Cls();
+    panel.Circle(750, 750, 150, 0xFF0000);
+    EXPECT_EQ(pixelAt(panel, 60, 50), qRgb(0, 0, 255));  // right
+    EXPECT_EQ(pixelAt(panel, 40, 50), qRgb(0, 0, 255));  // left
+    EXPECT_EQ(pixelAt(panel, 50, 40), qRgb(0, 0, 255));  // top
+    EXPECT_EQ(pixelAt(panel, 50, 60), qRgb(0, 0, 255));  // bottom
+    EXPECT_EQ(pixelAt(panel, 50, 50), qRgb(255, 255, 255)); // hollow
+    EXPECT_EQ(pixelAt(panel, 59, 50), qRgb(255, 255, 255)); // one pixel wide
+    EXPECT_EQ(pixelAt(panel, 61, 50), qRgb(255, 255, 255));
+    panel.Circle(750, 750, 75, 0x0000FF);
+    EXPECT_EQ(pixelAt(panel, 55, 50), qRgb(255, 0, 0));
+}
+
+TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
+{
+    PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+    holder.setPicture(test::pictureOfSize(1600, 1200));
+    render::RenderOverview(overview, holder);
+    const uchar* first = holder.picture().scaledTo(800, 600).constBits();
+    render::RenderOverview(overview, holder);
+    EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first);
+}
+
+} // namespace
+} // namespace korvane

@@ -1,0 +1,87 @@
+#include "support.h"
+
+#include <QTemporaryDir>
+
+#include <fstream>
+#include <memory>
+
+namespace korvane::test {
+
+QRgb coordinateColour(int x, int y)
+{
+    return qRgb(x & 0xFF, y & 0xFF, ((x >> 8) & 0xF) << 4 | ((y >> 8) & 0xF));
+}
+
+QImage coordinateImage(int width, int height, QImage::Format format)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            row[x] = coordinateColour(x, y);
+    }
+    return image.convertToFormat(format);
+}
+
+QPoint decodeCoordinate(QRgb colour)
+{
+    return QPoint(qRed(colour) | (qBlue(colour) >> 4) << 8, qGreen(colour) | (qBlue(colour) & 0xF) << 8);
+}
+
+Picture pictureOfSize(int width, int height)
+{
+    return Picture(coordinateImage(width, height));
+}
+
+std::string tempDir()
+{
+    static auto dir = std::make_unique<QTemporaryDir>();
+    return dir->path().toStdString();
+}
+
+std::string writeImage(const QImage& image, const std::string& name, const char* format, int quality)
+{
+    const std::string path = tempDir() + "/" + name;
+    if (!image.save(QString::fromStdString(path), format, quality))
+        throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string writeBytes(const std::string& name, const std::string& bytes)
+{
+    const std::string path = tempDir() + "/" + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+QRgb pixelAt(const PictureBox& panel, int x, int y)
+{
+    const QImage& backing = panel.backing();
+    if (backing.isNull())
+        return qRgb(255, 255, 255);
+    if (!backing.valid(x, y))
+        throw std::out_of_range("pixel outside the panel");
+    return backing.pixel(x, y) | 0xFF000000;
+}
+
+namespace {
+std::optional<RuntimeError>& lastError()
+{
+    static std::optional<RuntimeError> error;
+    return error;
+}
+} // namespace
+
+std::optional<RuntimeError> takeReportedError()
+{
+    auto error = lastError();
+    lastError().reset();
+    return error;
+}
+
+void installRecordingReporter()
+{
+    setErrorReporter([](const RuntimeError& error) { lastError() = error; });
+}
+
+} // namespace korvane::test
