@@ -72,9 +72,9 @@ TEST(LoadPicture, DetectsTheFormatFromTheContentNotTheName)
 TEST(LoadPicture, ReadsGif)
 {
     // A 2 x 1 GIF: a red and a blue pixel.
-    const std::string gif("GIF89a\x02\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\xff"
-                          ",\x00\x00\x00\x00\x02\x00\x01\x00\x00\x02\x02\x44\x0a\x00;",
-        42);
+    const unsigned char bytes[] = {'G', 'I', 'F', '8', '9', 'a', 2, 0, 1, 0, 0x80, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF,
+        ',', 0, 0, 0, 0, 2, 0, 1, 0, 0, 2, 2, 0x44, 0x0A, 0, ';'};
+    const std::string gif(reinterpret_cast<const char*>(bytes), sizeof bytes);
     const Picture picture = LoadPicture(test::writeBytes("two.gif", gif));
     ASSERT_EQ(picture.pixelWidth(), 2);
     EXPECT_EQ(picture.image().pixel(0, 0) | 0xFF000000, qRgb(255, 0, 0));

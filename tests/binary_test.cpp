@@ -1,0 +1,73 @@
+// The real program, started as a user would start it.
+#include "support.h"
+
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace korvane {
+namespace {
+
+struct Run {
+    bool finished;
+    int status;
+    std::string err;
+};
+
+Run runKorvane(const QStringList& args, int waitMs = 5000)
+{
+    QProcess process;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(test::tempDir())); // as a session has one
+    process.setProcessEnvironment(env);
+    process.start(KORVANE_BINARY, args);
+    process.waitForStarted();
+    const bool finished = process.waitForFinished(waitMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {finished, process.exitCode(), process.readAllStandardError().toStdString()};
+}
+
+void expectRefused(const QStringList& args, const std::string& named, const std::string& reason)
+{
+    const Run run = runKorvane(args);
+    ASSERT_TRUE(run.finished) << "still running";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(named), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+}
+
+TEST(Program, EndsWithOneClearLineForFilesItCannotShow)
+{
+    const std::string dir = test::tempDir();
+    expectRefused({QString::fromStdString(dir + "/none.png")}, dir + "/none.png", "no such file");
+    expectRefused({QString::fromStdString(dir)}, dir, "is a directory");
+    expectRefused({QString::fromStdString(test::writeBytes("zero.jpg", ""))}, "zero.jpg", "is empty");
+    expectRefused({QString::fromStdString(test::writeBytes("text.jpg", "hello\n"))}, "text.jpg",
+        "not an image");
+    const std::string fifo = dir + "/fifo.png";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    expectRefused({QString::fromStdString(fifo)}, fifo, "pipe");
+}
+
+TEST(Program, TakesNoArgumentAsAQtOption)
+{
+    expectRefused({"-platform", "xcb"}, "'-platform xcb'", "no such file");
+    expectRefused({"-reverse"}, "'-reverse'", "no such file");
+}
+
+TEST(Program, KeepsRunningOnAPictureAndOnAnEmptyCommandLine)
+{
+    const std::string path = test::writeImage(test::coordinateImage(640, 480), "ok.png", "png");
+    EXPECT_FALSE(runKorvane({QString::fromStdString(path)}, 1500).finished);
+    EXPECT_FALSE(runKorvane({}, 1500).finished);
+}
+
+} // namespace
+} // namespace korvane
