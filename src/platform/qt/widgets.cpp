@@ -1,6 +1,7 @@
 #include "widgets.h"
 
 #include "../runtime_error.h"
+#include "window_icon.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -43,6 +44,7 @@ FormWidget::FormWidget(FormWindow& window)
     : m_window(window)
 {
     setWindowTitle(QString::fromStdString(window.Caption()));
+    setWindowIcon(windowIcon());
     resize(window.innerPixels());
     window.setView(this);
 }

@@ -1,0 +1,12 @@
+#pragma once
+#include <QIcon>
+#include <QImage>
+
+namespace korvane {
+
+// The program's icon, drawn here: a small overview beside a larger detail
+// view with the blue marker, in the 16 colours of the classic palette.
+QImage windowIconImage(int size);
+QIcon windowIcon();
+
+} // namespace korvane
