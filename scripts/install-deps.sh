@@ -10,7 +10,7 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev zlib1g-dev
   fonts-ipafont-gothic fontconfig
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils imagemagick
+  xvfb xdotool x11-utils imagemagick libx11-dev libxtst-dev
   clang libclang-rt-14-dev
   desktop-file-utils appstream
 )

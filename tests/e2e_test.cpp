@@ -1,0 +1,226 @@
+// The real program in a real X server (Xvfb, no window manager), driven by
+// real input through XTest and checked by reading the screen.
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+// Xlib's macros (None, Bool, Status) clash with other headers: it comes last.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::coordinateColour;
+using test::decodeCoordinate;
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& display)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("DISPLAY", display.c_str(), 1);
+        unsetenv("QT_QPA_PLATFORM");
+        setenv("XDG_RUNTIME_DIR", test::tempDir().c_str(), 1);
+        std::vector<char*> argv;
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+class RealProgram : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        for (int n = 90; n < 140 && !s_display; ++n) {
+            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
+                continue;
+            s_name = ":" + std::to_string(n);
+            s_server = spawn({"Xvfb", s_name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, s_name);
+            waitFor([] { return (s_display = XOpenDisplay(s_name.c_str())) != nullptr; });
+        }
+        ASSERT_NE(s_display, nullptr) << "no X server";
+        s_picture = test::writeImage(test::coordinateImage(2000, 1000), "e2e.png", "png");
+    }
+    static void TearDownTestSuite()
+    {
+        if (s_display)
+            XCloseDisplay(s_display);
+        if (s_server > 0) {
+            kill(s_server, SIGTERM);
+            waitpid(s_server, nullptr, 0);
+        }
+    }
+    void TearDown() override
+    {
+        if (m_program > 0) {
+            kill(m_program, SIGTERM);
+            waitpid(m_program, nullptr, 0);
+        }
+    }
+    // Starts the viewer and waits until its first frame is on the screen.
+    void start()
+    {
+        m_program = spawn({KORVANE_BINARY, s_picture}, s_name);
+        ASSERT_TRUE(waitFor([&] { return screen(1007, 633) == coordinateColour(207, 633); }))
+            << "first frame not shown";
+    }
+    static QRgb screen(int x, int y)
+    {
+        XImage* image = XGetImage(s_display, DefaultRootWindow(s_display), x, y, 1, 1, AllPlanes, ZPixmap);
+        const unsigned long pixel = XGetPixel(image, 0, 0);
+        XDestroyImage(image);
+        return qRgb((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+    }
+    static void moveTo(int x, int y)
+    {
+        XTestFakeMotionEvent(s_display, 0, x, y, CurrentTime);
+        XFlush(s_display);
+    }
+    static void button(bool down)
+    {
+        XTestFakeButtonEvent(s_display, 1, down, CurrentTime);
+        XFlush(s_display);
+    }
+    // A move is acted on at most once per 60 ms tick: wait out a tick.
+    static void pacedMoveTo(int x, int y)
+    {
+        std::this_thread::sleep_for(80ms);
+        moveTo(x, y);
+    }
+
+    static inline Display* s_display = nullptr;
+    static inline std::string s_name, s_picture;
+    static inline pid_t s_server = 0;
+    pid_t m_program = 0;
+};
+
+constexpr QRgb kBlue = 0xFF0000FF;
+
+TEST_F(RealProgram, FirstFrameShowsBothPanels)
+{
+    start();
+    // Overview 800 x 400 for a 2000 x 1000 picture; detail view 1:1 from (0, 0).
+    EXPECT_NEAR(decodeCoordinate(screen(400, 200)).x(), 1000, 2);
+    EXPECT_EQ(decodeCoordinate(screen(900, 300)), QPoint(100, 300));
+    EXPECT_EQ(decodeCoordinate(screen(1007, 633)), QPoint(207, 633));
+}
+
+TEST_F(RealProgram, DragOnTheOverviewMarksWhileHeldAndEndsClampedOutsideTheWindow)
+{
+    start();
+    moveTo(400, 200);
+    button(true);
+    // Detail view 208 x 634: its centre (904, 317) shows image point (1000, 500).
+    ASSERT_TRUE(waitFor([] { return decodeCoordinate(screen(904, 317)) == QPoint(1000, 500); }));
+    EXPECT_TRUE(waitFor([] { return screen(410, 200) == kBlue; }));
+    pacedMoveTo(1200, 780); // beyond the overview and the window
+    ASSERT_TRUE(waitFor([] { return decodeCoordinate(screen(800, 0)) == QPoint(1999, 999) || screen(800, 0) == 0xFFFFFFFF; }));
+    button(false);
+    // Clamped at the upper bounds the view lies past the picture: all white.
+    EXPECT_TRUE(waitFor([] { return screen(800, 0) == 0xFFFFFFFF && screen(1007, 633) == 0xFFFFFFFF; }));
+    EXPECT_NE(screen(410, 200), kBlue);
+}
+
+TEST_F(RealProgram, DragInTheDetailViewFollowsThePointer)
+{
+    start();
+    moveTo(950, 300);
+    button(true);
+    pacedMoveTo(850, 250);
+    // The image point that was under the pointer is under it again.
+    EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(850, 250)) == QPoint(150, 300); }));
+    button(false);
+}
+
+TEST_F(RealProgram, ToggleWidensTheDetailViewAndBack)
+{
+    start();
+    moveTo(50, 654);
+    button(true);
+    button(false);
+    EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(10, 10)) == QPoint(10, 10); }));
+    button(true);
+    button(false);
+    EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(810, 10)) == QPoint(10, 10); }));
+}
+
+TEST_F(RealProgram, ShrinkingBelowTheMinimumSpringsBack)
+{
+    start();
+    Window root, parent, *children = nullptr;
+    unsigned count = 0;
+    XQueryTree(s_display, DefaultRootWindow(s_display), &root, &parent, &children, &count);
+    Window viewer = 0; // with no window manager, ours is the one shown top-level window
+    for (unsigned i = 0; i < count; ++i) {
+        XWindowAttributes a{};
+        XGetWindowAttributes(s_display, children[i], &a);
+        if (a.map_state == IsViewable && a.width == 1008)
+            viewer = children[i];
+    }
+    XFree(children);
+    ASSERT_NE(viewer, 0u);
+    XResizeWindow(s_display, viewer, 600, 400);
+    XFlush(s_display);
+    XWindowAttributes attributes{};
+    EXPECT_TRUE(waitFor([&] {
+        XGetWindowAttributes(s_display, viewer, &attributes);
+        return attributes.width == 1008 && attributes.height == 674;
+    }));
+    EXPECT_TRUE(waitFor([] { return screen(1007, 633) == coordinateColour(207, 633); }));
+    XResizeWindow(s_display, viewer, 1200, 700);
+    XFlush(s_display);
+    // All the extra room goes to the detail view, shown from (0, 0) again.
+    EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(1199, 659)) == QPoint(399, 659); }));
+}
+
+TEST_F(RealProgram, MissingFileShowsTheErrorAndEndsWithStatusOne)
+{
+    m_program = spawn({KORVANE_BINARY, test::tempDir() + "/missing.png"}, s_name);
+    int status = 0;
+    // The message box waits for the user: press Return until the program ends.
+    const bool ended = waitFor([&] {
+        XTestFakeKeyEvent(s_display, XKeysymToKeycode(s_display, XK_Return), True, CurrentTime);
+        XTestFakeKeyEvent(s_display, XKeysymToKeycode(s_display, XK_Return), False, CurrentTime);
+        XFlush(s_display);
+        return waitpid(m_program, &status, WNOHANG) == m_program;
+    });
+    ASSERT_TRUE(ended);
+    m_program = 0;
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+}
+
+TEST_F(RealProgram, EmptyCommandLineShowsWhitePanels)
+{
+    m_program = spawn({KORVANE_BINARY}, s_name);
+    EXPECT_TRUE(waitFor([] { return screen(1007, 633) == 0xFFFFFFFF && screen(100, 100) == 0xFFFFFFFF; }));
+}
+
+} // namespace
+} // namespace korvane
