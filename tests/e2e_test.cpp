@@ -170,6 +170,41 @@ TEST_F(RealProgram, ToggleWidensTheDetailViewAndBack)
     EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(810, 10)) == QPoint(10, 10); }));
 }
 
+TEST_F(RealProgram, DetailDragStopsAtTheClampAndDropsTheCutOffMotion)
+{
+    start();
+    moveTo(810, 300);
+    button(true);
+    pacedMoveTo(1270, 300); // 460 px right: clamped at -208 px (the view's width)
+    pacedMoveTo(1170, 300); // 100 px back: the picture starts 108 px into the view
+    EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(909, 300)) == QPoint(1, 300); }));
+    EXPECT_EQ(screen(907, 300), 0xFFFFFFFF);
+    button(false);
+}
+
+TEST_F(RealProgram, MovesBetweenTicksAreDropped)
+{
+    start();
+    bool dropped = false;
+    // A burst of moves 1 ms apart, shorter than a tick: unless the last
+    // one happens to follow a tick, the view stops short of the pointer.
+    for (int attempt = 0; attempt < 2 && !dropped; ++attempt) {
+        moveTo(1000, 300);
+        button(true);
+        std::this_thread::sleep_for(80ms);
+        for (int x = 990; x >= 900; x -= 5) {
+            moveTo(x, 300);
+            std::this_thread::sleep_for(1ms);
+        }
+        std::this_thread::sleep_for(30ms);
+        button(false);
+        // Followed one to one, image x 200 (under the press) would be at 900.
+        dropped = decodeCoordinate(screen(900, 300)).x() != 200 + 100 * attempt;
+        std::this_thread::sleep_for(80ms);
+    }
+    EXPECT_TRUE(dropped);
+}
+
 TEST_F(RealProgram, ShrinkingBelowTheMinimumSpringsBack)
 {
     start();
