@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QImageWriter>
+
 #include <sys/stat.h>
 
 namespace korvane {
@@ -156,6 +158,42 @@ TEST(LoadPictureErrors, EscapeUnprintableBytesInTheName)
 {
     const auto error = loadError(test::tempDir() + "/bad\xff\nname.png");
     EXPECT_NE(std::string(error.what()).find("bad\\xFF\\x0Aname.png"), std::string::npos) << error.what();
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+TEST(LoadPicture, TurnsPhotosUprightByTheirOrientationTag)
+{
+    // Stored 60 x 20 with "rotate 90" in the tag: shown 20 x 60.
+    const struct {
+        QImageIOHandler::Transformation tag;
+        QSize shown;
+    } cases[] = {{QImageIOHandler::TransformationRotate90, {20, 60}},
+        {QImageIOHandler::TransformationRotate180, {60, 20}},
+        {QImageIOHandler::TransformationRotate270, {20, 60}}};
+    for (const auto& c : cases) {
+        QImage stored(60, 20, QImage::Format_RGB32);
+        stored.fill(Qt::white);
+        for (int y = 0; y < 20; ++y)
+            for (int x = 0; x < 10; ++x)
+                stored.setPixel(x, y, qRgb(0, 0, 0)); // a black band on the stored left
+        const std::string path = test::tempDir() + "/oriented" + std::to_string(int(c.tag)) + ".jpg";
+        QImageWriter writer(QString::fromStdString(path), "jpg");
+        writer.setTransformation(c.tag);
+        writer.setQuality(95);
+        ASSERT_TRUE(writer.write(stored));
+        const Picture picture = LoadPicture(path);
+        EXPECT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), c.shown) << int(c.tag);
+        // Rotated 90 clockwise the stored left edge is on top; 180, on the right; 270, at the bottom.
+        const QPoint band = c.tag == QImageIOHandler::TransformationRotate90 ? QPoint(10, 2)
+            : c.tag == QImageIOHandler::TransformationRotate180               ? QPoint(57, 10)
+                                                                              : QPoint(10, 57);
+        EXPECT_LT(qRed(picture.image().pixel(band)), 60) << int(c.tag);
+    }
 }
 
 } // namespace
