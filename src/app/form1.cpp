@@ -13,7 +13,6 @@ Form1::Form1(std::string commandLine)
 
 void Form1::connectHandlers()
 {
-    using namespace std::placeholders;
     window.onResize = [this] { Form_Resize(); };
     Command4.onClick = [this] { Command4_Click(); };
     Timer1.onTimer = [this] { Timer1_Timer(); };
