@@ -16,7 +16,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int qtArgc = 1;
     QGuiApplication app(qtArgc, argv);
-    for (int size : {16, 32}) {
+    for (int size : korvane::kIconSizes) {
         const QString dir = QString("%1/%2x%2/apps").arg(QString::fromLocal8Bit(argv[1])).arg(size);
         if (!QDir().mkpath(dir) || !korvane::windowIconImage(size).save(dir + "/korvane.png")) {
             std::fprintf(stderr, "korvane-icons: cannot write %s\n", qPrintable(dir));

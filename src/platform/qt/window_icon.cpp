@@ -44,7 +44,7 @@ QImage windowIconImage(int size)
 QIcon windowIcon()
 {
     QIcon icon;
-    for (int size : {16, 32})
+    for (int size : kIconSizes)
         icon.addPixmap(QPixmap::fromImage(windowIconImage(size)));
     return icon;
 }
