@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
+#include <QColorTransform>
 #include <QImageWriter>
+
+#include <vector>
 
 #include <sys/stat.h>
 
@@ -193,6 +197,69 @@ TEST(LoadPicture, TurnsPhotosUprightByTheirOrientationTag)
             : c.tag == QImageIOHandler::TransformationRotate180               ? QPoint(57, 10)
                                                                               : QPoint(10, 57);
         EXPECT_LT(qRed(picture.image().pixel(band)), 60) << int(c.tag);
+    }
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+// sRGB's primaries and a grey, stored as their Display P3 values.
+struct TaggedColour {
+    QRgb srgb;
+    QRgb stored;
+};
+
+std::vector<TaggedColour> srgbColoursInDisplayP3()
+{
+    const QColorTransform toP3 = QColorSpace(QColorSpace::SRgb).transformationToColorSpace(QColorSpace::DisplayP3);
+    std::vector<TaggedColour> colours;
+    for (QRgb srgb : {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(128, 128, 128)})
+        colours.push_back({srgb, toP3.map(srgb)});
+    return colours;
+}
+
+QImage stripesOf(const std::vector<TaggedColour>& colours)
+{
+    QImage image(16 * int(colours.size()), 16, QImage::Format_RGB32);
+    for (int i = 0; i < int(colours.size()); ++i)
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x)
+                image.setPixel(16 * i + x, y, colours[i].stored);
+    return image;
+}
+
+void expectNear(QRgb actual, QRgb expected, int tolerance, const std::string& what)
+{
+    EXPECT_NEAR(qRed(actual), qRed(expected), tolerance) << what;
+    EXPECT_NEAR(qGreen(actual), qGreen(expected), tolerance) << what;
+    EXPECT_NEAR(qBlue(actual), qBlue(expected), tolerance) << what;
+}
+
+TEST(LoadPictureColour, ConvertsAWideGamutProfileToSrgb)
+{
+    const auto colours = srgbColoursInDisplayP3();
+    ASSERT_LT(qGreen(colours[0].stored), 255 - 20); // P3 red is not sRGB red
+    for (const char* format : {"png", "jpg"}) {
+        QImage tagged = stripesOf(colours);
+        tagged.setColorSpace(QColorSpace::DisplayP3);
+        const Picture picture = LoadPicture(test::writeImage(tagged, std::string("p3.") + format, format, 100));
+        for (int i = 0; i < int(colours.size()); ++i)
+            expectNear(picture.image().pixel(16 * i + 8, 8), colours[i].srgb, 4,
+                std::string(format) + " colour " + std::to_string(i));
+    }
+}
+
+TEST(LoadPictureColour, TakesUntaggedPicturesAsSrgb)
+{
+    const auto colours = srgbColoursInDisplayP3();
+    for (const char* format : {"png", "jpg"}) {
+        const Picture picture = LoadPicture(test::writeImage(stripesOf(colours), std::string("plain.") + format, format, 100));
+        for (int i = 0; i < int(colours.size()); ++i)
+            expectNear(picture.image().pixel(16 * i + 8, 8), colours[i].stored, 3,
+                std::string(format) + " colour " + std::to_string(i));
     }
 }
 

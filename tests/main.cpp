@@ -1,5 +1,7 @@
 // Test main: Qt's offscreen platform unless one is chosen, and an error
 // report that records instead of ending the program.
+#include "platform/controls.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -12,9 +14,13 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#ifdef KORVANE_TEST_SCALE_FACTOR
+    qputenv("QT_SCALE_FACTOR", KORVANE_TEST_SCALE_FACTOR);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    korvane::setDevicePixelRatio(app.devicePixelRatio());
     korvane::test::installRecordingReporter();
     return RUN_ALL_TESTS();
 }

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace korvane {
 namespace {
 
@@ -249,6 +252,40 @@ TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
     const uchar* first = holder.picture().scaledTo(800, 600).constBits();
     render::RenderOverview(overview, holder);
     EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first);
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+TEST(Overview, HalfTransparentEdgesBlendIntoWhiteWithoutFringes)
+{
+    // A red disc with a soft edge, on a transparent background whose hidden
+    // colour is black on one half and green on the other.
+    QImage image(1000, 500, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const double distance = std::hypot(x - 500.0, y - 250.0);
+            const int alpha = std::clamp(int(std::lround((200 - distance) * 8)), 0, 255);
+            image.setPixel(x, y, alpha > 0 ? qRgba(255, 0, 0, alpha) : x < 500 ? qRgba(0, 0, 0, 0) : qRgba(0, 255, 0, 0));
+        }
+    PictureBox holder(1320, 840, 6285, 3870), overview(0, 0, 12000, 9000);
+    holder.setPicture(LoadPicture(test::writeImage(image, "soft.png", "png")));
+    render::RenderOverview(overview, holder);
+    const QImage& shown = overview.backing();
+    ASSERT_EQ(shown.size(), QSize(800, 400));
+    int blended = 0;
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x) {
+            // Every pixel lies between red and white: no dark or green rim.
+            const QRgb pixel = shown.pixel(x, y);
+            ASSERT_GE(qRed(pixel), 254) << x << "," << y;
+            ASSERT_NEAR(qGreen(pixel), qBlue(pixel), 1) << x << "," << y;
+            blended += qGreen(pixel) > 20 && qGreen(pixel) < 235;
+        }
+    EXPECT_GT(blended, 100); // the soft edge is there
 }
 
 } // namespace

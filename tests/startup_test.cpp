@@ -1,5 +1,7 @@
 #include "form_fixture.h"
 
+#include <QImageWriter>
+
 namespace korvane {
 namespace {
 
@@ -29,6 +31,29 @@ TEST_F(StartUp, GivesTheStateItsFirstValuesAndPaintsBothPanels)
     EXPECT_EQ(form->Picture3.backing().size(), QSize(200, 600));
     EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 0, 0)), QPoint(0, 0));
     EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 199, 599)), QPoint(199, 599));
+}
+
+TEST_F(StartUp, PortraitPhotoStoredSidewaysIsShownUprightInBothPanels)
+{
+    // Stored 300 x 200 landscape, tagged "rotate 90": a 200 x 300 portrait.
+    QImage stored(300, 200, QImage::Format_RGB32);
+    stored.fill(Qt::white);
+    for (int y = 0; y < 200; ++y)
+        for (int x = 0; x < 30; ++x)
+            stored.setPixel(x, y, qRgb(0, 0, 0)); // the stored left edge, shown on top
+    const std::string path = test::tempDir() + "/portrait.jpg";
+    QImageWriter writer(QString::fromStdString(path), "jpg");
+    writer.setTransformation(QImageIOHandler::TransformationRotate90);
+    ASSERT_TRUE(writer.write(stored));
+    openCommand(path);
+    EXPECT_EQ(form->Picture2.Width(), 3000.0f);
+    EXPECT_EQ(form->Picture2.Height(), 4500.0f);
+    EXPECT_EQ(form->Picture1.Height(), 9000.0f); // portrait rule: 600 px high
+    EXPECT_EQ(form->Picture1.Width(), 6000.0f);
+    EXPECT_LT(qRed(pixelAt(form->Picture1, 200, 20)), 60);
+    EXPECT_GT(qRed(pixelAt(form->Picture1, 200, 300)), 200);
+    EXPECT_LT(qRed(pixelAt(form->Picture3, 100, 10)), 60);
+    EXPECT_GT(qRed(pixelAt(form->Picture3, 100, 100)), 200);
 }
 
 TEST_F(StartUp, ResizeBeforeLoadChangesNothing)

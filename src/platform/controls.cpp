@@ -22,10 +22,18 @@ int clampedInt(double value)
     return static_cast<int>(std::clamp(value, -1073741824.0, 1073741824.0));
 }
 
-// First pixel whose centre lies at or after the twips position.
+double g_devicePixelRatio = 1.0;
+
+double twipsPerDevicePixel()
+{
+    return kTwipsPerPixel / g_devicePixelRatio;
+}
+
+// First device pixel whose centre lies at or after the twips position.
 int firstPixelFrom(double twips)
 {
-    return clampedInt(std::ceil((twips - kTwipsPerPixel / 2) / kTwipsPerPixel));
+    const double step = twipsPerDevicePixel();
+    return clampedInt(std::ceil((twips - step / 2) / step));
 }
 
 QRgb colourFromLong(Long colour)
@@ -38,6 +46,21 @@ QRgb colourFromLong(Long colour)
 int twipsToPixels(double twips)
 {
     return clampedInt(std::rint(twips / kTwipsPerPixel));
+}
+
+void setDevicePixelRatio(double ratio)
+{
+    g_devicePixelRatio = std::isfinite(ratio) && ratio >= 0.25 && ratio <= 16 ? ratio : 1.0;
+}
+
+double devicePixelRatio()
+{
+    return g_devicePixelRatio;
+}
+
+int twipsToDevicePixels(double twips)
+{
+    return clampedInt(std::rint(twips / twipsPerDevicePixel()));
 }
 
 Control::Control(Single left, Single top, Single width, Single height)
@@ -91,8 +114,15 @@ void PictureBox::setPicture(Picture picture)
     m_picture = std::move(picture);
     if (m_picture.isEmpty())
         return;
-    setWidth(static_cast<Single>(m_picture.pixelWidth() * kTwipsPerPixel));
-    setHeight(static_cast<Single>(m_picture.pixelHeight() * kTwipsPerPixel));
+    setWidth(static_cast<Single>(m_picture.pixelWidth() * twipsPerDevicePixel()));
+    setHeight(static_cast<Single>(m_picture.pixelHeight() * twipsPerDevicePixel()));
+}
+
+QSize PictureBox::backingSize() const
+{
+    const int width = std::max(0, twipsToDevicePixels(Width()));
+    const int height = std::max(0, twipsToDevicePixels(Height()));
+    return QSize(std::min(width, kMaxBackingSide), std::min(height, kMaxBackingSide));
 }
 
 void PictureBox::sizeChanged()
@@ -100,8 +130,7 @@ void PictureBox::sizeChanged()
     // The backing exists only once something is drawn; the holder never is.
     if (m_backing.isNull())
         return;
-    const QRect geometry = pixelGeometry();
-    const QSize size(std::min(geometry.width(), kMaxBackingSide), std::min(geometry.height(), kMaxBackingSide));
+    const QSize size = backingSize();
     if (size == m_backing.size())
         return;
     QImage grown(size, QImage::Format_RGB32);
@@ -114,11 +143,8 @@ void PictureBox::sizeChanged()
 
 void PictureBox::Cls()
 {
-    if (m_backing.isNull()) {
-        const QRect geometry = pixelGeometry();
-        m_backing = QImage(std::min(geometry.width(), kMaxBackingSide), std::min(geometry.height(), kMaxBackingSide),
-            QImage::Format_RGB32);
-    }
+    if (m_backing.isNull())
+        m_backing = QImage(backingSize(), QImage::Format_RGB32);
     m_backing.fill(kWhite);
     changed(m_backing.rect());
 }
@@ -130,8 +156,8 @@ void PictureBox::PaintPicture(const Picture& picture, Single x1, Single y1, Sing
         Cls();
     if (picture.isEmpty() || width1 <= 0 || height1 <= 0)
         return;
-    const double fullWidth = picture.pixelWidth() * kTwipsPerPixel;
-    const double fullHeight = picture.pixelHeight() * kTwipsPerPixel;
+    const double fullWidth = picture.pixelWidth() * twipsPerDevicePixel();
+    const double fullHeight = picture.pixelHeight() * twipsPerDevicePixel();
     const double sx = x2.value_or(0), sy = y2.value_or(0);
     const double sw = width2.value_or(static_cast<Single>(fullWidth));
     const double sh = height2.value_or(static_cast<Single>(fullHeight));
@@ -149,8 +175,9 @@ void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double
     double x2, double y2)
 {
     // A destination pixel shows the source pixel under its centre.
-    const int shiftX = -clampedInt(std::floor((kTwipsPerPixel / 2 + x2 - x1) / kTwipsPerPixel));
-    const int shiftY = -clampedInt(std::floor((kTwipsPerPixel / 2 + y2 - y1) / kTwipsPerPixel));
+    const double step = twipsPerDevicePixel();
+    const int shiftX = -clampedInt(std::floor((step / 2 + x2 - x1) / step));
+    const int shiftY = -clampedInt(std::floor((step / 2 + y2 - y1) / step));
     const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
     const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
     const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).intersected(m_backing.rect());
@@ -160,8 +187,8 @@ void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
 {
-    const int width = twipsToPixels(width1), height = twipsToPixels(height1);
-    const QPoint origin(twipsToPixels(x1), twipsToPixels(y1));
+    const int width = twipsToDevicePixels(width1), height = twipsToDevicePixels(height1);
+    const QPoint origin(twipsToDevicePixels(x1), twipsToDevicePixels(y1));
     const QRect area = QRect(origin, QSize(width, height)).intersected(m_backing.rect());
     if (area.isEmpty())
         return;
@@ -171,9 +198,8 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
 
 void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF source)
 {
-    const auto toPixels = [](const QRectF& twips) {
-        return QRectF(twips.x() / kTwipsPerPixel, twips.y() / kTwipsPerPixel, twips.width() / kTwipsPerPixel,
-            twips.height() / kTwipsPerPixel);
+    const auto toPixels = [step = twipsPerDevicePixel()](const QRectF& twips) {
+        return QRectF(twips.x() / step, twips.y() / step, twips.width() / step, twips.height() / step);
     };
     QPainter painter(&m_backing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -185,15 +211,15 @@ void PictureBox::Circle(Single x, Single y, Single radius, Long colour)
 {
     if (m_backing.isNull())
         Cls();
-    const int cx = twipsToPixels(x), cy = twipsToPixels(y), r = twipsToPixels(radius);
+    const int cx = twipsToDevicePixels(x), cy = twipsToDevicePixels(y), r = twipsToDevicePixels(radius);
     drawCircleOutline(m_backing, cx, cy, r, colourFromLong(colour));
     changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(m_backing.rect()));
 }
 
-void PictureBox::changed(QRect pixels)
+void PictureBox::changed(QRect devicePixels)
 {
-    if (view() && !pixels.isEmpty())
-        view()->contentChanged(pixels);
+    if (view() && !devicePixels.isEmpty())
+        view()->contentChanged(devicePixels);
 }
 
 CommandButton::CommandButton(Single left, Single top, Single width, Single height, std::string caption)

@@ -17,15 +17,26 @@ namespace korvane {
 
 constexpr double kTwipsPerPixel = 15.0;
 
-// Twips to whole pixels, rounded to nearest (halves to even).
+// Twips to whole (logical) pixels, rounded to nearest (halves to even).
 int twipsToPixels(double twips);
+
+// Device pixels to a logical pixel on the screen the window is shown on
+// (1 unless the screen is scaled). Twips stay 15 to a logical pixel, so
+// the handlers' arithmetic never sees it; panels draw in device pixels and
+// a picture pixel is one device pixel, which makes a picture's size in
+// twips its pixel size x 15 / ratio. Set once at start-up, before any
+// picture is loaded.
+void setDevicePixelRatio(double ratio);
+double devicePixelRatio();
+// Twips to whole device pixels, rounded to nearest (halves to even).
+int twipsToDevicePixels(double twips);
 
 // What a control's on-screen view is told.
 class ControlView {
 public:
     virtual ~ControlView() = default;
     virtual void geometryChanged() {}
-    virtual void contentChanged(QRect /*pixels*/) {}
+    virtual void contentChanged(QRect /*devicePixels*/) {}
     virtual void captionChanged() {}
 };
 
@@ -59,7 +70,7 @@ private:
 using MouseHandler = std::function<void(Integer button, Integer shift, Single& x, Single& y)>;
 
 // A picture panel: keeps what was painted on it in a backing image of its
-// own pixel size, on a white background.
+// own device-pixel size, on a white background.
 class PictureBox : public Control {
 public:
     PictureBox(Single left, Single top, Single width, Single height);
@@ -80,6 +91,7 @@ public:
     // Outline of a circle centred on (x, y); colour is &H00BBGGRR.
     void Circle(Single x, Single y, Single radius, Long colour);
 
+    // What was painted, in device pixels.
     const QImage& backing() const { return m_backing; }
 
     MouseHandler onMouseDown, onMouseMove, onMouseUp;
@@ -91,7 +103,8 @@ private:
     void paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1, double x2, double y2);
     void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
     void paintRegionScaled(const Picture& picture, QRectF target, QRectF source);
-    void changed(QRect pixels);
+    QSize backingSize() const;
+    void changed(QRect devicePixels);
 
     Picture m_picture;
     QImage m_backing;

@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "../controls.h"
 #include "../runtime_error.h"
 
 #include <QApplication>
@@ -28,6 +29,7 @@ Application::Application(const char* programName)
     : m_argv{const_cast<char*>(programName), nullptr}
 {
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    setDevicePixelRatio(m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
 }
 

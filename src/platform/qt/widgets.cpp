@@ -107,9 +107,11 @@ void PanelWidget::geometryChanged()
     setGeometry(m_panel.pixelGeometry());
 }
 
-void PanelWidget::contentChanged(QRect pixels)
+void PanelWidget::contentChanged(QRect devicePixels)
 {
-    update(pixels);
+    const double ratio = devicePixelRatio();
+    update(QRectF(devicePixels.x() / ratio, devicePixels.y() / ratio, devicePixels.width() / ratio,
+        devicePixels.height() / ratio).toAlignedRect());
 }
 
 void PanelWidget::paintEvent(QPaintEvent* event)
@@ -118,8 +120,12 @@ void PanelWidget::paintEvent(QPaintEvent* event)
     const QRect area = event->rect();
     const QImage& backing = m_panel.backing();
     painter.fillRect(area, Qt::white);
-    if (!backing.isNull())
-        painter.drawImage(area.topLeft(), backing, area);
+    if (backing.isNull())
+        return;
+    // The backing is in device pixels: copied 1:1 onto the screen's pixels.
+    const double ratio = devicePixelRatio();
+    const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
+    painter.drawImage(QRectF(area), backing, source);
 }
 
 void PanelWidget::deliver(const MouseHandler& handler, QMouseEvent* event)
