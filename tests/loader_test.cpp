@@ -6,6 +6,7 @@
 
 #include <QColorSpace>
 #include <QColorTransform>
+#include <QImageReader>
 #include <QImageWriter>
 
 #include <vector>
@@ -172,31 +173,21 @@ namespace {
 
 TEST(LoadPicture, TurnsPhotosUprightByTheirOrientationTag)
 {
-    // Stored 60 x 20 with "rotate 90" in the tag: shown 20 x 60.
+    // Stored 60 x 20; tags 6 and 8 turn it a quarter, to 20 x 60.
     const struct {
-        QImageIOHandler::Transformation tag;
+        int tag;
         QSize shown;
-    } cases[] = {{QImageIOHandler::TransformationRotate90, {20, 60}},
-        {QImageIOHandler::TransformationRotate180, {60, 20}},
-        {QImageIOHandler::TransformationRotate270, {20, 60}}};
+        QPoint band; // where the stored left edge ends up
+    } cases[] = {{6, {20, 60}, {10, 2}}, {3, {60, 20}, {57, 10}}, {8, {20, 60}, {10, 57}}};
     for (const auto& c : cases) {
         QImage stored(60, 20, QImage::Format_RGB32);
         stored.fill(Qt::white);
         for (int y = 0; y < 20; ++y)
             for (int x = 0; x < 10; ++x)
-                stored.setPixel(x, y, qRgb(0, 0, 0)); // a black band on the stored left
-        const std::string path = test::tempDir() + "/oriented" + std::to_string(int(c.tag)) + ".jpg";
-        QImageWriter writer(QString::fromStdString(path), "jpg");
-        writer.setTransformation(c.tag);
-        writer.setQuality(95);
-        ASSERT_TRUE(writer.write(stored));
-        const Picture picture = LoadPicture(path);
-        EXPECT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), c.shown) << int(c.tag);
-        // Rotated 90 clockwise the stored left edge is on top; 180, on the right; 270, at the bottom.
-        const QPoint band = c.tag == QImageIOHandler::TransformationRotate90 ? QPoint(10, 2)
-            : c.tag == QImageIOHandler::TransformationRotate180               ? QPoint(57, 10)
-                                                                              : QPoint(10, 57);
-        EXPECT_LT(qRed(picture.image().pixel(band)), 60) << int(c.tag);
+                stored.setPixel(x, y, qRgb(0, 0, 0));
+        const Picture picture = LoadPicture(test::writeOrientedJpeg(stored, "oriented.jpg", c.tag));
+        EXPECT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), c.shown) << c.tag;
+        EXPECT_LT(qRed(picture.image().pixel(c.band)), 60) << c.tag;
     }
 }
 
@@ -260,6 +251,32 @@ TEST(LoadPictureColour, TakesUntaggedPicturesAsSrgb)
         for (int i = 0; i < int(colours.size()); ++i)
             expectNear(picture.image().pixel(16 * i + 8, 8), colours[i].stored, 3,
                 std::string(format) + " colour " + std::to_string(i));
+    }
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Every orientation tag turns the picture the way Qt's own reader does.
+TEST(LoadPicture, AppliesEachOfTheEightOrientationsLikeQtsReader)
+{
+    QImage stored(48, 32, QImage::Format_RGB32);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 48; ++x)
+            stored.setPixel(x, y, qRgb((x / 16) * 120, (y / 16) * 200, 60)); // six flat blocks
+    for (int tag = 1; tag <= 8; ++tag) {
+        const std::string path = test::writeOrientedJpeg(stored, "tag.jpg", tag);
+        QImageReader reference(QString::fromStdString(path));
+        reference.setAutoTransform(true);
+        const QImage expected = reference.read();
+        const Picture picture = LoadPicture(path);
+        ASSERT_EQ(picture.image().size(), expected.size()) << tag;
+        for (QPoint at : {QPoint(8, 8), QPoint(expected.width() - 8, 8), QPoint(8, expected.height() - 8),
+                 QPoint(expected.width() - 8, expected.height() - 8), QPoint(expected.width() / 2, expected.height() / 2)})
+            expectNear(picture.image().pixel(at), expected.pixel(at), 6, "tag " + std::to_string(tag));
     }
 }
 

@@ -1,7 +1,5 @@
 #include "form_fixture.h"
 
-#include <QImageWriter>
-
 namespace korvane {
 namespace {
 
@@ -41,11 +39,7 @@ TEST_F(StartUp, PortraitPhotoStoredSidewaysIsShownUprightInBothPanels)
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 30; ++x)
             stored.setPixel(x, y, qRgb(0, 0, 0)); // the stored left edge, shown on top
-    const std::string path = test::tempDir() + "/portrait.jpg";
-    QImageWriter writer(QString::fromStdString(path), "jpg");
-    writer.setTransformation(QImageIOHandler::TransformationRotate90);
-    ASSERT_TRUE(writer.write(stored));
-    openCommand(path);
+    openCommand(test::writeOrientedJpeg(stored, "portrait.jpg", 6));
     EXPECT_EQ(form->Picture2.Width(), 3000.0f);
     EXPECT_EQ(form->Picture2.Height(), 4500.0f);
     EXPECT_EQ(form->Picture1.Height(), 9000.0f); // portrait rule: 600 px high

@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <QBuffer>
+
 #include <QTemporaryDir>
 
 #include <fstream>
@@ -52,6 +54,22 @@ std::string writeBytes(const std::string& name, const std::string& bytes)
     const std::string path = tempDir() + "/" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
+}
+
+std::string writeOrientedJpeg(const QImage& stored, const std::string& name, int orientation)
+{
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    if (!stored.save(&buffer, "jpg", 100))
+        throw std::runtime_error("cannot encode " + name);
+    // APP1: "Exif", a big-endian TIFF header and one directory entry,
+    // 0x0112 SHORT 1 = orientation.
+    const unsigned char app1[] = {0xFF, 0xE1, 0x00, 0x22, 'E', 'x', 'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8,
+        0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1, 0, static_cast<unsigned char>(orientation), 0, 0, 0, 0, 0, 0};
+    std::string bytes = jpeg.toStdString();
+    bytes.insert(2, reinterpret_cast<const char*>(app1), sizeof app1);
+    return writeBytes(name, bytes);
 }
 
 QRgb pixelAt(const PictureBox& panel, int x, int y)

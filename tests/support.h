@@ -27,6 +27,9 @@ std::string tempDir();
 // Writes the image in the given format ("png", "jpg", ...) and returns the path.
 std::string writeImage(const QImage& image, const std::string& name, const char* format, int quality = -1);
 std::string writeBytes(const std::string& name, const std::string& bytes);
+// Writes the image as a JPEG whose Exif segment carries the orientation
+// tag (1 to 8), the pixels left as stored.
+std::string writeOrientedJpeg(const QImage& stored, const std::string& name, int orientation);
 
 // The panel's pixel at (x, y); white where nothing was ever drawn.
 QRgb pixelAt(const PictureBox& panel, int x, int y);

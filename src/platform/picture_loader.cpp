@@ -3,6 +3,7 @@
 // refuses pictures that cannot fit in memory before any pixel is allocated.
 #include "picture.h"
 
+#include "decode/decoders.h"
 #include "image_normalize.h"
 #include "memory_info.h"
 #include "runtime_error.h"
@@ -42,9 +43,14 @@ std::string openReason(int error)
     return std::strerror(error);
 }
 
+// For the formats left to Qt's readers: none packs a megapixel into fewer
+// bytes than this in a real picture, and a header that claims more would
+// have Qt fill gigabytes from a few hundred bytes.
+constexpr double kMinBytesPerMegapixelForQtReaders = 16;
+
 // Opens a regular file for reading; the descriptor is checked again after
 // opening, so a path swapped for a FIFO in between is still refused.
-int openRegularFile(const std::string& path)
+int openRegularFile(const std::string& path, FileFacts& facts)
 {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
@@ -63,33 +69,41 @@ int openRegularFile(const std::string& path)
         ::close(fd);
         raiseFileError(ErrorKind::InvalidPicture, path, "is empty");
     }
+    facts.fileBytes = info.st_size;
     return fd;
 }
 
-// Refuses a size whose pixels cannot be held, before decoding starts.
-void checkFitsInMemory(const std::string& path, QSize size, qint64 availableBytes)
+// JPEG and PNG have decoders of their own; a null image means "not those".
+QImage decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
 {
-    if (!size.isValid())
-        return;
-    const qint64 needed = qint64(size.width()) * size.height() * 4;
-    if (needed > availableBytes)
-        raiseFileError(ErrorKind::OutOfMemory, path,
-            "is too large: " + std::to_string(size.width()) + " x " + std::to_string(size.height())
-                + " pixels need " + std::to_string(needed >> 20) + " MB, "
-                + std::to_string(availableBytes >> 20) + " MB available");
+    unsigned char head[8] = {};
+    const ssize_t count = ::pread(fd, head, sizeof head, 0);
+    const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
+    if (looksLikeJpeg(head, size))
+        return decodeJpeg(fd, path, facts);
+    if (looksLikePng(head, size))
+        return decodePng(fd, path, facts);
+    return QImage();
 }
 
-QImage decode(QFile& file, const std::string& path)
+QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
 {
+    ::lseek(fd, 0, SEEK_SET);
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        raiseFileError(ErrorKind::FileUnreadable, path, "cannot be read");
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
-    const qint64 available = availableMemoryBytes();
     // The reader's own limit (256 MB by default) would refuse large photos.
-    reader.setAllocationLimit(static_cast<int>(std::min<qint64>(available >> 20, 1 << 30)));
+    reader.setAllocationLimit(static_cast<int>(std::min<qint64>(facts.availableBytes >> 20, 1 << 30)));
     if (!reader.canRead())
         raiseFileError(ErrorKind::InvalidPicture, path, "is not an image in a format the viewer reads");
-    checkFitsInMemory(path, reader.size(), available);
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        checkHoldsEnoughData(path, size.width(), size.height(), kMinBytesPerMegapixelForQtReaders, facts);
+        checkFitsInMemory(path, size.width(), size.height(), 4, facts); // Qt's readers give 32-bit pixels
+    }
     QImage image;
     if (!reader.read(&image) || image.isNull())
         raiseFileError(ErrorKind::InvalidPicture, path,
@@ -97,20 +111,24 @@ QImage decode(QFile& file, const std::string& path)
     return image;
 }
 
+// Closes the descriptor however decoding ends.
+struct FileCloser {
+    int fd;
+    ~FileCloser() { ::close(fd); }
+};
+
 } // namespace
 
 Picture LoadPicture(const std::string& path)
 {
     if (path.empty())
         return Picture();
-    const int fd = openRegularFile(path);
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        raiseFileError(ErrorKind::FileUnreadable, path, "cannot be read");
-    }
-    QImage image = decode(file, path);
-    file.close();
+    FileFacts facts;
+    const FileCloser file{openRegularFile(path, facts)};
+    facts.availableBytes = availableMemoryBytes();
+    QImage image = decodeDirectly(file.fd, path, facts);
+    if (image.isNull())
+        image = decodeWithQt(file.fd, path, facts);
     image = toDisplayFormat(std::move(image));
     if (image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");

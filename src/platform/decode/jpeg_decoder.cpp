@@ -1,0 +1,239 @@
+// JPEG through libjpeg-turbo's own interface: RGB or grey straight into
+// the picture's rows, turned upright row by row, with the embedded colour
+// profile kept for the conversion to sRGB.
+#include "decoders.h"
+
+#include "../runtime_error.h"
+#include "orientation.h"
+
+#include <QColorSpace>
+
+#include <algorithm>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace korvane {
+
+namespace {
+
+// Fewer bytes than this per megapixel cannot be a whole JPEG: even a flat
+// picture costs about a bit for each 8 x 8 block of its first scan.
+constexpr double kMinHuffmanBytesPerMegapixel = 500;
+constexpr double kMinArithmeticBytesPerMegapixel = 10;
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo)
+{
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, errors->message);
+    std::longjmp(errors->jump, 1);
+}
+
+// Warnings (damaged data, a file cut short) are not errors: the picture
+// shows what could be decoded.
+void onMessage(j_common_ptr, int) {}
+
+// Reads the descriptor in large blocks; at its end, an end-of-image marker
+// stands in for the missing data.
+struct FileSource {
+    jpeg_source_mgr base;
+    int fd;
+    bool ended;
+    JOCTET buffer[1 << 16];
+};
+
+void initSource(j_decompress_ptr) {}
+void termSource(j_decompress_ptr) {}
+
+boolean fillInput(j_decompress_ptr cinfo)
+{
+    auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+    ssize_t count;
+    do
+        count = ::read(source->fd, source->buffer, sizeof source->buffer);
+    while (count < 0 && errno == EINTR);
+    if (count <= 0) {
+        source->ended = true;
+        source->buffer[0] = 0xFF;
+        source->buffer[1] = JPEG_EOI;
+        count = 2;
+    }
+    source->base.next_input_byte = source->buffer;
+    source->base.bytes_in_buffer = static_cast<size_t>(count);
+    return TRUE;
+}
+
+void skipInput(j_decompress_ptr cinfo, long count)
+{
+    auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+    if (count <= 0)
+        return;
+    if (static_cast<size_t>(count) <= source->base.bytes_in_buffer) {
+        source->base.next_input_byte += count;
+        source->base.bytes_in_buffer -= static_cast<size_t>(count);
+        return;
+    }
+    ::lseek(source->fd, static_cast<off_t>(count - static_cast<long>(source->base.bytes_in_buffer)), SEEK_CUR);
+    source->base.bytes_in_buffer = 0;
+}
+
+// Everything the decoding touches lives here, outside the frame that
+// setjmp returns to.
+struct JpegDecoding {
+    jpeg_decompress_struct cinfo {};
+    ErrorManager errors {};
+    FileSource source {};
+    QImage image;
+    std::vector<JOCTET> row;
+    int storedWidth = 0, storedHeight = 0, pixelBytes = 0;
+    int rowsDone = 0;
+    int orientation = 1;
+    QByteArray iccProfile;
+};
+
+void attachSource(JpegDecoding& d, int fd)
+{
+    d.source.fd = fd;
+    d.source.base.init_source = initSource;
+    d.source.base.fill_input_buffer = fillInput;
+    d.source.base.skip_input_data = skipInput;
+    d.source.base.resync_to_restart = jpeg_resync_to_restart;
+    d.source.base.term_source = termSource;
+    d.cinfo.src = &d.source.base;
+}
+
+void readMetadata(JpegDecoding& d)
+{
+    for (jpeg_saved_marker_ptr marker = d.cinfo.marker_list; marker; marker = marker->next)
+        if (marker->marker == JPEG_APP0 + 1 && d.orientation == 1)
+            d.orientation = exifOrientation(marker->data, marker->data_length);
+    JOCTET* icc = nullptr;
+    unsigned int iccLength = 0;
+    if (jpeg_read_icc_profile(&d.cinfo, &icc, &iccLength) && icc) {
+        d.iccProfile = QByteArray(reinterpret_cast<const char*>(icc), static_cast<qsizetype>(iccLength));
+        std::free(icc);
+    }
+}
+
+// Decodes every row it can; once the data has run out, the rows left are
+// the panels' white rather than made-up pixels.
+void readRows(JpegDecoding& d)
+{
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
+    const int pixelBytes = cinfo.output_components;
+    UprightWriter writer(d.image, d.orientation, width, height, pixelBytes);
+    d.row.resize(static_cast<size_t>(width) * pixelBytes);
+    const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);
+    while (static_cast<int>(cinfo.output_scanline) < height) {
+        if (dataCanEndEarly && d.source.ended)
+            return;
+        JSAMPROW rows[1] = {d.row.data()};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+            return;
+        writer.putRow(d.rowsDone, d.row.data());
+        ++d.rowsDone;
+    }
+}
+
+void whitenRowsLeft(JpegDecoding& d)
+{
+    if (d.rowsDone >= d.storedHeight)
+        return;
+    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes);
+    std::vector<JOCTET> white(static_cast<size_t>(d.storedWidth) * d.pixelBytes, 0xFF);
+    for (int y = d.rowsDone; y < d.storedHeight; ++y)
+        writer.putRow(y, white.data());
+}
+
+// The header's claims, checked before any pixel memory is taken.
+void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    try {
+        checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
+            d.cinfo.arith_code ? kMinArithmeticBytesPerMegapixel : kMinHuffmanBytesPerMegapixel, facts);
+        checkFitsInMemory(path, d.storedWidth, d.storedHeight, d.pixelBytes, facts);
+    } catch (...) {
+        jpeg_destroy_decompress(&d.cinfo);
+        throw;
+    }
+    // What the decoder may take for itself (a progressive file's
+    // coefficients) comes out of the same memory.
+    const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * d.pixelBytes;
+    d.cinfo.mem->max_memory_to_use = static_cast<long>(std::max<qint64>(facts.availableBytes - pictureBytes, 1 << 20));
+}
+
+} // namespace
+
+bool looksLikeJpeg(const unsigned char* head, std::size_t size)
+{
+    return size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+}
+
+QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return QImage();
+    auto d = std::make_unique<JpegDecoding>();
+    d->cinfo.err = jpeg_std_error(&d->errors.base);
+    d->errors.base.error_exit = onError;
+    d->errors.base.emit_message = onMessage;
+    if (setjmp(d->errors.jump)) {
+        // A failure once rows have been decoded still shows those rows.
+        const bool partly = d->rowsDone > 0;
+        if (partly)
+            whitenRowsLeft(*d);
+        const std::string reason = d->errors.message;
+        jpeg_destroy_decompress(&d->cinfo);
+        if (partly)
+            return std::move(d->image);
+        raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: " + reason);
+    }
+    jpeg_create_decompress(&d->cinfo);
+    attachSource(*d, fd);
+    jpeg_save_markers(&d->cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&d->cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&d->cinfo, TRUE);
+    jpeg_decompress_struct& cinfo = d->cinfo;
+    if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
+        jpeg_destroy_decompress(&cinfo);
+        return QImage(); // Qt's reader knows Adobe's inverted CMYK
+    }
+    const bool grey = cinfo.num_components == 1;
+    cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    d->pixelBytes = grey ? 1 : 3;
+    d->storedWidth = static_cast<int>(cinfo.image_width);
+    d->storedHeight = static_cast<int>(cinfo.image_height);
+    checkClaims(*d, path, facts);
+    readMetadata(*d);
+    const bool swap = swapsSides(d->orientation);
+    d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
+        grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (d->image.isNull()) {
+        jpeg_destroy_decompress(&cinfo);
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    }
+    jpeg_start_decompress(&cinfo);
+    readRows(*d);
+    whitenRowsLeft(*d);
+    jpeg_abort_decompress(&cinfo); // the rest of the file is not needed
+    jpeg_destroy_decompress(&cinfo);
+    if (!d->iccProfile.isEmpty() && !grey)
+        d->image.setColorSpace(QColorSpace::fromIccProfile(d->iccProfile));
+    return std::move(d->image);
+}
+
+} // namespace korvane

@@ -1,0 +1,34 @@
+#pragma once
+// A photo's orientation tag (EXIF 0x0112, values 1 to 8) and how stored
+// rows land in the upright picture.
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+// The orientation in a JPEG APP1 "Exif" payload, or in a TIFF structure as
+// PNG's eXIf chunk holds it; 1 (as stored) when absent or unreadable.
+int exifOrientation(const std::uint8_t* data, std::size_t size);
+int tiffOrientation(const std::uint8_t* tiff, std::size_t length);
+
+// True for the tags that swap width and height.
+bool swapsSides(int orientation);
+
+// Writes stored rows into an upright image, one row at a time, so that
+// turning the picture needs no second copy of it.
+class UprightWriter {
+public:
+    // The image has the upright size; storedWidth x storedHeight is the
+    // file's. pixelBytes is 1 or 3.
+    UprightWriter(QImage& upright, int orientation, int storedWidth, int storedHeight, int pixelBytes);
+    void putRow(int storedY, const std::uint8_t* row);
+
+private:
+    std::uint8_t* m_bits;
+    qsizetype m_stride;
+    int m_orientation, m_storedWidth, m_storedHeight, m_pixelBytes;
+};
+
+} // namespace korvane

@@ -1,0 +1,200 @@
+// PNG through libpng: 8-bit RGB or grey straight into the picture's rows;
+// transparent pixels laid over white as each row arrives.
+#include "decoders.h"
+
+#include "../runtime_error.h"
+#include "orientation.h"
+
+#include <QColorSpace>
+
+#include <cerrno>
+#include <cmath>
+#include <csetjmp>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+#include <png.h>
+
+namespace korvane {
+
+namespace {
+
+// Deflate never packs more than about 1032 bytes into one, so a file much
+// smaller than its rows' size / 1032 cannot hold them.
+constexpr double kMaxDeflateRatio = 1100;
+
+struct PngDecoding {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    int fd = -1;
+    char message[256] = {};
+    QImage image;
+    std::vector<png_byte> row;
+    int storedWidth = 0, storedHeight = 0;
+    int inputBytes = 0;   // a decoded row's bytes per pixel: 1 to 4
+    int outputBytes = 0;  // the picture's: 1 or 3
+    int rowsDone = 0;
+    int orientation = 1;
+    ~PngDecoding() { png_destroy_read_struct(&png, &info, nullptr); }
+};
+
+[[noreturn]] void onError(png_structp png, png_const_charp message)
+{
+    auto* d = static_cast<PngDecoding*>(png_get_error_ptr(png));
+    std::snprintf(d->message, sizeof d->message, "%s", message);
+    png_longjmp(png, 1);
+}
+
+void onWarning(png_structp, png_const_charp) {}
+
+void readData(png_structp png, png_bytep out, size_t length)
+{
+    auto* d = static_cast<PngDecoding*>(png_get_io_ptr(png));
+    while (length > 0) {
+        const ssize_t count = ::read(d->fd, out, length);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            png_error(png, "the file ends early");
+        out += count;
+        length -= static_cast<size_t>(count);
+    }
+}
+
+// Expands everything to 8 bits a channel and says what a row will hold.
+void chooseTransforms(PngDecoding& d)
+{
+    png_structp png = d.png;
+    png_infop info = d.info;
+    const int colourType = png_get_color_type(png, info);
+    if (png_get_bit_depth(png, info) == 16)
+        png_set_strip_16(png);
+    if (colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_palette_to_rgb(png);
+    if (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8)
+        png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS))
+        png_set_tRNS_to_alpha(png);
+    png_read_update_info(png, info);
+    d.inputBytes = png_get_channels(png, info);
+    d.outputBytes = d.inputBytes <= 2 ? 1 : 3;
+}
+
+QColorSpace colourSpaceOf(png_structp png, png_infop info)
+{
+    png_charp name = nullptr;
+    png_bytep profile = nullptr;
+    png_uint_32 length = 0;
+    int compression = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
+        return QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length)));
+    if (png_get_valid(png, info, PNG_INFO_sRGB))
+        return QColorSpace(QColorSpace::SRgb);
+    double gamma = 0;
+    if (png_get_gAMA(png, info, &gamma) && gamma > 0 && std::abs(gamma - 1 / 2.2) > 0.01)
+        return QColorSpace(QColorSpace::Primaries::SRgb, static_cast<float>(1 / gamma));
+    return QColorSpace();
+}
+
+int orientationOf(png_structp png, png_infop info)
+{
+    png_bytep exif = nullptr;
+    png_uint_32 length = 0;
+    if (png_get_eXIf_1(png, info, &length, &exif) && exif)
+        return tiffOrientation(exif, length);
+    return 1;
+}
+
+// A pixel with alpha, laid over white.
+inline png_byte overWhite(png_byte value, png_byte alpha)
+{
+    return static_cast<png_byte>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
+
+void flattenRow(const png_byte* in, png_byte* out, int width, int inputBytes)
+{
+    if (inputBytes == 2)
+        for (int x = 0; x < width; ++x)
+            out[x] = overWhite(in[2 * x], in[2 * x + 1]);
+    else
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                out[3 * x + c] = overWhite(in[4 * x + c], in[4 * x + 3]);
+}
+
+void readRows(PngDecoding& d)
+{
+    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
+    const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
+    d.row.resize(static_cast<size_t>(d.storedWidth) * d.inputBytes);
+    std::vector<png_byte> flat(hasAlpha ? static_cast<size_t>(d.storedWidth) * d.outputBytes : 0);
+    for (; d.rowsDone < d.storedHeight; ++d.rowsDone) {
+        png_read_row(d.png, d.row.data(), nullptr);
+        if (hasAlpha)
+            flattenRow(d.row.data(), flat.data(), d.storedWidth, d.inputBytes);
+        writer.putRow(d.rowsDone, hasAlpha ? flat.data() : d.row.data());
+    }
+}
+
+void whitenRowsLeft(PngDecoding& d)
+{
+    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
+    std::vector<png_byte> white(static_cast<size_t>(d.storedWidth) * d.outputBytes, 0xFF);
+    for (int y = d.rowsDone; y < d.storedHeight; ++y)
+        writer.putRow(y, white.data());
+}
+
+void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    const double rowBytes = double(png_get_rowbytes(d.png, d.info)) + 1; // with the filter byte
+    checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, rowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts);
+}
+
+} // namespace
+
+bool looksLikePng(const unsigned char* head, std::size_t size)
+{
+    return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
+}
+
+QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
+{
+    if (::lseek(fd, 0, SEEK_SET) != 0)
+        return QImage();
+    auto d = std::make_unique<PngDecoding>();
+    d->fd = fd;
+    d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), onError, onWarning);
+    if (!d->png || !(d->info = png_create_info_struct(d->png)))
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    if (setjmp(png_jmpbuf(d->png))) {
+        // A file cut short or damaged part-way still shows the rows read.
+        if (d->rowsDone == 0)
+            raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
+        whitenRowsLeft(*d);
+        return std::move(d->image);
+    }
+    png_set_read_fn(d->png, d.get(), readData);
+    png_set_user_limits(d->png, 0x7FFFFFFF, 0x7FFFFFFF); // memory decides, below
+    png_read_info(d->png, d->info);
+    if (png_get_interlace_type(d->png, d->info) != PNG_INTERLACE_NONE)
+        return QImage(); // needs every pass before any row is whole: left to Qt
+    d->storedWidth = static_cast<int>(png_get_image_width(d->png, d->info));
+    d->storedHeight = static_cast<int>(png_get_image_height(d->png, d->info));
+    checkClaims(*d, path, facts);
+    chooseTransforms(*d);
+    checkFitsInMemory(path, d->storedWidth, d->storedHeight, d->outputBytes, facts);
+    d->orientation = orientationOf(d->png, d->info);
+    const bool swap = swapsSides(d->orientation);
+    d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
+        d->outputBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (d->image.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    readRows(*d);
+    if (d->outputBytes == 3)
+        d->image.setColorSpace(colourSpaceOf(d->png, d->info));
+    return std::move(d->image);
+}
+
+} // namespace korvane
