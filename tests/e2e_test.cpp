@@ -12,9 +12,9 @@
 #include <thread>
 #include <unistd.h>
 
-// Xlib's macros (None, Bool, Status) clash with other headers: it comes last.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
+// Brings in Xlib, whose macros (None, Bool, Status) clash with other headers.
+#include "x_session.h"
+
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
@@ -24,58 +24,19 @@ namespace {
 using namespace std::chrono_literals;
 using test::coordinateColour;
 using test::decodeCoordinate;
-
-pid_t spawn(const std::vector<std::string>& args, const std::string& display)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setenv("DISPLAY", display.c_str(), 1);
-        unsetenv("QT_QPA_PLATFORM");
-        setenv("XDG_RUNTIME_DIR", test::tempDir().c_str(), 1);
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    return pid;
-}
-
-bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
+using test::spawn;
+using test::waitFor;
 
 class RealProgram : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        for (int n = 90; n < 140 && !s_display; ++n) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
-                continue;
-            s_name = ":" + std::to_string(n);
-            s_server = spawn({"Xvfb", s_name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, s_name);
-            waitFor([] { return (s_display = XOpenDisplay(s_name.c_str())) != nullptr; });
-        }
-        ASSERT_NE(s_display, nullptr) << "no X server";
+        ASSERT_TRUE(s_session.start()) << "no X server";
+        s_display = s_session.display();
+        s_name = s_session.name();
         s_picture = test::writeImage(test::coordinateImage(2000, 1000), "e2e.png", "png");
     }
-    static void TearDownTestSuite()
-    {
-        if (s_display)
-            XCloseDisplay(s_display);
-        if (s_server > 0) {
-            kill(s_server, SIGTERM);
-            waitpid(s_server, nullptr, 0);
-        }
-    }
+    static void TearDownTestSuite() { s_session.stop(); }
     void TearDown() override
     {
         if (m_program > 0) {
@@ -90,13 +51,7 @@ protected:
         ASSERT_TRUE(waitFor([&] { return screen(1007, 633) == coordinateColour(207, 633); }))
             << "first frame not shown";
     }
-    static QRgb screen(int x, int y)
-    {
-        XImage* image = XGetImage(s_display, DefaultRootWindow(s_display), x, y, 1, 1, AllPlanes, ZPixmap);
-        const unsigned long pixel = XGetPixel(image, 0, 0);
-        XDestroyImage(image);
-        return qRgb((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
-    }
+    static QRgb screen(int x, int y) { return s_session.pixel(x, y); }
     static void moveTo(int x, int y)
     {
         XTestFakeMotionEvent(s_display, 0, x, y, CurrentTime);
@@ -114,9 +69,9 @@ protected:
         moveTo(x, y);
     }
 
+    static inline test::XSession s_session;
     static inline Display* s_display = nullptr;
     static inline std::string s_name, s_picture;
-    static inline pid_t s_server = 0;
     pid_t m_program = 0;
 };
 
@@ -208,17 +163,7 @@ TEST_F(RealProgram, MovesBetweenTicksAreDropped)
 TEST_F(RealProgram, ShrinkingBelowTheMinimumSpringsBack)
 {
     start();
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    XQueryTree(s_display, DefaultRootWindow(s_display), &root, &parent, &children, &count);
-    Window viewer = 0; // with no window manager, ours is the one shown top-level window
-    for (unsigned i = 0; i < count; ++i) {
-        XWindowAttributes a{};
-        XGetWindowAttributes(s_display, children[i], &a);
-        if (a.map_state == IsViewable && a.width == 1008)
-            viewer = children[i];
-    }
-    XFree(children);
+    const Window viewer = s_session.viewableWindowTitled("KORVANE");
     ASSERT_NE(viewer, 0u);
     XResizeWindow(s_display, viewer, 600, 400);
     XFlush(s_display);

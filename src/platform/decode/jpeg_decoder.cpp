@@ -163,9 +163,9 @@ void whitenRowsLeft(JpegDecoding& d)
 void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
     try {
+        checkFitsInMemory(path, d.storedWidth, d.storedHeight, d.pixelBytes, facts);
         checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
             d.cinfo.arith_code ? kMinArithmeticBytesPerMegapixel : kMinHuffmanBytesPerMegapixel, facts);
-        checkFitsInMemory(path, d.storedWidth, d.storedHeight, d.pixelBytes, facts);
     } catch (...) {
         jpeg_destroy_decompress(&d.cinfo);
         throw;

@@ -24,6 +24,7 @@ namespace {
 // Deflate never packs more than about 1032 bytes into one, so a file much
 // smaller than its rows' size / 1032 cannot hold them.
 constexpr double kMaxDeflateRatio = 1100;
+constexpr png_alloc_size_t kMaxChunkBytes = 32 << 20;
 
 struct PngDecoding {
     png_structp png = nullptr;
@@ -35,6 +36,7 @@ struct PngDecoding {
     int storedWidth = 0, storedHeight = 0;
     int inputBytes = 0;   // a decoded row's bytes per pixel: 1 to 4
     int outputBytes = 0;  // the picture's: 1 or 3
+    double storedRowBytes = 0; // as deflated, filter byte included
     int rowsDone = 0;
     int orientation = 1;
     ~PngDecoding() { png_destroy_read_struct(&png, &info, nullptr); }
@@ -148,8 +150,8 @@ void whitenRowsLeft(PngDecoding& d)
 
 void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    const double rowBytes = double(png_get_rowbytes(d.png, d.info)) + 1; // with the filter byte
-    checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, rowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts);
+    checkHoldsEnoughData(
+        path, d.storedWidth, d.storedHeight, d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts);
 }
 
 } // namespace
@@ -177,14 +179,20 @@ QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
     }
     png_set_read_fn(d->png, d.get(), readData);
     png_set_user_limits(d->png, 0x7FFFFFFF, 0x7FFFFFFF); // memory decides, below
+    // Text is never shown, and a compressed text chunk can inflate to
+    // gigabytes: skip it. Other chunks (a colour profile) stay bounded.
+    static const png_byte kText[] = "tEXt\0zTXt\0iTXt";
+    png_set_keep_unknown_chunks(d->png, PNG_HANDLE_CHUNK_NEVER, kText, 3);
+    png_set_chunk_malloc_max(d->png, kMaxChunkBytes);
     png_read_info(d->png, d->info);
     if (png_get_interlace_type(d->png, d->info) != PNG_INTERLACE_NONE)
         return QImage(); // needs every pass before any row is whole: left to Qt
     d->storedWidth = static_cast<int>(png_get_image_width(d->png, d->info));
     d->storedHeight = static_cast<int>(png_get_image_height(d->png, d->info));
-    checkClaims(*d, path, facts);
+    d->storedRowBytes = double(png_get_rowbytes(d->png, d->info)) + 1;
     chooseTransforms(*d);
     checkFitsInMemory(path, d->storedWidth, d->storedHeight, d->outputBytes, facts);
+    checkClaims(*d, path, facts);
     d->orientation = orientationOf(d->png, d->info);
     const bool swap = swapsSides(d->orientation);
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,

@@ -1,0 +1,43 @@
+#pragma once
+// Bad and unusual picture files, made byte by byte, for the tests that
+// point the real program at them.
+#include <QImage>
+
+#include <string>
+
+namespace korvane::test {
+
+// The colour the pictures below show at their top-left corner.
+constexpr QRgb kCornerColour = 0xFFC83C1E; // (200, 60, 30)
+
+// A picture whose top rows are kCornerColour and whose rest is noise that
+// does not compress, so that a file cut short loses real data.
+QImage cornerPicture(int width, int height);
+
+std::string encode(const QImage& image, const char* format, int quality = -1);
+std::string cut(const std::string& bytes, double fraction);
+std::string randomBytes(std::size_t count, unsigned seed);
+
+enum class JpegKind { Grey, Cmyk, Progressive, Arithmetic };
+// A flat JPEG of the kind, its corner kCornerColour (or grey 100).
+std::string jpegOfKind(JpegKind kind, int width, int height);
+// The JPEG with its frame header changed to claim width x height.
+std::string withJpegSize(std::string jpeg, int width, int height);
+
+// The PNG with its header changed to claim width x height pixels of the
+// given depth and colour type, and its checksum fixed.
+std::string withPngHeader(std::string png, unsigned width, unsigned height, int depth, int colourType);
+// The PNG with one bit of its first image-data chunk's checksum flipped.
+std::string withBadPngChecksum(std::string png);
+// The PNG with a compressed text chunk holding `inflated` zero bytes.
+std::string withTextBomb(std::string png, std::size_t inflated);
+
+// BMP: top half kCornerColour, bottom half white. Bits 1, 4, 8 use a
+// palette; compression 1 and 2 are RLE8 and RLE4.
+std::string bmp(int bits, int compression = 0, bool topDown = false);
+// A two-frame animated GIF, first frame kCornerColour, second white.
+std::string animatedGif();
+// An uncompressed two-page TIFF, first page kCornerColour, second white.
+std::string twoPageTiff();
+
+} // namespace korvane::test

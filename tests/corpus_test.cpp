@@ -1,0 +1,242 @@
+// The real program pointed at bad and unusual files: each one is either
+// shown or refused with one clear line and status 1, within 5 seconds, and
+// a refused file never costs much memory.
+#include "bad_files.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+
+#include "x_session.h" // Xlib last
+
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+using namespace test;
+
+struct Case {
+    std::string name;
+    std::function<std::string()> makePath;
+    std::string refusedFor; // empty: the picture is shown
+};
+
+std::string file(const std::string& name, const std::string& bytes) { return writeBytes(name, bytes); }
+
+std::vector<Case> corpus()
+{
+    const QImage corner = cornerPicture(1200, 800);
+    const std::string jpeg = encode(corner, "jpg", 90), png = encode(corner, "png");
+    const std::string smallPng = encode(cornerPicture(16, 16), "png");
+    return {
+        {"ZeroBytes", [] { return file("zero.jpg", ""); }, "is empty"},
+        {"RandomBytes", [] { return file("random.jpg", randomBytes(4096, 1)); }, "not an image"},
+        {"TextNamedJpg", [] { return file("text.jpg", "not a picture\n"); }, "not an image"},
+        {"JpegCutInItsHeader", [=] { return file("cut-header.jpg", jpeg.substr(0, 120)); }, "cannot be decoded"},
+        {"JpegCutAtAQuarter", [=] { return file("cut25.jpg", cut(jpeg, 0.25)); }, ""},
+        {"JpegCutAtHalf", [=] { return file("cut50.jpg", cut(jpeg, 0.5)); }, ""},
+        {"JpegCutNearTheEnd", [=] { return file("cut95.jpg", cut(jpeg, 0.95)); }, ""},
+        {"PngCutInItsHeader", [=] { return file("cut-header.png", png.substr(0, 20)); }, "cannot be decoded"},
+        {"PngCutBeforeItsPixels", [=] { return file("cut-ihdr.png", png.substr(0, 40)); }, "cannot be decoded"},
+        {"PngCutAtHalf", [=] { return file("cut50.png", cut(png, 0.5)); }, ""},
+        {"PngCutNearTheEnd", [=] { return file("cut95.png", cut(png, 0.95)); }, ""},
+        // The checksum is read after the rows it covers: they are shown.
+        {"PngWithABadChecksum", [=] { return file("crc.png", withBadPngChecksum(smallPng)); }, ""},
+        {"PngWithABadHeaderChecksum", [=] {
+             std::string bytes = smallPng;
+             bytes[29] ^= 1; // the header chunk's checksum
+             return file("crc-ihdr.png", bytes);
+         }, "CRC error"},
+        {"JpegClaiming65500Square", [=] { return file("huge.jpg", withJpegSize(jpeg, 65500, 65500)); }, "claims 65500 x 65500"},
+        {"PngClaiming100000Square", [=] { return file("huge.png", withPngHeader(smallPng, 100000, 100000, 8, 2)); }, "too large"},
+        {"PngClaimingATerabyte", [=] { return file("tera.png", withPngHeader(smallPng, 500000, 500000, 16, 6)); }, "too large"},
+        {"PngClaimingMoreThanItHolds", [=] { return file("claims.png", withPngHeader(smallPng, 40000, 40000, 8, 0)); }, "claims 40000 x 40000"},
+        {"PngWithATextChunkThatInflatesTo256MB", [=] { return file("bomb.png", withTextBomb(smallPng, 256u << 20)); }, ""},
+        {"PngNamedJpg", [=] { return file("png.jpg", png); }, ""},
+        {"OneByOne", [] { return file("1x1.png", encode(cornerPicture(1, 1), "png")); }, ""},
+        {"OneByN", [] { return file("1xN.png", encode(cornerPicture(1, 3000), "png")); }, ""},
+        {"NByOne", [] { return file("Nx1.png", encode(cornerPicture(3000, 1), "png")); }, ""},
+        {"SixteenBitPng", [] { return file("16.png", encode(cornerPicture(64, 64).convertToFormat(QImage::Format_RGBX64), "png")); }, ""},
+        {"PalettePngWithTransparency", [] {
+             QImage image(64, 64, QImage::Format_Indexed8);
+             image.setColorTable({kCornerColour, qRgba(0, 0, 0, 0)});
+             image.fill(1);
+             for (int y = 0; y < 32; ++y)
+                 for (int x = 0; x < 32; ++x)
+                     image.setPixel(x, y, 0);
+             return file("palette.png", encode(image, "png"));
+         }, ""},
+        {"GreyJpeg", [] { return file("grey.jpg", jpegOfKind(JpegKind::Grey, 64, 64)); }, ""},
+        {"CmykJpeg", [] { return file("cmyk.jpg", jpegOfKind(JpegKind::Cmyk, 64, 64)); }, ""},
+        {"ProgressiveJpeg", [] { return file("progressive.jpg", jpegOfKind(JpegKind::Progressive, 640, 480)); }, ""},
+        {"ArithmeticJpeg", [] { return file("arith.jpg", jpegOfKind(JpegKind::Arithmetic, 640, 480)); }, ""},
+        {"AnimatedGif", [] { return file("anim.gif", animatedGif()); }, ""},
+        {"Bmp1Bit", [] { return file("1.bmp", bmp(1)); }, ""},
+        {"Bmp4Bit", [] { return file("4.bmp", bmp(4)); }, ""},
+        {"Bmp8Bit", [] { return file("8.bmp", bmp(8)); }, ""},
+        {"BmpRle8", [] { return file("rle8.bmp", bmp(8, 1)); }, ""},
+        {"BmpRle4", [] { return file("rle4.bmp", bmp(4, 2)); }, ""},
+        {"Bmp16Bit", [] { return file("16.bmp", bmp(16)); }, ""},
+        {"Bmp24Bit", [] { return file("24.bmp", bmp(24)); }, ""},
+        {"Bmp32Bit", [] { return file("32.bmp", bmp(32)); }, ""},
+        {"BmpTopDown", [] { return file("topdown.bmp", bmp(24, 0, true)); }, ""},
+        {"Ico", [] { return file("icon.ico", encode(cornerPicture(32, 32), "ico")); }, ""},
+        {"TwoPageTiff", [] { return file("pages.tiff", twoPageTiff()); }, ""},
+        {"WebP", [] { return file("photo.webp", encode(cornerPicture(128, 96), "webp", 100)); }, ""},
+        {"Directory", [] { return tempDir(); }, "is a directory"},
+        {"MissingFile", [] { return tempDir() + "/missing.png"; }, "no such file"},
+        {"Fifo", [] {
+             const std::string path = tempDir() + "/fifo.png";
+             mkfifo(path.c_str(), 0600);
+             return path;
+         }, "pipe"},
+        {"DevZero", [] { return std::string("/dev/zero"); }, "device"},
+        {"NameWithSpaces", [=] { return file("a name with spaces.png", smallPng); }, ""},
+        {"NameWithNonUtf8Bytes", [=] { return file("bad\xff\xfe.png", smallPng); }, ""},
+        {"NameStartingWithADash", [=] { return file("-reverse.png", smallPng); }, ""},
+    };
+}
+
+bool nearCorner(QRgb pixel, int tolerance = 12)
+{
+    return std::abs(qRed(pixel) - qRed(kCornerColour)) <= tolerance
+        && std::abs(qGreen(pixel) - qGreen(kCornerColour)) <= tolerance
+        && std::abs(qBlue(pixel) - qBlue(kCornerColour)) <= tolerance;
+}
+
+bool isGrey100(QRgb pixel)
+{
+    return std::abs(qRed(pixel) - 100) <= 3 && qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
+}
+
+struct Outcome {
+    bool decided = false;
+    bool shown = false;
+    int status = -1;
+    std::string error;
+    long peakKilobytes = 0;
+    double seconds = 0;
+};
+
+std::string readAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class BadFile : public ::testing::TestWithParam<Case> {
+protected:
+    static void SetUpTestSuite() { ASSERT_TRUE(s_session.start()) << "no X server"; }
+    static void TearDownTestSuite() { s_session.stop(); }
+
+    // The picture is on the screen: an overview or detail-view corner shows it.
+    bool pictureShown()
+    {
+        if (!s_session.viewableWindowTitled("KORVANE"))
+            return false;
+        for (QPoint corner : {QPoint(0, 0), QPoint(800, 0)}) {
+            const QRgb pixel = s_session.pixel(corner.x(), corner.y());
+            if (nearCorner(pixel) || isGrey100(pixel))
+                return true;
+        }
+        return false;
+    }
+
+    void pressReturn()
+    {
+        Display* display = s_session.display();
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Return), True, CurrentTime);
+        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Return), False, CurrentTime);
+        XFlush(display);
+    }
+
+    Outcome run(const std::string& path)
+    {
+        const std::string errors = tempDir() + "/stderr-" + std::to_string(++s_runs) + ".txt";
+        const auto start = std::chrono::steady_clock::now();
+        const pid_t program = spawn({KORVANE_BINARY, path}, s_session.name(), errors);
+        Outcome outcome;
+        rusage usage {};
+        int status = 0;
+        bool ended = false;
+        while (std::chrono::steady_clock::now() - start < 5s && !outcome.decided) {
+            ended = wait4(program, &status, WNOHANG, &usage) == program;
+            outcome.decided = ended || !readAll(errors).empty() || (outcome.shown = pictureShown());
+            if (!outcome.decided)
+                std::this_thread::sleep_for(10ms);
+        }
+        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (outcome.shown || !outcome.decided)
+            kill(program, SIGTERM);
+        // A refusal shows a message box: dismiss it as a user would.
+        for (int i = 0; !ended && i < 250; ++i) {
+            if (!outcome.shown)
+                pressReturn();
+            ended = wait4(program, &status, WNOHANG, &usage) == program;
+            if (!ended)
+                std::this_thread::sleep_for(20ms);
+        }
+        if (!ended) {
+            kill(program, SIGKILL);
+            wait4(program, &status, 0, &usage);
+        }
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+        outcome.error = readAll(errors);
+        outcome.peakKilobytes = usage.ru_maxrss;
+        return outcome;
+    }
+
+    static inline XSession s_session;
+    static inline int s_runs = 0;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMeasuringMemory = false; // the sanitizer's own memory would count
+#else
+constexpr bool kMeasuringMemory = true;
+#endif
+
+TEST_P(BadFile, IsShownOrRefusedClearlyWithinFiveSeconds)
+{
+    const Case& c = GetParam();
+    const std::string path = c.makePath();
+    const Outcome outcome = run(path);
+    ASSERT_TRUE(outcome.decided) << "neither shown nor refused in 5 s";
+    RecordProperty("seconds", std::to_string(outcome.seconds));
+    RecordProperty("peak_kb", std::to_string(outcome.peakKilobytes));
+    RecordProperty("outcome", outcome.shown ? "shown" : outcome.error);
+    if (c.refusedFor.empty()) {
+        EXPECT_TRUE(outcome.shown) << "refused: " << outcome.error;
+        return;
+    }
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(std::count(outcome.error.begin(), outcome.error.end(), '\n'), 1) << outcome.error;
+    EXPECT_NE(outcome.error.find(printablePath(path)), std::string::npos) << outcome.error;
+    EXPECT_NE(outcome.error.find(c.refusedFor), std::string::npos) << outcome.error;
+    if (kMeasuringMemory) {
+        EXPECT_LT(outcome.peakKilobytes, 100 * 1024) << "peak memory";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BadFile, ::testing::ValuesIn(corpus()),
+    [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
+
+} // namespace
+} // namespace korvane
