@@ -32,7 +32,8 @@ struct PngDecoding {
     int fd = -1;
     char message[256] = {};
     QImage image;
-    std::vector<png_byte> row;
+    // Buffers live here, not in the frames libpng may jump out of.
+    std::vector<png_byte> row, flat;
     int storedWidth = 0, storedHeight = 0;
     int inputBytes = 0;   // a decoded row's bytes per pixel: 1 to 4
     int outputBytes = 0;  // the picture's: 1 or 3
@@ -131,12 +132,12 @@ void readRows(PngDecoding& d)
     UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
     const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
     d.row.resize(static_cast<size_t>(d.storedWidth) * d.inputBytes);
-    std::vector<png_byte> flat(hasAlpha ? static_cast<size_t>(d.storedWidth) * d.outputBytes : 0);
+    d.flat.resize(hasAlpha ? static_cast<size_t>(d.storedWidth) * d.outputBytes : 0);
     for (; d.rowsDone < d.storedHeight; ++d.rowsDone) {
         png_read_row(d.png, d.row.data(), nullptr);
         if (hasAlpha)
-            flattenRow(d.row.data(), flat.data(), d.storedWidth, d.inputBytes);
-        writer.putRow(d.rowsDone, hasAlpha ? flat.data() : d.row.data());
+            flattenRow(d.row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
+        writer.putRow(d.rowsDone, hasAlpha ? d.flat.data() : d.row.data());
     }
 }
 
