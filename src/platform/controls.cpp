@@ -127,12 +127,20 @@ QSize PictureBox::backingSize() const
 
 void PictureBox::sizeChanged()
 {
-    // The backing exists only once something is drawn; the holder never is.
-    if (m_backing.isNull())
+    // Nothing to keep before anything is drawn; the holder never is.
+    if (!m_drawn)
         return;
     const QSize size = backingSize();
-    if (size == m_backing.size())
+    if (size == m_size)
         return;
+    m_size = size;
+    if (m_described) {
+        // White beyond the old edges, as a grown backing would be.
+        m_backing = QImage();
+        if (m_copy)
+            m_copy->area &= QRect(QPoint(0, 0), size);
+        return;
+    }
     QImage grown(size, QImage::Format_RGB32);
     if (grown.isNull())
         return;
@@ -143,16 +151,92 @@ void PictureBox::sizeChanged()
 
 void PictureBox::Cls()
 {
+    if (!m_drawn) {
+        m_drawn = true;
+        m_size = backingSize();
+    }
+    m_described = true;
+    m_copy.reset();
+    m_marks.clear();
+    changed(QRect(QPoint(0, 0), m_size));
+}
+
+const QImage& PictureBox::backing() const
+{
+    if (m_described)
+        makePixels();
+    return m_backing;
+}
+
+void PictureBox::makePixels() const
+{
+    if (m_backing.size() != m_size)
+        m_backing = QImage(m_size, QImage::Format_RGB32);
+    m_described = false;
     if (m_backing.isNull())
-        m_backing = QImage(backingSize(), QImage::Format_RGB32);
+        return;
     m_backing.fill(kWhite);
-    changed(m_backing.rect());
+    if (m_copy)
+        copyPixels(m_copy->source, m_copy->shift, m_backing, m_copy->area);
+    for (const Mark& mark : m_marks)
+        drawCircleOutline(m_backing, mark.centre.x(), mark.centre.y(), mark.radius, mark.colour);
+}
+
+void PictureBox::copyIn(const QImage& source, QPoint shift, QRect area)
+{
+    const QRect panel(QPoint(0, 0), m_size);
+    area &= panel;
+    if (area.isEmpty())
+        return;
+    const bool coversAll = area == panel && source.rect().contains(panel.translated(-shift));
+    if (coversAll || (m_described && !m_copy && m_marks.empty())) {
+        m_described = true;
+        m_marks.clear();
+        m_copy = PixelCopy{source, shift, area};
+    } else {
+        backing(); // the pixels, to draw on
+        copyPixels(source, shift, m_backing, area);
+    }
+    changed(area);
+}
+
+void PictureBox::drawTo(QPainter& painter, QRect area, double ratio) const
+{
+    const auto toLogical = [ratio](QRect device) {
+        return QRectF(device.x() / ratio, device.y() / ratio, device.width() / ratio, device.height() / ratio);
+    };
+    painter.fillRect(toLogical(area), Qt::white);
+    if (!m_drawn)
+        return;
+    if (!m_described) {
+        const QRect part = area & m_backing.rect();
+        if (!part.isEmpty())
+            painter.drawImage(toLogical(part), m_backing, QRectF(part));
+        return;
+    }
+    if (m_copy) {
+        const QRect part = (area & m_copy->area) & m_copy->source.rect().translated(m_copy->shift);
+        if (!part.isEmpty())
+            painter.drawImage(toLogical(part), m_copy->source, QRectF(part.translated(-m_copy->shift)));
+    }
+    for (const Mark& mark : m_marks) {
+        // The marker's own pixels, drawn as the backing would hold them.
+        const QRect box(mark.centre - QPoint(mark.radius, mark.radius), QSize(2 * mark.radius + 1, 2 * mark.radius + 1));
+        if (!box.intersects(area))
+            continue;
+        QImage ink(box.size(), QImage::Format_ARGB32_Premultiplied);
+        ink.fill(Qt::transparent);
+        drawCircleOutline(ink, mark.radius, mark.radius, mark.radius, mark.colour);
+        const QRect part = box & area & QRect(QPoint(0, 0), m_size);
+        if (!part.isEmpty())
+            painter.drawImage(toLogical(part), ink, QRectF(part.translated(-box.topLeft())));
+    }
 }
 
 void PictureBox::PaintPicture(const Picture& picture, Single x1, Single y1, Single width1, Single height1,
     std::optional<Single> x2, std::optional<Single> y2, std::optional<Single> width2, std::optional<Single> height2)
 {
-    if (m_backing.isNull())
+    if (!m_drawn)
         Cls();
     if (picture.isEmpty() || width1 <= 0 || height1 <= 0)
         return;
@@ -180,20 +264,16 @@ void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double
     const int shiftY = -clampedInt(std::floor((step / 2 + y2 - y1) / step));
     const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
     const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
-    const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)).intersected(m_backing.rect());
-    copyPixels(image, QPoint(shiftX, shiftY), m_backing, area);
-    changed(area);
+    copyIn(image, QPoint(shiftX, shiftY), QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
 }
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
 {
     const int width = twipsToDevicePixels(width1), height = twipsToDevicePixels(height1);
     const QPoint origin(twipsToDevicePixels(x1), twipsToDevicePixels(y1));
-    const QRect area = QRect(origin, QSize(width, height)).intersected(m_backing.rect());
-    if (area.isEmpty())
+    if (QRect(origin, QSize(width, height)).intersected(QRect(QPoint(0, 0), m_size)).isEmpty())
         return;
-    copyPixels(picture.scaledTo(width, height), origin, m_backing, area);
-    changed(area);
+    copyIn(picture.scaledTo(width, height), origin, QRect(origin, QSize(width, height)));
 }
 
 void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF source)
@@ -201,6 +281,9 @@ void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF
     const auto toPixels = [step = twipsPerDevicePixel()](const QRectF& twips) {
         return QRectF(twips.x() / step, twips.y() / step, twips.width() / step, twips.height() / step);
     };
+    backing();
+    if (m_backing.isNull())
+        return;
     QPainter painter(&m_backing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(toPixels(target), picture.image(), toPixels(source));
@@ -209,11 +292,16 @@ void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF
 
 void PictureBox::Circle(Single x, Single y, Single radius, Long colour)
 {
-    if (m_backing.isNull())
+    if (!m_drawn)
         Cls();
     const int cx = twipsToDevicePixels(x), cy = twipsToDevicePixels(y), r = twipsToDevicePixels(radius);
-    drawCircleOutline(m_backing, cx, cy, r, colourFromLong(colour));
-    changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(m_backing.rect()));
+    // A few marks stay in the description; more are drawn into pixels.
+    constexpr std::size_t kMarksKept = 8;
+    if (m_described && m_marks.size() < kMarksKept && r >= 0 && r <= kMaxBackingSide)
+        m_marks.push_back({QPoint(cx, cy), r, colourFromLong(colour)});
+    else if (!backing().isNull())
+        drawCircleOutline(m_backing, cx, cy, r, colourFromLong(colour));
+    changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(QRect(QPoint(0, 0), m_size)));
 }
 
 void PictureBox::changed(QRect devicePixels)

@@ -12,6 +12,9 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
+
+class QPainter;
 
 namespace korvane {
 
@@ -69,8 +72,12 @@ private:
 
 using MouseHandler = std::function<void(Integer button, Integer shift, Single& x, Single& y)>;
 
-// A picture panel: keeps what was painted on it in a backing image of its
-// own device-pixel size, on a white background.
+// A picture panel: keeps what was painted on it, on a white background, as
+// a backing image of its own device-pixel size. What the viewer paints on
+// each pointer move (the panel cleared or painted over whole, one copy of
+// picture pixels, the marker) is kept as a description and drawn straight
+// to the screen; the backing's pixels are made only when something else is
+// drawn or they are read, so a move costs the same for any picture size.
 class PictureBox : public Control {
 public:
     PictureBox(Single left, Single top, Single width, Single height);
@@ -91,8 +98,11 @@ public:
     // Outline of a circle centred on (x, y); colour is &H00BBGGRR.
     void Circle(Single x, Single y, Single radius, Long colour);
 
-    // What was painted, in device pixels.
-    const QImage& backing() const { return m_backing; }
+    // What was painted, in device pixels; null before anything was.
+    const QImage& backing() const;
+    // Draws the panel's device pixels in `area` with the painter, whose
+    // coordinates are logical pixels at the given device pixel ratio.
+    void drawTo(QPainter& painter, QRect area, double ratio) const;
 
     MouseHandler onMouseDown, onMouseMove, onMouseUp;
 
@@ -105,9 +115,32 @@ private:
     void paintRegionScaled(const Picture& picture, QRectF target, QRectF source);
     QSize backingSize() const;
     void changed(QRect devicePixels);
+    // Copies source pixels so that source pixel s lands on s + shift, in
+    // `area`: recorded when the copy covers the whole panel or lands on a
+    // clear one, drawn at once otherwise.
+    void copyIn(const QImage& source, QPoint shift, QRect area);
+    void makePixels() const;
+
+    struct PixelCopy {
+        QImage source;
+        QPoint shift;
+        QRect area;
+    };
+    struct Mark {
+        QPoint centre;
+        int radius;
+        QRgb colour;
+    };
 
     Picture m_picture;
-    QImage m_backing;
+    QSize m_size;         // the backing's size once anything is drawn
+    bool m_drawn = false;
+    // The description: white, then the copy, then the marks. While it
+    // holds, the backing's pixels are stale.
+    mutable bool m_described = false;
+    std::optional<PixelCopy> m_copy;
+    std::vector<Mark> m_marks;
+    mutable QImage m_backing;
 };
 
 // The push button.

@@ -118,14 +118,11 @@ void PanelWidget::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
     const QRect area = event->rect();
-    const QImage& backing = m_panel.backing();
-    painter.fillRect(area, Qt::white);
-    if (backing.isNull())
-        return;
-    // The backing is in device pixels: copied 1:1 onto the screen's pixels.
+    // The panel's pixels are device pixels: copied 1:1 onto the screen's.
     const double ratio = devicePixelRatio();
-    const QRectF source(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio);
-    painter.drawImage(QRectF(area), backing, source);
+    const QRect device = QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio)
+                             .toAlignedRect();
+    m_panel.drawTo(painter, device, ratio);
 }
 
 void PanelWidget::deliver(const MouseHandler& handler, QMouseEvent* event)

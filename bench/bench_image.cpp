@@ -1,0 +1,92 @@
+#include "bench_image.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace korvane::bench {
+
+namespace {
+
+// Magenta-ish: red and blue high, green low, varying slowly, plus noise.
+void fillRow(std::vector<std::uint8_t>& row, int width, int y)
+{
+    std::uint32_t seed = 2654435761u * static_cast<std::uint32_t>(y + 1);
+    for (int x = 0; x < width; ++x) {
+        seed = seed * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(seed >> 27) - 16;
+        const int shade = ((x >> 4) + (y >> 4)) % 40;
+        row[3 * x] = static_cast<std::uint8_t>(190 + shade / 2 + noise);
+        row[3 * x + 1] = static_cast<std::uint8_t>(50 + shade / 4 + noise / 2);
+        row[3 * x + 2] = static_cast<std::uint8_t>(160 + shade / 2 - noise);
+    }
+}
+
+void writeJpeg(std::FILE* file, int width, int height)
+{
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr errors {};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        fillRow(row, width, y);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+}
+
+void writePng(std::FILE* file, int width, int height)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)))
+        throw std::runtime_error("cannot write the PNG");
+    png_init_io(png, file);
+    png_set_compression_level(png, 3); // fast to write; what cameras and tools use by default varies
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        fillRow(row, width, y);
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+}
+
+} // namespace
+
+void writeBenchImage(const std::string& path, int width, int height)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        throw std::runtime_error("cannot write " + path);
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0)
+        writePng(file, width, height);
+    else
+        writeJpeg(file, width, height);
+    std::fclose(file);
+}
+
+bool isBenchHue(unsigned red, unsigned green, unsigned blue)
+{
+    return red >= 150 && green <= 110 && blue >= 110 && red > green + 70 && blue > green + 50;
+}
+
+} // namespace korvane::bench
