@@ -1,4 +1,5 @@
 #include "platform/picture.h"
+#include "platform/pixel_ops.h"
 
 #include "support.h"
 
@@ -9,6 +10,8 @@
 #include <QImageReader>
 #include <QImageWriter>
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <sys/stat.h>
@@ -277,6 +280,43 @@ TEST(LoadPicture, AppliesEachOfTheEightOrientationsLikeQtsReader)
         for (QPoint at : {QPoint(8, 8), QPoint(expected.width() - 8, 8), QPoint(8, expected.height() - 8),
                  QPoint(expected.width() - 8, expected.height() - 8), QPoint(expected.width() / 2, expected.height() / 2)})
             expectNear(picture.image().pixel(at), expected.pixel(at), 6, "tag " + std::to_string(tag));
+    }
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Large pictures get a 4 x 4 averaged copy made while they decode; the
+// overview scaled from it must look as if scaled from the whole picture.
+TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
+{
+    QImage image(4801, 3603, QImage::Format_RGB888); // sides not multiples of 4
+    for (int y = 0; y < image.height(); ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x) {
+            row[3 * x] = static_cast<uchar>(128 + 100 * std::sin(x * 0.01));
+            row[3 * x + 1] = static_cast<uchar>(128 + 100 * std::cos(y * 0.013));
+            row[3 * x + 2] = static_cast<uchar>((x + y) / 40);
+        }
+    }
+    for (const char* format : {"png", "jpg"}) {
+        const Picture picture = LoadPicture(test::writeImage(image, std::string("large.") + format, format, 95));
+        const QImage whole = scaleSmooth(picture.image(), 800, 600);
+        const QImage& quick = picture.scaledTo(800, 600);
+        ASSERT_EQ(quick.size(), whole.size());
+        int worst = 0;
+        for (int y = 0; y < 600; ++y)
+            for (int x = 0; x < 800; ++x) {
+                const QRgb a = quick.pixel(x, y), b = whole.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                    std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_LE(worst, 2) << format;
+        // The last rows and columns, where blocks are partial, are there too.
+        EXPECT_NEAR(qBlue(quick.pixel(799, 599)), qBlue(whole.pixel(799, 599)), 2) << format;
     }
 }
 

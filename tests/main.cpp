@@ -1,6 +1,7 @@
 // Test main: Qt's offscreen platform unless one is chosen, and an error
 // report that records instead of ending the program.
 #include "platform/controls.h"
+#include "support.h"
 
 #include <QApplication>
 
@@ -17,6 +18,10 @@ int main(int argc, char** argv)
 #ifdef KORVANE_TEST_SCALE_FACTOR
     qputenv("QT_SCALE_FACTOR", KORVANE_TEST_SCALE_FACTOR);
 #endif
+    // The programs the tests start keep their runtime files here, as a
+    // desktop session would give them a directory of their own.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
+        qputenv("XDG_RUNTIME_DIR", korvane::test::tempDir().c_str());
     ::testing::InitGoogleTest(&argc, argv);
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

@@ -1,4 +1,3 @@
-#include "support.h"
 #include "x_session.h"
 
 #include <csignal>
@@ -25,7 +24,6 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& display, co
         }
         setenv("DISPLAY", display.c_str(), 1);
         unsetenv("QT_QPA_PLATFORM");
-        setenv("XDG_RUNTIME_DIR", tempDir().c_str(), 1);
         std::vector<char*> argv;
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -52,7 +50,8 @@ bool XSession::start(const std::string& screenSize)
     for (int n = 90; n < 140 && !m_display; ++n) {
         if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
             continue;
-        m_name = ":" + std::to_string(n);
+        m_name = std::to_string(n);
+        m_name.insert(0, 1, ':'); // not ":" + ...: GCC 12 warns wrongly on that at -O3
         m_server = spawn({"Xvfb", m_name, "-screen", "0", screenSize, "-nolisten", "tcp"}, m_name);
         waitFor([this] { return (m_display = XOpenDisplay(m_name.c_str())) != nullptr; });
         if (!m_display) {

@@ -14,8 +14,10 @@ namespace korvane {
 class Picture {
 public:
     Picture(); // the empty picture
-    // Takes an image already in a display format (RGB888 or Grayscale8).
-    explicit Picture(QImage image);
+    // Takes an image already in a display format (RGB888 or Grayscale8),
+    // and optionally the same image averaged over blocks of pixels, from
+    // which small scaled copies are made faster.
+    explicit Picture(QImage image, QImage reduced = QImage());
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }

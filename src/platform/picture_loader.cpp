@@ -8,6 +8,7 @@
 #include "memory_info.h"
 #include "runtime_error.h"
 
+#include <QColorSpace>
 #include <QFile>
 #include <QImageReader>
 
@@ -74,7 +75,7 @@ int openRegularFile(const std::string& path, FileFacts& facts)
 }
 
 // JPEG and PNG have decoders of their own; a null image means "not those".
-QImage decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
+DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
 {
     unsigned char head[8] = {};
     const ssize_t count = ::pread(fd, head, sizeof head, 0);
@@ -83,7 +84,7 @@ QImage decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
         return decodeJpeg(fd, path, facts);
     if (looksLikePng(head, size))
         return decodePng(fd, path, facts);
-    return QImage();
+    return {};
 }
 
 QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
@@ -126,13 +127,15 @@ Picture LoadPicture(const std::string& path)
     FileFacts facts;
     const FileCloser file{openRegularFile(path, facts)};
     facts.availableBytes = availableMemoryBytes();
-    QImage image = decodeDirectly(file.fd, path, facts);
-    if (image.isNull())
-        image = decodeWithQt(file.fd, path, facts);
-    image = toDisplayFormat(std::move(image));
+    DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
+    if (decoded.image.isNull())
+        decoded.image = decodeWithQt(file.fd, path, facts);
+    // The reduced copy gets the same colour conversion as the picture.
+    decoded.reduced.setColorSpace(decoded.image.colorSpace());
+    QImage image = toDisplayFormat(std::move(decoded.image));
     if (image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
-    return Picture(std::move(image));
+    return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
 }
 
 } // namespace korvane

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -17,46 +18,59 @@ struct Tap {
 
 // For each destination index, the source indices it draws on and their
 // weights (summing to 1): box overlap when reducing, linear when enlarging.
-std::vector<std::vector<Tap>> axisWeights(int sourceSize, int destSize)
+// Kept flat: destination d uses taps[first[d]] .. taps[first[d + 1] - 1].
+struct AxisWeights {
+    std::vector<int> first;
+    std::vector<Tap> taps;
+};
+
+// Source pixel s stands for picture pixels [s * block, (s + 1) * block),
+// the last one cut at pictureSize; block is 1 unless the source is a
+// block-averaged copy.
+AxisWeights axisWeights(int pictureSize, int destSize, int block = 1)
 {
-    std::vector<std::vector<Tap>> taps(static_cast<size_t>(destSize));
-    const double scale = static_cast<double>(sourceSize) / destSize;
+    AxisWeights weights;
+    weights.first.reserve(static_cast<size_t>(destSize) + 1);
+    const double scale = static_cast<double>(pictureSize) / destSize;
+    const int sourceSize = (pictureSize + block - 1) / block;
     for (int d = 0; d < destSize; ++d) {
-        auto& list = taps[static_cast<size_t>(d)];
-        if (scale >= 1.0) {
+        weights.first.push_back(static_cast<int>(weights.taps.size()));
+        if (scale >= block) {
             const double begin = d * scale, end = begin + scale;
-            for (int s = static_cast<int>(begin); s < sourceSize && s < end; ++s) {
-                const double overlap = std::min<double>(end, s + 1) - std::max<double>(begin, s);
+            for (int s = static_cast<int>(begin / block); s < sourceSize && s * block < end; ++s) {
+                const double cellBegin = double(s) * block;
+                const double cellEnd = std::min<double>((s + 1.0) * block, pictureSize);
+                const double overlap = std::min(end, cellEnd) - std::max(begin, cellBegin);
                 if (overlap > 0)
-                    list.push_back({s, static_cast<float>(overlap / scale)});
+                    weights.taps.push_back({s, static_cast<float>(overlap / scale)});
             }
         } else {
             const double centre = std::clamp((d + 0.5) * scale - 0.5, 0.0, sourceSize - 1.0);
             const int s0 = static_cast<int>(centre);
             const auto fraction = static_cast<float>(centre - s0);
-            list.push_back({s0, 1.0f - fraction});
+            weights.taps.push_back({s0, 1.0f - fraction});
             if (fraction > 0 && s0 + 1 < sourceSize)
-                list.push_back({s0 + 1, fraction});
+                weights.taps.push_back({s0 + 1, fraction});
         }
     }
-    return taps;
+    weights.first.push_back(static_cast<int>(weights.taps.size()));
+    return weights;
 }
 
-int channelsOf(const QImage& image)
+// One source row resampled horizontally into `out` (3 floats a pixel).
+template <int Channels>
+void resampleRow(const uchar* row, const AxisWeights& across, float* out)
 {
-    return image.format() == QImage::Format_Grayscale8 ? 1 : 3;
-}
-
-// One source row resampled horizontally into `out` (width x 3 floats).
-void resampleRow(const uchar* row, int channels, const std::vector<std::vector<Tap>>& taps, float* out)
-{
-    for (size_t d = 0; d < taps.size(); ++d) {
+    const size_t width = across.first.size() - 1;
+    const Tap* taps = across.taps.data();
+    for (size_t d = 0; d < width; ++d) {
         float r = 0, g = 0, b = 0;
-        for (const Tap& tap : taps[d]) {
-            const uchar* p = row + static_cast<ptrdiff_t>(tap.index) * channels;
-            r += tap.weight * p[0];
-            g += tap.weight * p[channels == 1 ? 0 : 1];
-            b += tap.weight * p[channels == 1 ? 0 : 2];
+        for (int t = across.first[d]; t < across.first[d + 1]; ++t) {
+            const uchar* p = row + static_cast<ptrdiff_t>(taps[t].index) * Channels;
+            const float w = taps[t].weight;
+            r += w * p[0];
+            g += w * p[Channels == 1 ? 0 : 1];
+            b += w * p[Channels == 1 ? 0 : 2];
         }
         out[3 * d] = r;
         out[3 * d + 1] = g;
@@ -69,37 +83,71 @@ uchar toByte(float value)
     return static_cast<uchar>(std::clamp(std::lround(value), 0L, 255L));
 }
 
+// Destination rows [rowBegin, rowEnd): each gathers its source rows; a
+// resampled source row is reused while consecutive rows share it.
+struct Destination {
+    uchar* bits; // taken once: QImage::scanLine is not safe from two threads
+    qsizetype stride;
+    int width;
+};
+
+template <int Channels>
+void scaleRows(const QImage& source, Destination result, const AxisWeights& across, const AxisWeights& down,
+    int rowBegin, int rowEnd)
+{
+    const int width = result.width;
+    std::vector<float> sourceRow(3 * static_cast<size_t>(width));
+    std::vector<float> sum(3 * static_cast<size_t>(width));
+    int cachedRow = -1;
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        std::fill(sum.begin(), sum.end(), 0.0f);
+        for (int t = down.first[y]; t < down.first[y + 1]; ++t) {
+            const Tap& tap = down.taps[static_cast<size_t>(t)];
+            if (tap.index != cachedRow) {
+                resampleRow<Channels>(source.constScanLine(tap.index), across, sourceRow.data());
+                cachedRow = tap.index;
+            }
+            for (size_t i = 0; i < sum.size(); ++i)
+                sum[i] += tap.weight * sourceRow[i];
+        }
+        auto* out = reinterpret_cast<QRgb*>(result.bits + y * result.stride);
+        for (int x = 0; x < width; ++x)
+            out[x] = qRgb(toByte(sum[3 * x]), toByte(sum[3 * x + 1]), toByte(sum[3 * x + 2]));
+    }
+}
+
+// Below this many source pixels a second thread costs more than it saves.
+constexpr qint64 kPixelsWorthASecondThread = 1 << 20;
+
 } // namespace
 
 QImage scaleSmooth(const QImage& source, int width, int height)
+{
+    return scaleSmoothFromBlocks(source, source.size(), 1, width, height);
+}
+
+QImage scaleSmoothFromBlocks(const QImage& source, QSize pictureSize, int block, int width, int height)
 {
     if (width <= 0 || height <= 0 || source.isNull())
         return QImage();
     QImage result(width, height, QImage::Format_RGB32);
     if (result.isNull())
         return result;
-    const auto across = axisWeights(source.width(), width);
-    const auto down = axisWeights(source.height(), height);
-    // Each destination row gathers its source rows; a resampled source row
-    // is reused while consecutive destination rows share it.
-    std::vector<float> sourceRow(3 * static_cast<size_t>(width));
-    std::vector<float> sum(3 * static_cast<size_t>(width));
-    int cachedRow = -1;
-    const int channels = channelsOf(source);
-    for (int y = 0; y < height; ++y) {
-        std::fill(sum.begin(), sum.end(), 0.0f);
-        for (const Tap& tap : down[static_cast<size_t>(y)]) {
-            if (tap.index != cachedRow) {
-                resampleRow(source.constScanLine(tap.index), channels, across, sourceRow.data());
-                cachedRow = tap.index;
-            }
-            for (size_t i = 0; i < sum.size(); ++i)
-                sum[i] += tap.weight * sourceRow[i];
-        }
-        auto* out = reinterpret_cast<QRgb*>(result.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            out[x] = qRgb(toByte(sum[3 * x]), toByte(sum[3 * x + 1]), toByte(sum[3 * x + 2]));
+    const AxisWeights across = axisWeights(pictureSize.width(), width, block);
+    const AxisWeights down = axisWeights(pictureSize.height(), height, block);
+    const auto rows = source.format() == QImage::Format_Grayscale8 ? scaleRows<1> : scaleRows<3>;
+    const Destination destination{result.bits(), result.bytesPerLine(), width};
+    const bool split = qint64(source.width()) * source.height() >= kPixelsWorthASecondThread && height > 1
+        && std::thread::hardware_concurrency() > 1;
+    if (!split) {
+        rows(source, destination, across, down, 0, height);
+        return result;
     }
+    // Two halves, each on its own core; the result's rows do not overlap.
+    const int middle = height / 2;
+    std::thread lower(rows, std::cref(source), destination, std::cref(across), std::cref(down), middle, height);
+    rows(source, destination, across, down, 0, middle);
+    lower.join();
     return result;
 }
 

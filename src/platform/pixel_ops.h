@@ -12,6 +12,10 @@ namespace korvane {
 // Memory beyond the result is one row of the source and one of the result
 // per destination row. A size of 0 gives a null image.
 QImage scaleSmooth(const QImage& source, int width, int height);
+// The same reduction of a picture of pictureSize pixels, from its copy
+// averaged over block x block squares (the last ones cut at the edges).
+// Only for reductions by at least `block` on both axes.
+QImage scaleSmoothFromBlocks(const QImage& blocks, QSize pictureSize, int block, int width, int height);
 
 // Copies source pixels 1:1 so that source pixel s lands on destination
 // pixel s + shift, limited to the destination rectangle `area` and to both

@@ -11,12 +11,19 @@
 
 namespace korvane {
 
+// A decoded picture, and the same picture averaged over 4 x 4 blocks when
+// that was made alongside (large pictures stored upright).
+struct DecodedPicture {
+    QImage image;
+    QImage reduced;
+};
+
 // The file's first bytes say which decoder to use.
 bool looksLikeJpeg(const unsigned char* head, std::size_t size);
 bool looksLikePng(const unsigned char* head, std::size_t size);
 
 // Both read the open file descriptor from its start.
-QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts);
-QImage decodePng(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts);
 
 } // namespace korvane

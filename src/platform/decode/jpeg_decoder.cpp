@@ -5,6 +5,7 @@
 
 #include "../runtime_error.h"
 #include "orientation.h"
+#include "reducer.h"
 
 #include <QColorSpace>
 
@@ -97,6 +98,7 @@ struct JpegDecoding {
     ErrorManager errors {};
     FileSource source {};
     QImage image;
+    std::unique_ptr<ConcurrentReducer> reducer; // after the image: it reads the image's rows
     std::vector<JOCTET> row;
     int storedWidth = 0, storedHeight = 0, pixelBytes = 0;
     int rowsDone = 0;
@@ -137,15 +139,20 @@ void readRows(JpegDecoding& d)
     const int pixelBytes = cinfo.output_components;
     UprightWriter writer(d.image, d.orientation, width, height, pixelBytes);
     d.row.resize(static_cast<size_t>(width) * pixelBytes);
+    // Upright pictures are decoded straight into their rows.
+    uchar* bits = d.orientation == 1 ? d.image.bits() : nullptr;
     const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);
     while (static_cast<int>(cinfo.output_scanline) < height) {
         if (dataCanEndEarly && d.source.ended)
             return;
-        JSAMPROW rows[1] = {d.row.data()};
+        JSAMPROW rows[1] = {bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data()};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
             return;
-        writer.putRow(d.rowsDone, d.row.data());
+        if (!bits)
+            writer.putRow(d.rowsDone, d.row.data());
         ++d.rowsDone;
+        if (d.reducer)
+            d.reducer->rowsReady(d.rowsDone);
     }
 }
 
@@ -157,6 +164,14 @@ void whitenRowsLeft(JpegDecoding& d)
     std::vector<JOCTET> white(static_cast<size_t>(d.storedWidth) * d.pixelBytes, 0xFF);
     for (int y = d.rowsDone; y < d.storedHeight; ++y)
         writer.putRow(y, white.data());
+    if (d.reducer)
+        d.reducer->rowsReady(d.storedHeight);
+}
+
+DecodedPicture finished(JpegDecoding& d)
+{
+    QImage reduced = d.reducer ? d.reducer->finish() : QImage();
+    return {std::move(d.image), std::move(reduced)};
 }
 
 // The header's claims, checked before any pixel memory is taken.
@@ -183,10 +198,10 @@ bool looksLikeJpeg(const unsigned char* head, std::size_t size)
     return size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
 }
 
-QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
+DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0)
-        return QImage();
+        return {};
     auto d = std::make_unique<JpegDecoding>();
     d->cinfo.err = jpeg_std_error(&d->errors.base);
     d->errors.base.error_exit = onError;
@@ -199,7 +214,7 @@ QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
         const std::string reason = d->errors.message;
         jpeg_destroy_decompress(&d->cinfo);
         if (partly)
-            return std::move(d->image);
+            return finished(*d);
         raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: " + reason);
     }
     jpeg_create_decompress(&d->cinfo);
@@ -210,7 +225,7 @@ QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
     jpeg_decompress_struct& cinfo = d->cinfo;
     if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
         jpeg_destroy_decompress(&cinfo);
-        return QImage(); // Qt's reader knows Adobe's inverted CMYK
+        return {}; // Qt's reader knows Adobe's inverted CMYK
     }
     const bool grey = cinfo.num_components == 1;
     cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
@@ -226,6 +241,8 @@ QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
         jpeg_destroy_decompress(&cinfo);
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     }
+    if (d->orientation == 1)
+        d->reducer = std::make_unique<ConcurrentReducer>(d->image);
     jpeg_start_decompress(&cinfo);
     readRows(*d);
     whitenRowsLeft(*d);
@@ -233,7 +250,7 @@ QImage decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
     jpeg_destroy_decompress(&cinfo);
     if (!d->iccProfile.isEmpty() && !grey)
         d->image.setColorSpace(QColorSpace::fromIccProfile(d->iccProfile));
-    return std::move(d->image);
+    return finished(*d);
 }
 
 } // namespace korvane

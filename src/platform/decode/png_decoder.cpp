@@ -4,6 +4,7 @@
 
 #include "../runtime_error.h"
 #include "orientation.h"
+#include "reducer.h"
 
 #include <QColorSpace>
 
@@ -32,6 +33,7 @@ struct PngDecoding {
     int fd = -1;
     char message[256] = {};
     QImage image;
+    std::unique_ptr<ConcurrentReducer> reducer; // after the image: it reads the image's rows
     // Buffers live here, not in the frames libpng may jump out of.
     std::vector<png_byte> row, flat;
     int storedWidth = 0, storedHeight = 0;
@@ -133,11 +135,18 @@ void readRows(PngDecoding& d)
     const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
     d.row.resize(static_cast<size_t>(d.storedWidth) * d.inputBytes);
     d.flat.resize(hasAlpha ? static_cast<size_t>(d.storedWidth) * d.outputBytes : 0);
-    for (; d.rowsDone < d.storedHeight; ++d.rowsDone) {
-        png_read_row(d.png, d.row.data(), nullptr);
+    // Opaque upright pictures are decoded straight into their rows.
+    uchar* bits = d.orientation == 1 && !hasAlpha ? d.image.bits() : nullptr;
+    while (d.rowsDone < d.storedHeight) {
+        png_bytep row = bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data();
+        png_read_row(d.png, row, nullptr);
         if (hasAlpha)
             flattenRow(d.row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
-        writer.putRow(d.rowsDone, hasAlpha ? d.flat.data() : d.row.data());
+        if (!bits)
+            writer.putRow(d.rowsDone, hasAlpha ? d.flat.data() : d.row.data());
+        ++d.rowsDone;
+        if (d.reducer)
+            d.reducer->rowsReady(d.rowsDone);
     }
 }
 
@@ -147,6 +156,14 @@ void whitenRowsLeft(PngDecoding& d)
     std::vector<png_byte> white(static_cast<size_t>(d.storedWidth) * d.outputBytes, 0xFF);
     for (int y = d.rowsDone; y < d.storedHeight; ++y)
         writer.putRow(y, white.data());
+    if (d.reducer)
+        d.reducer->rowsReady(d.storedHeight);
+}
+
+DecodedPicture finished(PngDecoding& d)
+{
+    QImage reduced = d.reducer ? d.reducer->finish() : QImage();
+    return {std::move(d.image), std::move(reduced)};
 }
 
 void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
@@ -162,10 +179,10 @@ bool looksLikePng(const unsigned char* head, std::size_t size)
     return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
 }
 
-QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
+DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts)
 {
     if (::lseek(fd, 0, SEEK_SET) != 0)
-        return QImage();
+        return {};
     auto d = std::make_unique<PngDecoding>();
     d->fd = fd;
     d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), onError, onWarning);
@@ -176,7 +193,7 @@ QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
         if (d->rowsDone == 0)
             raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
         whitenRowsLeft(*d);
-        return std::move(d->image);
+        return finished(*d);
     }
     png_set_read_fn(d->png, d.get(), readData);
     png_set_user_limits(d->png, 0x7FFFFFFF, 0x7FFFFFFF); // memory decides, below
@@ -187,7 +204,7 @@ QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
     png_set_chunk_malloc_max(d->png, kMaxChunkBytes);
     png_read_info(d->png, d->info);
     if (png_get_interlace_type(d->png, d->info) != PNG_INTERLACE_NONE)
-        return QImage(); // needs every pass before any row is whole: left to Qt
+        return {}; // needs every pass before any row is whole: left to Qt
     d->storedWidth = static_cast<int>(png_get_image_width(d->png, d->info));
     d->storedHeight = static_cast<int>(png_get_image_height(d->png, d->info));
     d->storedRowBytes = double(png_get_rowbytes(d->png, d->info)) + 1;
@@ -200,10 +217,12 @@ QImage decodePng(int fd, const std::string& path, const FileFacts& facts)
         d->outputBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d->image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    if (d->orientation == 1)
+        d->reducer = std::make_unique<ConcurrentReducer>(d->image);
     readRows(*d);
     if (d->outputBytes == 3)
         d->image.setColorSpace(colourSpaceOf(d->png, d->info));
-    return std::move(d->image);
+    return finished(*d);
 }
 
 } // namespace korvane

@@ -1,0 +1,236 @@
+// korvane-first-frame-bench KORVANE PNG_DECODE [RUNS]: whole-program figures
+// on a private Xvfb screen. For JPEG and PNG pictures of 24 and 100
+// megapixels it times, side by side, the decoder alone (djpeg, or the
+// libpng decoder) to its exit, and korvane and each installed peer viewer
+// from start until the picture is on the screen (read off the screen, not
+// reported by the program), and takes each one's peak resident memory.
+// Prints medians and ratios.
+#include "bench_image.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <sys/ipc.h>
+#include <sys/resource.h>
+#include <sys/shm.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "../tests/x_session.h" // Xlib last
+
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+
+namespace korvane::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
+// So many screen pixels of the picture's hue mean the picture is shown.
+constexpr long kShownPixels = 60000;
+
+struct Measure {
+    double seconds = 0;
+    double peakMegabytes = 0;
+    bool ok = false;
+};
+
+// Counts the picture's pixels on the screen, one in 16, through shared memory.
+class ScreenReader {
+public:
+    explicit ScreenReader(Display* display)
+        : m_display(display)
+    {
+        const int screen = DefaultScreen(display);
+        m_image = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
+            nullptr, &m_segment, kScreenWidth, kScreenHeight);
+        m_segment.shmid = shmget(IPC_PRIVATE, size_t(m_image->bytes_per_line) * m_image->height, IPC_CREAT | 0600);
+        m_segment.shmaddr = m_image->data = static_cast<char*>(shmat(m_segment.shmid, nullptr, 0));
+        m_segment.readOnly = False;
+        XShmAttach(display, &m_segment);
+        shmctl(m_segment.shmid, IPC_RMID, nullptr);
+    }
+    ~ScreenReader()
+    {
+        XShmDetach(m_display, &m_segment);
+        XDestroyImage(m_image);
+        shmdt(m_segment.shmaddr);
+    }
+    long picturePixels()
+    {
+        XShmGetImage(m_display, DefaultRootWindow(m_display), m_image, 0, 0, AllPlanes);
+        long count = 0;
+        for (int y = 0; y < kScreenHeight; y += 4) {
+            const auto* row = reinterpret_cast<const unsigned*>(m_image->data + size_t(y) * m_image->bytes_per_line);
+            for (int x = 0; x < kScreenWidth; x += 4)
+                count += isBenchHue((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
+        }
+        return count * 16;
+    }
+
+private:
+    Display* m_display;
+    XImage* m_image;
+    XShmSegmentInfo m_segment {};
+};
+
+double megabytes(const rusage& usage)
+{
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+// A decoder: from start to its exit.
+Measure runToExit(const std::vector<std::string>& args, const std::string& display)
+{
+    const auto start = Clock::now();
+    const pid_t pid = test::spawn(args, display, "/dev/null");
+    int status = 0;
+    rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    return {std::chrono::duration<double>(Clock::now() - start).count(), megabytes(usage),
+        WIFEXITED(status) && WEXITSTATUS(status) == 0};
+}
+
+// A viewer: from start until the picture is on the screen; then it is
+// left a moment to settle before it is ended and its peak taken.
+Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& session, ScreenReader& screen)
+{
+    const auto start = Clock::now();
+    const pid_t pid = test::spawn(args, session.name(), "/dev/null");
+    Measure measure;
+    int status = 0;
+    rusage usage {};
+    bool ended = false;
+    while (Clock::now() - start < 60s) {
+        if (screen.picturePixels() >= kShownPixels) {
+            measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            measure.ok = true;
+            break;
+        }
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+            ended = true;
+            break;
+        }
+        std::this_thread::sleep_for(2ms);
+    }
+    if (!ended) {
+        std::this_thread::sleep_for(500ms);
+        kill(pid, SIGTERM);
+        for (int i = 0; i < 100 && wait4(pid, &status, WNOHANG, &usage) != pid; ++i)
+            std::this_thread::sleep_for(20ms);
+        kill(pid, SIGKILL);
+        wait4(pid, &status, 0, &usage);
+    }
+    measure.peakMegabytes = megabytes(usage);
+    // The screen must be clear of the picture before the next run.
+    for (int i = 0; i < 100 && screen.picturePixels() >= kShownPixels; ++i)
+        std::this_thread::sleep_for(20ms);
+    return measure;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+bool installed(const std::string& program)
+{
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+struct Candidate {
+    std::string name;
+    std::vector<std::string> command; // the file's path is added last
+    bool viewer;
+};
+
+} // namespace
+} // namespace korvane::bench
+
+int main(int argc, char** argv)
+{
+    using namespace korvane::bench;
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s KORVANE PNG_DECODE [RUNS]\n", argv[0]);
+        return 2;
+    }
+    const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+    char scratchName[] = "/tmp/korvane-first-frame-XXXXXX";
+    const std::string scratch = mkdtemp(scratchName);
+    setenv("XDG_RUNTIME_DIR", scratch.c_str(), 1);
+    setenv("HOME", scratch.c_str(), 1); // peers write settings; keep them out of the real home
+    korvane::test::XSession session;
+    if (!session.start(std::to_string(kScreenWidth) + "x" + std::to_string(kScreenHeight) + "x24")) {
+        std::fprintf(stderr, "cannot start Xvfb\n");
+        return 1;
+    }
+    auto screenReader = std::make_unique<ScreenReader>(session.display());
+    ScreenReader& screen = *screenReader;
+
+    struct Picture {
+        std::string label, path;
+        double decodedMegabytes;
+    };
+    std::vector<Picture> pictures;
+    for (auto [megapixels, width, height] : {std::tuple{24, 6000, 4000}, {100, 12248, 8165}})
+        for (const char* format : {"jpg", "png"}) {
+            const std::string path = scratch + "/" + std::to_string(megapixels) + "mp." + format;
+            std::fprintf(stderr, "writing %s\n", path.c_str());
+            writeBenchImage(path, width, height);
+            pictures.push_back({std::to_string(megapixels) + " MP " + format, path, double(width) * height * 3 / 1048576});
+        }
+
+    std::printf("%-11s %-15s %10s %9s %10s %12s\n", "picture", "program", "time (s)", "x decoder", "peak (MB)",
+        "peak - image");
+    for (const Picture& picture : pictures) {
+        const bool jpeg = picture.path.ends_with(".jpg");
+        std::vector<Candidate> candidates = {
+            jpeg ? Candidate{"djpeg", {"djpeg", "-outfile", "/dev/null"}, false}
+                 : Candidate{"libpng decode", {argv[2]}, false},
+            {"korvane", {argv[1]}, true},
+        };
+        for (const char* peer : {"feh", "nsxiv", "qimgv", "eog"})
+            if (installed(peer))
+                candidates.push_back({peer, {peer}, true});
+        double decoderSeconds = 0;
+        for (const Candidate& candidate : candidates) {
+            std::vector<double> times, peaks;
+            bool ok = true;
+            for (int run = 0; run < runs; ++run) {
+                std::vector<std::string> args = candidate.command;
+                args.push_back(picture.path);
+                const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen)
+                                                   : runToExit(args, session.name());
+                ok = ok && m.ok;
+                times.push_back(m.seconds);
+                peaks.push_back(m.peakMegabytes);
+            }
+            const double seconds = median(times), peak = median(peaks);
+            if (!candidate.viewer)
+                decoderSeconds = seconds;
+            if (!ok) {
+                std::printf("%-11s %-15s %10s %9s %10.0f %12s\n", picture.label.c_str(), candidate.name.c_str(),
+                    "not shown", "-", peak, "-");
+                continue;
+            }
+            std::printf("%-11s %-15s %10.3f %9.2f %10.0f %12.0f\n", picture.label.c_str(), candidate.name.c_str(),
+                seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, peak, peak - picture.decodedMegabytes);
+            std::fflush(stdout);
+        }
+    }
+    screenReader.reset();
+    session.stop();
+    std::filesystem::remove_all(scratch);
+    return 0;
+}

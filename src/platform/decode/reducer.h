@@ -1,0 +1,45 @@
+#pragma once
+// Averages a picture's 4 x 4 blocks while it is being decoded, on a thread
+// of its own, so that the overview can later be scaled from a picture 16
+// times smaller: on two cores that work is hidden behind the decoding.
+#include <QImage>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+namespace korvane {
+
+class ConcurrentReducer {
+public:
+    static constexpr int kFactor = 4;
+
+    // `image` (RGB888 or Grayscale8) is written from the top, row by row,
+    // and must not move until finish() or destruction.
+    explicit ConcurrentReducer(const QImage& image);
+    ~ConcurrentReducer();
+    ConcurrentReducer(const ConcurrentReducer&) = delete;
+    ConcurrentReducer& operator=(const ConcurrentReducer&) = delete;
+
+    // Rows 0 .. rows - 1 are final.
+    void rowsReady(int rows);
+    // Waits until every row is reduced and returns the reduced picture;
+    // null when the image was too small to be worth it.
+    QImage finish();
+
+private:
+    void run();
+    void reduceBand(int firstRow, int rowCount, std::vector<unsigned>& sums);
+
+    const uchar* m_bits;
+    qsizetype m_stride;
+    int m_width, m_height, m_channels;
+    QImage m_reduced;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    int m_ready = 0;
+    bool m_stop = false;
+    std::thread m_thread;
+};
+
+} // namespace korvane
