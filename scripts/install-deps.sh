@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package the viewer needs to build, run and be tested.
+# Installs every Debian package the viewer needs to build, run and be tested,
+# and any further packages named as arguments (the benchmarks' peers).
 # Safe to run again: packages already present are skipped.
 set -euo pipefail
 
@@ -10,9 +11,10 @@ packages=(
   libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev zlib1g-dev
   fonts-ipafont-gothic fontconfig
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils imagemagick libx11-dev libxtst-dev
+  xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
   clang libclang-rt-14-dev
   desktop-file-utils appstream
+  "$@"
 )
 
 missing=()

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
 #include <QColorSpace>
 #include <QColorTransform>
 #include <QImageReader>
@@ -289,7 +290,7 @@ TEST(LoadPicture, AppliesEachOfTheEightOrientationsLikeQtsReader)
 namespace korvane {
 namespace {
 
-// Large pictures get a 4 x 4 averaged copy made while they decode; the
+// Large pictures get a block-averaged copy made while they decode; the
 // overview scaled from it must look as if scaled from the whole picture.
 TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
 {
@@ -318,6 +319,39 @@ TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
         // The last rows and columns, where blocks are partial, are there too.
         EXPECT_NEAR(qBlue(quick.pixel(799, 599)), qBlue(whole.pixel(799, 599)), 2) << format;
     }
+}
+
+} // namespace
+} // namespace korvane
+
+namespace korvane {
+namespace {
+
+std::string pngBytes(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return bytes.toStdString();
+}
+
+TEST(PreloadPicture, HandsItsPictureOrItsErrorToTheNextLoadOfThatPath)
+{
+    const std::string good = test::writeImage(test::coordinateImage(300, 200), "preload.png", "png");
+    PreloadPicture(good);
+    const Picture picture = LoadPicture(good);
+    EXPECT_EQ(decodeCoordinate(picture.image().pixel(123, 45)), QPoint(123, 45));
+
+    const std::string cut = test::writeBytes("preload-cut.png", pngBytes(test::coordinateImage(64, 64)).substr(0, 40));
+    PreloadPicture(cut);
+    expectMessage(loadError(cut), cut, "cannot be decoded");
+
+    // A preload of another path is not taken for this one.
+    const std::string other = test::writeImage(test::coordinateImage(20, 10), "other.png", "png");
+    PreloadPicture(good);
+    EXPECT_EQ(LoadPicture(other).pixelWidth(), 20);
+    EXPECT_EQ(LoadPicture(good).pixelWidth(), 300); // still waiting, and taken now
 }
 
 } // namespace

@@ -24,6 +24,11 @@ void Form1::connectHandlers()
     Picture3.onMouseUp = [this](Integer b, Integer s, Single& x, Single& y) { Picture3_MouseUp(b, s, x, y); };
 }
 
+std::string Form1::picturePath(const std::string& commandLine)
+{
+    return Replace(commandLine, "\"", "");
+}
+
 void Form1::Form_Load()
 {
     Timer1.setInterval(60);
@@ -31,8 +36,7 @@ void Form1::Form_Load()
     m_state.ViewHeight = 600;
     m_state.FullWidthMode = 0;
     m_state.LayoutReady = 1;
-    const std::string path = Replace(m_commandLine, "\"", "");
-    Picture2.setPicture(LoadPicture(path));
+    Picture2.setPicture(LoadPicture(picturePath(m_commandLine)));
     RenderOverview();
     RenderDetailView();
 }

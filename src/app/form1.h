@@ -24,6 +24,9 @@ public:
     CommandButton Command4{120, 9120, 1335, 375, "拡大"};
     Timer Timer1;
 
+    // The picture's path as the load reads it from the command line.
+    static std::string picturePath(const std::string& commandLine);
+
     const ViewState& state() const { return m_state; }
     ViewState& state() { return m_state; }
 

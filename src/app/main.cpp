@@ -2,6 +2,7 @@
 #include "form1.h"
 
 #include "platform/command_line.h"
+#include "platform/picture.h"
 #include "platform/qt/application.h"
 #include "platform/qt/form_host.h"
 #include "platform/runtime_error.h"
@@ -9,8 +10,11 @@
 int main(int argc, char** argv)
 {
     using namespace korvane;
+    const std::string command = Command(argc, argv);
+    // The picture decodes while Qt starts and the window is built.
+    PreloadPicture(Form1::picturePath(command));
     Application application(argc > 0 ? argv[0] : "korvane");
-    Form1 form(Command(argc, argv));
+    Form1 form(command);
     FormHost host(form.window);
     host.addPanel(form.Picture1);
     host.addPanel(form.Picture3);

@@ -51,7 +51,7 @@ const QImage& Picture::scaledTo(int width, int height) const
     QImage& cached = m_data->scaled;
     if (cached.isNull() || cached.width() != width || cached.height() != height) {
         // A copy reduced at least as much as the block-averaged image is
-        // made from it: the same averages, from 16 times fewer pixels.
+        // made from it: the same averages, from far fewer pixels.
         const QImage& image = m_data->image;
         const QImage& reduced = m_data->reduced;
         const int block = reduced.isNull() ? 1 : (image.width() + reduced.width() - 1) / reduced.width();

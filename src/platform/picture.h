@@ -39,4 +39,11 @@ private:
 // file error naming the path and the reason.
 Picture LoadPicture(const std::string& path);
 
+// Starts loading a JPEG or PNG at path on a thread of its own, so that the
+// decoding runs while the rest of the program starts; the next
+// LoadPicture of the same path waits for it and returns its picture (or
+// raises its error) as if it had loaded it itself. Other paths and formats
+// are left to LoadPicture.
+void PreloadPicture(const std::string& path);
+
 } // namespace korvane

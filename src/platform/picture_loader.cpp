@@ -13,6 +13,9 @@
 #include <QImageReader>
 
 #include <cerrno>
+#include <future>
+#include <mutex>
+#include <optional>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -120,7 +123,62 @@ struct FileCloser {
 
 } // namespace
 
+namespace {
+
+struct Preload {
+    std::string path;
+    std::future<Picture> picture;
+};
+
+std::mutex g_preloadMutex;
+std::optional<Preload> g_preload;
+
+// Only formats whose decoders need nothing from Qt's plugins: Qt's image
+// readers are not started before the application is.
+bool startsLikeJpegOrPng(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    unsigned char head[8] = {};
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const ssize_t count = regular ? ::pread(fd, head, sizeof head, 0) : 0;
+    ::close(fd);
+    const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
+    return looksLikeJpeg(head, size) || looksLikePng(head, size);
+}
+
+Picture loadNow(const std::string& path);
+
+} // namespace
+
+void PreloadPicture(const std::string& path)
+{
+    if (path.empty() || !startsLikeJpegOrPng(path))
+        return;
+    std::lock_guard lock(g_preloadMutex);
+    g_preload = Preload{path, std::async(std::launch::async, [path] { return loadNow(path); })};
+}
+
 Picture LoadPicture(const std::string& path)
+{
+    std::optional<Preload> preload;
+    {
+        std::lock_guard lock(g_preloadMutex);
+        if (g_preload && g_preload->path == path) {
+            preload = std::move(g_preload);
+            g_preload.reset();
+        }
+    }
+    if (preload)
+        return preload->picture.get(); // the preload's error, if any, is raised here
+    return loadNow(path);
+}
+
+namespace {
+
+Picture loadNow(const std::string& path)
 {
     if (path.empty())
         return Picture();
@@ -137,5 +195,7 @@ Picture LoadPicture(const std::string& path)
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
 }
+
+} // namespace
 
 } // namespace korvane

@@ -11,7 +11,7 @@
 
 namespace korvane {
 
-// A decoded picture, and the same picture averaged over 4 x 4 blocks when
+// A decoded picture, and the same picture averaged over square blocks when
 // that was made alongside (large pictures stored upright).
 struct DecodedPicture {
     QImage image;

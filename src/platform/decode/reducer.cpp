@@ -9,6 +9,10 @@ namespace {
 
 // Smaller pictures are scaled whole in a moment.
 constexpr qint64 kPixelsWorthReducing = 4 << 20;
+// The averaged copy keeps at least this many pixels a side, enough for
+// any overview.
+constexpr int kSmallestSide = 1000;
+constexpr int kLargestBlock = 16;
 
 } // namespace
 
@@ -18,7 +22,9 @@ ConcurrentReducer::ConcurrentReducer(const QImage& image)
 {
     if (qint64(m_width) * m_height < kPixelsWorthReducing || std::thread::hardware_concurrency() < 2)
         return;
-    m_reduced = QImage((m_width + kFactor - 1) / kFactor, (m_height + kFactor - 1) / kFactor, image.format());
+    while (m_block < kLargestBlock && std::min(m_width, m_height) / (2 * m_block) >= kSmallestSide)
+        m_block *= 2;
+    m_reduced = QImage((m_width + m_block - 1) / m_block, (m_height + m_block - 1) / m_block, image.format());
     if (!m_reduced.isNull())
         m_thread = std::thread([this] { run(); });
 }
@@ -37,7 +43,7 @@ ConcurrentReducer::~ConcurrentReducer()
 void ConcurrentReducer::rowsReady(int rows)
 {
     // Wake the reducer once per band of rows, not for every row.
-    if (rows % kFactor != 0 && rows != m_height)
+    if (rows % m_block != 0 && rows != m_height)
         return;
     {
         std::lock_guard lock(m_mutex);
@@ -62,13 +68,13 @@ void ConcurrentReducer::run()
         int ready;
         {
             std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stop || m_ready >= std::min(done + kFactor, m_height); });
-            if (m_ready < std::min(done + kFactor, m_height))
+            m_wake.wait(lock, [&] { return m_stop || m_ready >= std::min(done + m_block, m_height); });
+            if (m_ready < std::min(done + m_block, m_height))
                 return; // stopped before the picture was complete
             ready = m_ready;
         }
-        for (; done + kFactor <= ready || (done < ready && ready == m_height); done += kFactor)
-            reduceBand(done, std::min(kFactor, m_height - done), sums);
+        for (; done + m_block <= ready || (done < ready && ready == m_height); done += m_block)
+            reduceBand(done, std::min(m_block, m_height - done), sums);
     }
 }
 
@@ -80,9 +86,9 @@ void ConcurrentReducer::reduceBand(int firstRow, int rowCount, std::vector<unsig
         for (size_t i = 0; i < sums.size(); ++i)
             sums[i] += row[i];
     }
-    uchar* out = m_reduced.bits() + (firstRow / kFactor) * m_reduced.bytesPerLine();
+    uchar* out = m_reduced.bits() + (firstRow / m_block) * m_reduced.bytesPerLine();
     for (int x = 0; x < m_reduced.width(); ++x) {
-        const int first = x * kFactor, count = std::min(kFactor, m_width - first);
+        const int first = x * m_block, count = std::min(m_block, m_width - first);
         const unsigned pixels = unsigned(count * rowCount);
         for (int c = 0; c < m_channels; ++c) {
             unsigned total = 0;

@@ -1,7 +1,9 @@
 #pragma once
-// Averages a picture's 4 x 4 blocks while it is being decoded, on a thread
-// of its own, so that the overview can later be scaled from a picture 16
-// times smaller: on two cores that work is hidden behind the decoding.
+// Averages a picture's square blocks (4, 8 or 16 pixels a side) while it is
+// being decoded, on a thread of its own, so that the overview can later be
+// scaled from a much smaller picture: on two cores that work is hidden
+// behind the decoding. Blocks grow with the picture, so that the averaged
+// copy stays a few megabytes yet over 1000 pixels a side.
 #include <QImage>
 
 #include <condition_variable>
@@ -12,8 +14,6 @@ namespace korvane {
 
 class ConcurrentReducer {
 public:
-    static constexpr int kFactor = 4;
-
     // `image` (RGB888 or Grayscale8) is written from the top, row by row,
     // and must not move until finish() or destruction.
     explicit ConcurrentReducer(const QImage& image);
@@ -34,6 +34,7 @@ private:
     const uchar* m_bits;
     qsizetype m_stride;
     int m_width, m_height, m_channels;
+    int m_block = 4;
     QImage m_reduced;
     std::mutex m_mutex;
     std::condition_variable m_wake;
