@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     host.addPanel(form.Picture3);
     host.addButton(form.Command4);
     host.bindTimer(form.Timer1);
+    host.prepare();
     runGuarded([&] { form.Form_Load(); });
     host.show();
     return application.exec();

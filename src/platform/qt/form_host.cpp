@@ -42,6 +42,16 @@ void FormHost::bindTimer(Timer& timer)
         qtimer->start(timer.Interval());
 }
 
+void FormHost::prepare()
+{
+    m_window->winId(); // creates the native window, still hidden
+    m_window->ensurePolished();
+    for (const auto& [owner, widget] : m_children) {
+        widget->ensurePolished();
+        widget->sizeHint(); // lays out a button's caption: loads its font
+    }
+}
+
 void FormHost::show()
 {
     m_window->show();

@@ -24,6 +24,10 @@ public:
     void addButton(CommandButton& button);
     void bindTimer(Timer& timer);
 
+    // Does, before the window is shown, the window-system work that needs
+    // nothing from the controls: the native window, styles and fonts. Run
+    // while the picture decodes, it takes that time off the first frame.
+    void prepare();
     void show();
     QWidget* topLevel() const;
     // The widget showing a control, for tests that drive it.
