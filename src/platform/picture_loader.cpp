@@ -127,7 +127,7 @@ namespace {
 
 struct Preload {
     std::string path;
-    std::future<Picture> picture;
+    std::future<std::optional<Picture>> picture; // empty: left to Qt's readers
 };
 
 std::mutex g_preloadMutex;
@@ -149,7 +149,7 @@ bool startsLikeJpegOrPng(const std::string& path)
     return looksLikeJpeg(head, size) || looksLikePng(head, size);
 }
 
-Picture loadNow(const std::string& path);
+Picture loadNow(const std::string& path, bool withQtReaders = true);
 
 } // namespace
 
@@ -158,7 +158,12 @@ void PreloadPicture(const std::string& path)
     if (path.empty() || !startsLikeJpegOrPng(path))
         return;
     std::lock_guard lock(g_preloadMutex);
-    g_preload = Preload{path, std::async(std::launch::async, [path] { return loadNow(path); })};
+    g_preload = Preload{path, std::async(std::launch::async, [path]() -> std::optional<Picture> {
+        Picture picture = loadNow(path, false);
+        if (picture.isEmpty())
+            return std::nullopt;
+        return picture;
+    })};
 }
 
 Picture LoadPicture(const std::string& path)
@@ -171,14 +176,17 @@ Picture LoadPicture(const std::string& path)
             g_preload.reset();
         }
     }
-    if (preload)
-        return preload->picture.get(); // the preload's error, if any, is raised here
+    if (preload) {
+        std::optional<Picture> picture = preload->picture.get(); // its error, if any, is raised here
+        if (picture)
+            return *picture;
+    }
     return loadNow(path);
 }
 
 namespace {
 
-Picture loadNow(const std::string& path)
+Picture loadNow(const std::string& path, bool withQtReaders)
 {
     if (path.empty())
         return Picture();
@@ -186,8 +194,11 @@ Picture loadNow(const std::string& path)
     const FileCloser file{openRegularFile(path, facts)};
     facts.availableBytes = availableMemoryBytes();
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
-    if (decoded.image.isNull())
+    if (decoded.image.isNull()) {
+        if (!withQtReaders)
+            return Picture(); // Qt's readers run on the main thread only
         decoded.image = decodeWithQt(file.fd, path, facts);
+    }
     // The reduced copy gets the same colour conversion as the picture.
     decoded.reduced.setColorSpace(decoded.image.colorSpace());
     QImage image = toDisplayFormat(std::move(decoded.image));
