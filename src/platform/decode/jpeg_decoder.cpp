@@ -160,10 +160,7 @@ void whitenRowsLeft(JpegDecoding& d)
 {
     if (d.rowsDone >= d.storedHeight)
         return;
-    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes);
-    std::vector<JOCTET> white(static_cast<size_t>(d.storedWidth) * d.pixelBytes, 0xFF);
-    for (int y = d.rowsDone; y < d.storedHeight; ++y)
-        writer.putRow(y, white.data());
+    UprightWriter(d.image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes).whitenRowsFrom(d.rowsDone);
     if (d.reducer)
         d.reducer->rowsReady(d.storedHeight);
 }

@@ -90,3 +90,14 @@ void UprightWriter::putRow(int y, const std::uint8_t* row)
 }
 
 } // namespace korvane
+
+namespace korvane {
+
+void UprightWriter::whitenRowsFrom(int firstY)
+{
+    const std::vector<std::uint8_t> white(std::size_t(m_storedWidth) * m_pixelBytes, 0xFF);
+    for (int y = firstY; y < m_storedHeight; ++y)
+        putRow(y, white.data());
+}
+
+} // namespace korvane

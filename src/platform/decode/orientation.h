@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace korvane {
 
@@ -24,6 +25,9 @@ public:
     // file's. pixelBytes is 1 or 3.
     UprightWriter(QImage& upright, int orientation, int storedWidth, int storedHeight, int pixelBytes);
     void putRow(int storedY, const std::uint8_t* row);
+    // Fills stored rows firstY .. the last with white: what a file cut
+    // short could not give.
+    void whitenRowsFrom(int firstY);
 
 private:
     std::uint8_t* m_bits;

@@ -152,10 +152,7 @@ void readRows(PngDecoding& d)
 
 void whitenRowsLeft(PngDecoding& d)
 {
-    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
-    std::vector<png_byte> white(static_cast<size_t>(d.storedWidth) * d.outputBytes, 0xFF);
-    for (int y = d.rowsDone; y < d.storedHeight; ++y)
-        writer.putRow(y, white.data());
+    UprightWriter(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes).whitenRowsFrom(d.rowsDone);
     if (d.reducer)
         d.reducer->rowsReady(d.storedHeight);
 }
