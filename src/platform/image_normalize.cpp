@@ -2,9 +2,21 @@
 
 #include <QColorSpace>
 
+#include <algorithm>
+#include <cstring>
+
 namespace korvane {
 
 namespace {
+
+// Conversions run over bands of rows, so that no whole-picture copy at 32
+// bits a pixel is ever held beside the picture: a band is about this big.
+constexpr qsizetype kBandBytes = 4 << 20;
+
+int bandRows(const QImage& image)
+{
+    return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(image.width() * 8, 1), 1, 4096));
+}
 
 bool isGrey(const QImage& image)
 {
@@ -21,51 +33,81 @@ bool isGrey(const QImage& image)
     }
 }
 
-// Premultiplied colour plus (255 - alpha) is the colour laid over white.
-QImage flattenOverWhite(const QImage& image)
+bool needsConversion(const QColorSpace& space)
 {
-    const QImage premultiplied = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    QImage out(premultiplied.size(), QImage::Format_RGB888);
-    if (out.isNull())
-        return out;
-    for (int y = 0; y < out.height(); ++y) {
-        const auto* in = reinterpret_cast<const QRgb*>(premultiplied.constScanLine(y));
-        uchar* row = out.scanLine(y);
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+}
+
+// One band of any format, in sRGB, opaque over white, into RGB888 rows.
+void putBand(const QImage& source, int firstRow, int rows, QImage& out)
+{
+    QImage band = source.copy(0, firstRow, source.width(), rows);
+    if (needsConversion(source.colorSpace()))
+        band.convertToColorSpace(QColorSpace::SRgb);
+    band.convertTo(QImage::Format_ARGB32);
+    for (int y = 0; y < rows; ++y) {
+        const auto* in = reinterpret_cast<const QRgb*>(band.constScanLine(y));
+        uchar* row = out.scanLine(firstRow + y);
         for (int x = 0; x < out.width(); ++x) {
-            const int lift = 255 - qAlpha(in[x]);
-            row[3 * x] = static_cast<uchar>(qRed(in[x]) + lift);
-            row[3 * x + 1] = static_cast<uchar>(qGreen(in[x]) + lift);
-            row[3 * x + 2] = static_cast<uchar>(qBlue(in[x]) + lift);
+            const int alpha = qAlpha(in[x]);
+            row[3 * x] = overWhite(qRed(in[x]), alpha);
+            row[3 * x + 1] = overWhite(qGreen(in[x]), alpha);
+            row[3 * x + 2] = overWhite(qBlue(in[x]), alpha);
         }
     }
+}
+
+QImage toRgb888InBands(const QImage& source)
+{
+    QImage out(source.size(), QImage::Format_RGB888);
+    if (out.isNull())
+        return out;
+    const int step = bandRows(source);
+    for (int y = 0; y < source.height(); y += step)
+        putBand(source, y, std::min(step, source.height() - y), out);
     return out;
 }
 
-void convertToSrgb(QImage& image)
+// An RGB888 picture converted to sRGB where it lies, a band at a time.
+void convertRgb888ToSrgb(QImage& image)
 {
     const QColorSpace space = image.colorSpace();
-    if (space.isValid() && space != QColorSpace(QColorSpace::SRgb))
-        image.convertToColorSpace(QColorSpace::SRgb);
+    const int step = bandRows(image);
+    const qsizetype rowBytes = qsizetype(image.width()) * 3;
+    for (int y = 0; y < image.height(); y += step) {
+        const int rows = std::min(step, image.height() - y);
+        QImage band = image.copy(0, y, image.width(), rows);
+        band.setColorSpace(space);
+        band.convertToColorSpace(QColorSpace::SRgb);
+        if (band.format() != QImage::Format_RGB888)
+            band.convertTo(QImage::Format_RGB888);
+        for (int r = 0; r < rows; ++r)
+            std::memcpy(image.scanLine(y + r), band.constScanLine(r), static_cast<size_t>(rowBytes));
+    }
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
 }
 
 } // namespace
+
+uchar overWhite(int value, int alpha)
+{
+    return static_cast<uchar>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
 
 QImage toDisplayFormat(QImage image)
 {
     if (image.isNull())
         return image;
-    if (image.hasAlphaChannel()) {
-        convertToSrgb(image);
-        return flattenOverWhite(image);
-    }
-    if (isGrey(image)) {
+    if (!image.hasAlphaChannel() && isGrey(image)) {
         image.convertTo(QImage::Format_Grayscale8);
         return image;
     }
-    if (image.format() != QImage::Format_RGB888)
-        image.convertTo(QImage::Format_RGB888);
-    convertToSrgb(image);
-    return image;
+    if (image.format() == QImage::Format_RGB888) {
+        if (needsConversion(image.colorSpace()))
+            convertRgb888ToSrgb(image);
+        return image;
+    }
+    return toRgb888InBands(image);
 }
 
 } // namespace korvane

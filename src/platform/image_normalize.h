@@ -5,7 +5,12 @@ namespace korvane {
 
 // Brings a decoded image into the form the panels draw from: sRGB, opaque,
 // RGB888 for colour and Grayscale8 for grey. Transparent parts are laid
-// over white, the panels' background.
+// over white, the panels' background. Beside the image it takes at most a
+// few megabytes of bands, and an RGB888 result when the image is in
+// another format.
 QImage toDisplayFormat(QImage image);
+
+// One channel of a pixel with alpha, laid over white.
+uchar overWhite(int value, int alpha);
 
 } // namespace korvane

@@ -6,6 +6,10 @@
 
 #include <QImage>
 
+#include "decode/load_progress.h"
+
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,5 +49,13 @@ Picture LoadPicture(const std::string& path);
 // raises its error) as if it had loaded it itself. Other paths and formats
 // are left to LoadPicture.
 void PreloadPicture(const std::string& path);
+
+// Waits for a load running on its loading thread: `finished(wait)` waits up
+// to `wait` and says whether the load is done. Without a waiter the load
+// is simply waited for; the application sets one that shows the load's
+// progress when it takes long.
+using LoadWaiter = std::function<void(const std::string& path, const LoadProgress& progress,
+    const std::function<bool(std::chrono::milliseconds wait)>& finished)>;
+void setLoadWaiter(LoadWaiter waiter);
 
 } // namespace korvane

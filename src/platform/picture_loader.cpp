@@ -3,7 +3,9 @@
 // refuses pictures that cannot fit in memory before any pixel is allocated.
 #include "picture.h"
 
+#include "decode/container_checks.h"
 #include "decode/decoders.h"
+#include "decode/library_messages.h"
 #include "image_normalize.h"
 #include "memory_info.h"
 #include "runtime_error.h"
@@ -13,6 +15,7 @@
 #include <QImageReader>
 
 #include <cerrno>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <optional>
@@ -44,13 +47,9 @@ std::string openReason(int error)
         return "no such file";
     if (error == EACCES || error == EPERM)
         return "permission denied";
-    return std::strerror(error);
+    char buffer[256] = {};
+    return strerror_r(error, buffer, sizeof buffer); // GNU: returns the text
 }
-
-// For the formats left to Qt's readers: none packs a megapixel into fewer
-// bytes than this in a real picture, and a header that claims more would
-// have Qt fill gigabytes from a few hundred bytes.
-constexpr double kMinBytesPerMegapixelForQtReaders = 16;
 
 // Opens a regular file for reading; the descriptor is checked again after
 // opening, so a path swapped for a FIFO in between is still refused.
@@ -90,28 +89,56 @@ DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& 
     return {};
 }
 
+// The file's suffix, lower case, when Qt has a reader of that name: a
+// hint for formats with no signature (TGA) when the content names none.
+QByteArray readerNamedBySuffix(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return {};
+    const QByteArray suffix = QByteArray::fromStdString(path.substr(dot + 1)).toLower();
+    return QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
+}
+
+// What a Qt reader holds at its peak: its own image (4 bytes a pixel, or 8
+// for 16-bit channels) and the RGB888 picture made from it.
+PeakBytes qtReaderPeak(QImage::Format format)
+{
+    const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+    return PeakBytes{std::max(4, depth / 8) + 3, 0};
+}
+
 QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
 {
+    checkNestedPictures(fd, path, facts);
     ::lseek(fd, 0, SEEK_SET);
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         raiseFileError(ErrorKind::FileUnreadable, path, "cannot be read");
+    const LibraryMessages messages;
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
-    // The reader's own limit (256 MB by default) would refuse large photos.
-    reader.setAllocationLimit(static_cast<int>(std::min<qint64>(facts.availableBytes >> 20, 1 << 30)));
-    if (!reader.canRead())
-        raiseFileError(ErrorKind::InvalidPicture, path, "is not an image in a format the viewer reads");
-    const QSize size = reader.size();
-    if (size.isValid()) {
-        checkHoldsEnoughData(path, size.width(), size.height(), kMinBytesPerMegapixelForQtReaders, facts);
-        checkFitsInMemory(path, size.width(), size.height(), 4, facts); // Qt's readers give 32-bit pixels
+    if (!reader.canRead()) {
+        const QByteArray hint = readerNamedBySuffix(path);
+        file.seek(0);
+        reader.setDecideFormatFromContent(false);
+        reader.setFormat(hint);
+        if (hint.isEmpty() || !reader.canRead())
+            raiseFileError(ErrorKind::InvalidPicture, path, "is not an image in a format the viewer reads");
     }
+    reader.setAutoTransform(true);
+    // Qt's own limit (128 MB in Qt 6.4) would refuse large photos; the
+    // memory check below has the last word on each picture.
+    reader.setAllocationLimit(allocationLimitMegabytes(facts));
+    const QSize size = reader.size();
+    if (size.isValid())
+        checkFitsInMemory(path, size.width(), size.height(), qtReaderPeak(reader.imageFormat()), facts);
     QImage image;
-    if (!reader.read(&image) || image.isNull())
+    if (!reader.read(&image) || image.isNull()) {
+        const std::string detail = messages.last();
         raiseFileError(ErrorKind::InvalidPicture, path,
-            "cannot be decoded: " + reader.errorString().toStdString());
+            "cannot be decoded: " + reader.errorString().toStdString() + (detail.empty() ? "" : " (" + detail + ")"));
+    }
     return image;
 }
 
@@ -125,13 +152,16 @@ struct FileCloser {
 
 namespace {
 
-struct Preload {
+// A load running on a thread of its own, and how far it has come.
+struct Load {
     std::string path;
+    std::shared_ptr<LoadProgress> progress;
     std::future<std::optional<Picture>> picture; // empty: left to Qt's readers
 };
 
-std::mutex g_preloadMutex;
-std::optional<Preload> g_preload;
+std::mutex g_loadMutex;
+std::optional<Load> g_preload;
+LoadWaiter g_waiter;
 
 // Only formats whose decoders need nothing from Qt's plugins: Qt's image
 // readers are not started before the application is.
@@ -149,7 +179,53 @@ bool startsLikeJpegOrPng(const std::string& path)
     return looksLikeJpeg(head, size) || looksLikePng(head, size);
 }
 
-Picture loadNow(const std::string& path, bool withQtReaders = true);
+Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress);
+
+// Any failure on the loading thread comes back as a file error.
+std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, LoadProgress* progress)
+{
+    try {
+        Picture picture = loadNow(path, withQtReaders, progress);
+        if (picture.isEmpty())
+            return std::nullopt;
+        return picture;
+    } catch (const RuntimeError&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    } catch (const std::exception& error) {
+        raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + error.what());
+    }
+}
+
+Load startLoad(const std::string& path, bool withQtReaders)
+{
+    auto progress = std::make_shared<LoadProgress>();
+    auto future = std::async(std::launch::async,
+        [path, withQtReaders, progress] { return loadGuarded(path, withQtReaders, progress.get()); });
+    return Load{path, progress, std::move(future)};
+}
+
+std::optional<Load> takePreload(const std::string& path)
+{
+    std::lock_guard lock(g_loadMutex);
+    std::optional<Load> load;
+    if (g_preload && g_preload->path == path)
+        load = std::move(g_preload);
+    g_preload.reset();
+    return load;
+}
+
+// Waits for the load through the application's waiter, then hands over
+// its picture or raises its error.
+std::optional<Picture> finish(Load& load)
+{
+    if (g_waiter)
+        g_waiter(load.path, *load.progress, [&load](std::chrono::milliseconds wait) {
+            return load.picture.wait_for(wait) == std::future_status::ready;
+        });
+    return load.picture.get();
+}
 
 } // namespace
 
@@ -157,46 +233,39 @@ void PreloadPicture(const std::string& path)
 {
     if (path.empty() || !startsLikeJpegOrPng(path))
         return;
-    std::lock_guard lock(g_preloadMutex);
-    g_preload = Preload{path, std::async(std::launch::async, [path]() -> std::optional<Picture> {
-        Picture picture = loadNow(path, false);
-        if (picture.isEmpty())
-            return std::nullopt;
-        return picture;
-    })};
+    std::lock_guard lock(g_loadMutex);
+    g_preload = startLoad(path, false);
+}
+
+void setLoadWaiter(LoadWaiter waiter)
+{
+    g_waiter = std::move(waiter);
 }
 
 Picture LoadPicture(const std::string& path)
 {
-    std::optional<Preload> preload;
-    {
-        std::lock_guard lock(g_preloadMutex);
-        if (g_preload && g_preload->path == path) {
-            preload = std::move(g_preload);
-            g_preload.reset();
-        }
-    }
-    if (preload) {
-        std::optional<Picture> picture = preload->picture.get(); // its error, if any, is raised here
-        if (picture)
+    if (path.empty())
+        return Picture();
+    if (std::optional<Load> preload = takePreload(path))
+        if (std::optional<Picture> picture = finish(*preload))
             return *picture;
-    }
-    return loadNow(path);
+    Load load = startLoad(path, true);
+    std::optional<Picture> picture = finish(load);
+    return picture ? *picture : Picture();
 }
 
 namespace {
 
-Picture loadNow(const std::string& path, bool withQtReaders)
+Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
 {
-    if (path.empty())
-        return Picture();
     FileFacts facts;
     const FileCloser file{openRegularFile(path, facts)};
     facts.availableBytes = availableMemoryBytes();
+    facts.progress = progress;
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
     if (decoded.image.isNull()) {
         if (!withQtReaders)
-            return Picture(); // Qt's readers run on the main thread only
+            return Picture(); // Qt's readers wait for the application
         decoded.image = decodeWithQt(file.fd, path, facts);
     }
     // The reduced copy gets the same colour conversion as the picture.

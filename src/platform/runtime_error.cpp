@@ -36,20 +36,51 @@ ErrorReporter& currentReporter()
     return reporter;
 }
 
-bool isContinuationByte(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool inRange(unsigned char c, unsigned char low, unsigned char high) { return c >= low && c <= high; }
 
-// Length of the valid UTF-8 sequence starting at text[i], or 0.
-size_t utf8SequenceLength(const std::string& text, size_t i)
+// The code point of the well-formed UTF-8 sequence at text[i] and its
+// length; length 0 for anything else: overlong forms, surrogates, code
+// points above U+10FFFF, stray or missing continuation bytes.
+size_t decodeUtf8(const std::string& text, size_t i, char32_t& codePoint)
 {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-        : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
-    if (length == 0 || i + length > text.size())
+    const auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0; };
+    const unsigned char lead = byte(0);
+    unsigned char low = 0x80, high = 0xBF; // the second byte's range
+    size_t length = 0;
+    if (lead < 0x80)
+        length = 1;
+    else if (inRange(lead, 0xC2, 0xDF))
+        length = 2;
+    else if (inRange(lead, 0xE0, 0xEF))
+        length = 3, low = lead == 0xE0 ? 0xA0 : 0x80, high = lead == 0xED ? 0x9F : 0xBF;
+    else if (inRange(lead, 0xF0, 0xF4))
+        length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
+    if (length == 0 || (length > 1 && !inRange(byte(1), low, high)))
         return 0;
-    for (size_t k = 1; k < length; ++k)
-        if (!isContinuationByte(static_cast<unsigned char>(text[i + k])))
+    codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+        if (!inRange(byte(k), 0x80, 0xBF))
             return 0;
+        codePoint = codePoint << 6 | (byte(k) & 0x3F);
+    }
     return length;
+}
+
+// Characters that would act on a terminal or reorder the line: C0 and C1
+// controls, DEL, and the bidirectional marks, embeddings and isolates.
+bool isControl(char32_t c)
+{
+    return c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x061C || c == 0x200E || c == 0x200F
+        || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+void appendEscaped(std::string& out, const std::string& text, size_t from, size_t count)
+{
+    for (size_t k = from; k < from + count; ++k) {
+        char escaped[5];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(text[k]));
+        out += escaped;
+    }
 }
 
 } // namespace
@@ -73,17 +104,18 @@ std::string printablePath(const std::string& path)
 {
     std::string out;
     for (size_t i = 0; i < path.size();) {
-        const auto c = static_cast<unsigned char>(path[i]);
-        const size_t length = utf8SequenceLength(path, i);
-        if (length == 0 || c < 0x20 || c == 0x7F) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
+        char32_t codePoint = 0;
+        const size_t length = decodeUtf8(path, i, codePoint);
+        if (length == 0) {
+            appendEscaped(out, path, i, 1);
             ++i;
-        } else {
-            out.append(path, i, length);
-            i += length;
+            continue;
         }
+        if (isControl(codePoint))
+            appendEscaped(out, path, i, length);
+        else
+            out.append(path, i, length);
+        i += length;
     }
     return out;
 }
@@ -98,14 +130,29 @@ void reportError(const RuntimeError& error)
     currentReporter()(error);
 }
 
+namespace {
+int g_handlerDepth = 0;
+} // namespace
+
+bool insideHandler()
+{
+    return g_handlerDepth > 0;
+}
+
 void runGuarded(const std::function<void()>& handler)
 {
+    struct Depth {
+        Depth() { ++g_handlerDepth; }
+        ~Depth() { --g_handlerDepth; }
+    } depth;
     try {
         handler();
     } catch (const RuntimeError& error) {
         reportError(error);
     } catch (const std::bad_alloc&) {
         reportError(RuntimeError(ErrorKind::OutOfMemory, "out of memory"));
+    } catch (const std::exception& error) {
+        reportError(RuntimeError(ErrorKind::InvalidOperation, error.what()));
     }
 }
 

@@ -34,8 +34,9 @@ private:
 // Throws a file error naming the file and the reason.
 [[noreturn]] void raiseFileError(ErrorKind kind, const std::string& path, const std::string& reason);
 
-// The path as it may be printed on one line: control characters and bytes
-// that are not UTF-8 are escaped as \xHH.
+// The path as it may be printed on one line: control characters (C0, C1,
+// DEL and the bidirectional controls) and every byte that is not part of
+// well-formed UTF-8 are escaped as \xHH, byte by byte.
 std::string printablePath(const std::string& path);
 
 // Where uncaught errors go. The default prints the message and exits with
@@ -45,6 +46,10 @@ void setErrorReporter(ErrorReporter reporter);
 
 // Runs one event handler; an error it raises goes to the error report.
 void runGuarded(const std::function<void()>& handler);
+
+// True while runGuarded runs a handler: an event that arrives then (from a
+// nested event loop) must not start another.
+bool insideHandler();
 
 // Sends an error to the current reporter.
 void reportError(const RuntimeError& error);

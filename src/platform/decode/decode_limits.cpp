@@ -2,6 +2,9 @@
 
 #include "../runtime_error.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace korvane {
 
 namespace {
@@ -11,26 +14,52 @@ std::string sizeText(qint64 width, qint64 height)
     return std::to_string(width) + " x " + std::to_string(height) + " pixels";
 }
 
+// width x height x perPixel + width x perRowPixel, or -1 past qint64.
+qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
+{
+    qint64 pixels = 0, picture = 0, rows = 0, total = 0;
+    if (__builtin_mul_overflow(width, height, &pixels) || __builtin_mul_overflow(pixels, qint64(peak.perPixel), &picture)
+        || __builtin_mul_overflow(width, qint64(peak.perRowPixel), &rows) || __builtin_add_overflow(picture, rows, &total))
+        return -1;
+    return total;
+}
+
 } // namespace
 
-void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, int bytesPerPixel,
+void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide)
+{
+    if (width <= 0 || height <= 0)
+        raiseFileError(ErrorKind::InvalidPicture, path, "is damaged: its header claims " + sizeText(width, height));
+    if (width > maxSide || height > maxSide)
+        raiseFileError(ErrorKind::InvalidPicture, path,
+            "is damaged: its header claims " + sizeText(width, height) + ", more than "
+                + std::to_string(maxSide) + " a side");
+}
+
+void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
     const FileFacts& facts)
 {
-    const qint64 needed = width * height * bytesPerPixel;
-    if (needed > facts.availableBytes)
+    const qint64 needed = neededBytes(width, height, peak);
+    if (needed < 0 || needed > facts.availableBytes)
         raiseFileError(ErrorKind::OutOfMemory, path,
-            "is too large: " + sizeText(width, height) + " need " + std::to_string(needed >> 20) + " MB, "
+            "is too large: " + sizeText(width, height) + " need "
+                + (needed < 0 ? std::string("more than 8 EB") : std::to_string(needed >> 20) + " MB") + ", "
                 + std::to_string(facts.availableBytes >> 20) + " MB available");
 }
 
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
-    const FileFacts& facts)
+    qint64 dataBytes)
 {
     const double pixels = double(width) * double(height);
-    if (double(facts.fileBytes) < pixels / 1e6 * minBytesPerMegapixel)
+    if (double(dataBytes) < pixels / 1e6 * minBytesPerMegapixel)
         raiseFileError(ErrorKind::InvalidPicture, path,
             "is damaged or cut short: its header claims " + sizeText(width, height) + " but the file holds only "
-                + std::to_string(facts.fileBytes) + " bytes");
+                + std::to_string(dataBytes) + " bytes");
+}
+
+int allocationLimitMegabytes(const FileFacts& facts)
+{
+    return static_cast<int>(std::clamp<qint64>(facts.availableBytes >> 20, 1, std::numeric_limits<int>::max()));
 }
 
 } // namespace korvane

@@ -1,5 +1,7 @@
 #pragma once
 // Checks made on a picture's header, before any pixel memory is taken.
+#include "load_progress.h"
+
 #include <QtGlobal>
 
 #include <string>
@@ -9,18 +11,45 @@ namespace korvane {
 struct FileFacts {
     qint64 fileBytes = 0;      // the file's size
     qint64 availableBytes = 0; // memory the system can still give
+    LoadProgress* progress = nullptr; // told how far decoding has come, when set
+
+    void reportProgress(long long done, long long total) const
+    {
+        if (progress)
+            progress->set(done, total);
+    }
 };
 
-// Raises an out-of-memory file error when width x height pixels at
-// bytesPerPixel cannot be held.
-void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, int bytesPerPixel,
+// What a load holds at its peak: bytes for each pixel of the picture (the
+// picture itself plus any whole-picture buffer held beside it) and bytes
+// for each pixel of one row (the decoder's row buffers).
+struct PeakBytes {
+    int perPixel = 3;
+    int perRowPixel = 0;
+};
+
+// Deflate never packs more than 1032 bytes into one; a little more leaves
+// room for the rounding of small files.
+constexpr double kMaxDeflateRatio = 1100;
+
+// Raises an invalid-picture file error when a side is 0 or above maxSide,
+// the largest the format's decoder takes.
+void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide);
+
+// Raises an out-of-memory file error when width x height pixels at the
+// given peak cannot be held; the arithmetic cannot overflow.
+void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
     const FileFacts& facts);
 
 // Raises an invalid-picture file error when the file is too small to hold
-// the claimed pixels: no encoder gets below minBytesPerMegapixel, so such
-// a header lies (or the file is cut short), and decoding would only spend
-// time and memory on made-up pixels.
+// the claimed pixels: used only where the format bounds how much its data
+// can encode (deflate's 1032:1, one Huffman bit per JPEG block), so such a
+// header lies (or the file is cut short to nothing), and decoding would
+// only spend time and memory on made-up pixels.
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
-    const FileFacts& facts);
+    qint64 dataBytes);
+
+// The largest Qt reader allocation, in megabytes, that the budget allows.
+int allocationLimitMegabytes(const FileFacts& facts);
 
 } // namespace korvane

@@ -25,10 +25,12 @@ namespace korvane {
 
 namespace {
 
-// Fewer bytes than this per megapixel cannot be a whole JPEG: even a flat
-// picture costs about a bit for each 8 x 8 block of its first scan.
+// Fewer bytes than this per megapixel cannot be a whole Huffman-coded JPEG:
+// its first scan spends at least one bit on each 8 x 8 block of the first
+// component, 1953 bytes a megapixel; a quarter of that leaves room for
+// headers counted in. Arithmetic coding adapts to flat data and has no such
+// floor: only memory decides there.
 constexpr double kMinHuffmanBytesPerMegapixel = 500;
-constexpr double kMinArithmeticBytesPerMegapixel = 10;
 
 struct ErrorManager {
     jpeg_error_mgr base;
@@ -103,7 +105,15 @@ struct JpegDecoding {
     int storedWidth = 0, storedHeight = 0, pixelBytes = 0;
     int rowsDone = 0;
     int orientation = 1;
+    bool inverted = false; // CMYK stored as Adobe writes it
     QByteArray iccProfile;
+    bool created = false;
+    // libjpeg's pools are freed however decoding ends, a C++ exception included.
+    ~JpegDecoding()
+    {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
 };
 
 void attachSource(JpegDecoding& d, int fd)
@@ -130,17 +140,31 @@ void readMetadata(JpegDecoding& d)
     }
 }
 
+// CMYK to RGB in place (the RGB row is the front of the CMYK one). Adobe's
+// files store the inks inverted (255 is no ink); others store them as they
+// are.
+void cmykToRgb(JOCTET* row, int width, bool inverted)
+{
+    for (int x = 0; x < width; ++x) {
+        const JOCTET* in = row + 4 * x;
+        const int flip = inverted ? 0 : 255;
+        const int k = std::abs(flip - in[3]);
+        for (int c = 0; c < 3; ++c)
+            row[3 * x + c] = static_cast<JOCTET>((std::abs(flip - in[c]) * k + 127) / 255);
+    }
+}
+
 // Decodes every row it can; once the data has run out, the rows left are
 // the panels' white rather than made-up pixels.
-void readRows(JpegDecoding& d)
+void readRows(JpegDecoding& d, const FileFacts& facts)
 {
     jpeg_decompress_struct& cinfo = d.cinfo;
     const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
-    const int pixelBytes = cinfo.output_components;
-    UprightWriter writer(d.image, d.orientation, width, height, pixelBytes);
-    d.row.resize(static_cast<size_t>(width) * pixelBytes);
+    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
+    UprightWriter writer(d.image, d.orientation, width, height, d.pixelBytes);
+    d.row.resize(static_cast<size_t>(width) * cinfo.output_components);
     // Upright pictures are decoded straight into their rows.
-    uchar* bits = d.orientation == 1 ? d.image.bits() : nullptr;
+    uchar* bits = d.orientation == 1 && !cmyk ? d.image.bits() : nullptr;
     const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);
     while (static_cast<int>(cinfo.output_scanline) < height) {
         if (dataCanEndEarly && d.source.ended)
@@ -148,11 +172,15 @@ void readRows(JpegDecoding& d)
         JSAMPROW rows[1] = {bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data()};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
             return;
+        if (cmyk)
+            cmykToRgb(d.row.data(), width, d.inverted);
         if (!bits)
             writer.putRow(d.rowsDone, d.row.data());
         ++d.rowsDone;
         if (d.reducer)
             d.reducer->rowsReady(d.rowsDone);
+        if (d.rowsDone % 64 == 0)
+            facts.reportProgress(d.rowsDone, height);
     }
 }
 
@@ -174,16 +202,20 @@ DecodedPicture finished(JpegDecoding& d)
 // The header's claims, checked before any pixel memory is taken.
 void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    try {
-        checkFitsInMemory(path, d.storedWidth, d.storedHeight, d.pixelBytes, facts);
-        checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
-            d.cinfo.arith_code ? kMinArithmeticBytesPerMegapixel : kMinHuffmanBytesPerMegapixel, facts);
-    } catch (...) {
-        jpeg_destroy_decompress(&d.cinfo);
-        throw;
-    }
-    // What the decoder may take for itself (a progressive file's
-    // coefficients) comes out of the same memory.
+    checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
+    // A progressive file keeps every block's coefficients (64 of 2 bytes)
+    // for the whole decode, beside the picture.
+    qint64 coefficientBytes = 0;
+    if (jpeg_has_multiple_scans(&d.cinfo))
+        for (int c = 0; c < d.cinfo.num_components; ++c)
+            coefficientBytes += qint64(d.cinfo.comp_info[c].width_in_blocks) * d.cinfo.comp_info[c].height_in_blocks * 128;
+    FileFacts left = facts;
+    left.availableBytes -= coefficientBytes;
+    // Row buffers: our row (up to 4 bytes a pixel for CMYK) and libjpeg's
+    // upsampling and conversion rows, a few per component.
+    checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{d.pixelBytes, 4 + 16 * 4}, left);
+    if (!d.cinfo.arith_code)
+        checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes);
     const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * d.pixelBytes;
     d.cinfo.mem->max_memory_to_use = static_cast<long>(std::max<qint64>(facts.availableBytes - pictureBytes, 1 << 20));
 }
@@ -209,23 +241,21 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
         if (partly)
             whitenRowsLeft(*d);
         const std::string reason = d->errors.message;
-        jpeg_destroy_decompress(&d->cinfo);
         if (partly)
             return finished(*d);
         raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: " + reason);
     }
     jpeg_create_decompress(&d->cinfo);
+    d->created = true;
     attachSource(*d, fd);
     jpeg_save_markers(&d->cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&d->cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&d->cinfo, TRUE);
     jpeg_decompress_struct& cinfo = d->cinfo;
-    if (cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK) {
-        jpeg_destroy_decompress(&cinfo);
-        return {}; // Qt's reader knows Adobe's inverted CMYK
-    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     const bool grey = cinfo.num_components == 1;
-    cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    cinfo.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    d->inverted = cmyk && cinfo.saw_Adobe_marker;
     d->pixelBytes = grey ? 1 : 3;
     d->storedWidth = static_cast<int>(cinfo.image_width);
     d->storedHeight = static_cast<int>(cinfo.image_height);
@@ -234,18 +264,15 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     const bool swap = swapsSides(d->orientation);
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
         grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    if (d->image.isNull()) {
-        jpeg_destroy_decompress(&cinfo);
+    if (d->image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
-    }
     if (d->orientation == 1)
         d->reducer = std::make_unique<ConcurrentReducer>(d->image);
     jpeg_start_decompress(&cinfo);
-    readRows(*d);
+    readRows(*d, facts);
     whitenRowsLeft(*d);
     jpeg_abort_decompress(&cinfo); // the rest of the file is not needed
-    jpeg_destroy_decompress(&cinfo);
-    if (!d->iccProfile.isEmpty() && !grey)
+    if (!d->iccProfile.isEmpty() && !grey && !cmyk)
         d->image.setColorSpace(QColorSpace::fromIccProfile(d->iccProfile));
     return finished(*d);
 }

@@ -2,6 +2,7 @@
 // transparent pixels laid over white as each row arrives.
 #include "decoders.h"
 
+#include "../image_normalize.h"
 #include "../runtime_error.h"
 #include "orientation.h"
 #include "reducer.h"
@@ -22,9 +23,6 @@ namespace korvane {
 
 namespace {
 
-// Deflate never packs more than about 1032 bytes into one, so a file much
-// smaller than its rows' size / 1032 cannot hold them.
-constexpr double kMaxDeflateRatio = 1100;
 constexpr png_alloc_size_t kMaxChunkBytes = 32 << 20;
 
 struct PngDecoding {
@@ -40,7 +38,11 @@ struct PngDecoding {
     int inputBytes = 0;   // a decoded row's bytes per pixel: 1 to 4
     int outputBytes = 0;  // the picture's: 1 or 3
     double storedRowBytes = 0; // as deflated, filter byte included
-    int rowsDone = 0;
+    bool interlaced = false;
+    int passes = 1;
+    int rowsDone = 0; // of the last pass begun, for interlaced files
+    int passesDone = 0;
+    std::vector<png_byte> staging; // a whole interlaced picture before it is flattened or turned
     int orientation = 1;
     ~PngDecoding() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -68,7 +70,20 @@ void readData(png_structp png, png_bytep out, size_t length)
     }
 }
 
-// Expands everything to 8 bits a channel and says what a row will hold.
+// What a decoded row will hold once everything is expanded to 8 bits a
+// channel, from the header alone: nothing is allocated yet.
+void describeRows(PngDecoding& d)
+{
+    const int colourType = png_get_color_type(d.png, d.info);
+    const bool transparent = png_get_valid(d.png, d.info, PNG_INFO_tRNS) != 0;
+    const bool grey = (colourType & PNG_COLOR_MASK_COLOR) == 0;
+    const bool alpha = (colourType & PNG_COLOR_MASK_ALPHA) != 0 || transparent;
+    d.inputBytes = (grey ? 1 : 3) + (alpha ? 1 : 0);
+    d.outputBytes = grey ? 1 : 3;
+    d.interlaced = png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE;
+}
+
+// Expands everything to 8 bits a channel; libpng takes its row buffers here.
 void chooseTransforms(PngDecoding& d)
 {
     png_structp png = d.png;
@@ -82,9 +97,8 @@ void chooseTransforms(PngDecoding& d)
         png_set_expand_gray_1_2_4_to_8(png);
     if (png_get_valid(png, info, PNG_INFO_tRNS))
         png_set_tRNS_to_alpha(png);
+    d.passes = d.interlaced ? png_set_interlace_handling(png) : 1;
     png_read_update_info(png, info);
-    d.inputBytes = png_get_channels(png, info);
-    d.outputBytes = d.inputBytes <= 2 ? 1 : 3;
 }
 
 QColorSpace colourSpaceOf(png_structp png, png_infop info)
@@ -112,12 +126,6 @@ int orientationOf(png_structp png, png_infop info)
     return 1;
 }
 
-// A pixel with alpha, laid over white.
-inline png_byte overWhite(png_byte value, png_byte alpha)
-{
-    return static_cast<png_byte>((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
-
 void flattenRow(const png_byte* in, png_byte* out, int width, int inputBytes)
 {
     if (inputBytes == 2)
@@ -129,7 +137,7 @@ void flattenRow(const png_byte* in, png_byte* out, int width, int inputBytes)
                 out[3 * x + c] = overWhite(in[4 * x + c], in[4 * x + 3]);
 }
 
-void readRows(PngDecoding& d)
+void readRows(PngDecoding& d, const FileFacts& facts)
 {
     UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
     const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
@@ -147,11 +155,61 @@ void readRows(PngDecoding& d)
         ++d.rowsDone;
         if (d.reducer)
             d.reducer->rowsReady(d.rowsDone);
+        if (d.rowsDone % 64 == 0)
+            facts.reportProgress(d.rowsDone, d.storedHeight);
     }
+}
+
+// An interlaced picture's rows are whole only after the last pass; each
+// pass is drawn as blocks over the rows it does not cover yet, so a file cut
+// short shows the whole picture, coarser.
+bool needsStaging(const PngDecoding& d)
+{
+    return d.inputBytes != d.outputBytes || d.orientation != 1;
+}
+
+png_bytep interlacedRow(PngDecoding& d, int y)
+{
+    if (needsStaging(d))
+        return d.staging.data() + static_cast<size_t>(y) * d.storedWidth * d.inputBytes;
+    return d.image.bits() + y * d.image.bytesPerLine();
+}
+
+void readInterlacedRows(PngDecoding& d, const FileFacts& facts)
+{
+    if (needsStaging(d))
+        d.staging.assign(static_cast<size_t>(d.storedWidth) * d.storedHeight * d.inputBytes, 0xFF);
+    else
+        std::memset(d.image.bits(), 0xFF, static_cast<size_t>(d.image.sizeInBytes()));
+    for (; d.passesDone < d.passes; ++d.passesDone) {
+        for (d.rowsDone = 0; d.rowsDone < d.storedHeight; ++d.rowsDone)
+            png_read_row(d.png, nullptr, interlacedRow(d, d.rowsDone));
+        facts.reportProgress(d.passesDone + 1, d.passes);
+    }
+}
+
+// Flattens and turns what the passes left in the staging rows.
+void finishInterlaced(PngDecoding& d)
+{
+    if (!needsStaging(d))
+        return;
+    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
+    d.flat.resize(static_cast<size_t>(d.storedWidth) * d.outputBytes);
+    for (int y = 0; y < d.storedHeight; ++y) {
+        const png_bytep row = interlacedRow(d, y);
+        if (d.inputBytes != d.outputBytes)
+            flattenRow(row, d.flat.data(), d.storedWidth, d.inputBytes);
+        writer.putRow(y, d.inputBytes != d.outputBytes ? d.flat.data() : row);
+    }
+    std::vector<png_byte>().swap(d.staging);
 }
 
 void whitenRowsLeft(PngDecoding& d)
 {
+    if (d.interlaced) {
+        finishInterlaced(d);
+        return;
+    }
     UprightWriter(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes).whitenRowsFrom(d.rowsDone);
     if (d.reducer)
         d.reducer->rowsReady(d.storedHeight);
@@ -159,14 +217,22 @@ void whitenRowsLeft(PngDecoding& d)
 
 DecodedPicture finished(PngDecoding& d)
 {
+    if (d.outputBytes == 3)
+        d.image.setColorSpace(colourSpaceOf(d.png, d.info));
     QImage reduced = d.reducer ? d.reducer->finish() : QImage();
     return {std::move(d.image), std::move(reduced)};
 }
 
+// Every claim of the header, before libpng or the picture takes memory for
+// it. libpng's rows: the stored row and the previous one (up to 8 bytes a
+// pixel), our row and its flattened copy.
 void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    checkHoldsEnoughData(
-        path, d.storedWidth, d.storedHeight, d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts);
+    checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
+    const PeakBytes peak{d.outputBytes + (d.interlaced && needsStaging(d) ? d.inputBytes : 0), 16 + 4 + 3};
+    checkFitsInMemory(path, d.storedWidth, d.storedHeight, peak, facts);
+    checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
+        d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts.fileBytes);
 }
 
 } // namespace
@@ -187,38 +253,39 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     if (setjmp(png_jmpbuf(d->png))) {
         // A file cut short or damaged part-way still shows the rows read.
-        if (d->rowsDone == 0)
+        if (d->rowsDone == 0 && d->passesDone == 0)
             raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
         whitenRowsLeft(*d);
         return finished(*d);
     }
     png_set_read_fn(d->png, d.get(), readData);
-    png_set_user_limits(d->png, 0x7FFFFFFF, 0x7FFFFFFF); // memory decides, below
+    png_set_user_limits(d->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX); // checked below, before any row buffer
     // Text is never shown, and a compressed text chunk can inflate to
     // gigabytes: skip it. Other chunks (a colour profile) stay bounded.
     static const png_byte kText[] = "tEXt\0zTXt\0iTXt";
     png_set_keep_unknown_chunks(d->png, PNG_HANDLE_CHUNK_NEVER, kText, 3);
     png_set_chunk_malloc_max(d->png, kMaxChunkBytes);
     png_read_info(d->png, d->info);
-    if (png_get_interlace_type(d->png, d->info) != PNG_INTERLACE_NONE)
-        return {}; // needs every pass before any row is whole: left to Qt
     d->storedWidth = static_cast<int>(png_get_image_width(d->png, d->info));
     d->storedHeight = static_cast<int>(png_get_image_height(d->png, d->info));
     d->storedRowBytes = double(png_get_rowbytes(d->png, d->info)) + 1;
-    chooseTransforms(*d);
-    checkFitsInMemory(path, d->storedWidth, d->storedHeight, d->outputBytes, facts);
-    checkClaims(*d, path, facts);
+    describeRows(*d);
     d->orientation = orientationOf(d->png, d->info);
+    checkClaims(*d, path, facts);
+    chooseTransforms(*d);
     const bool swap = swapsSides(d->orientation);
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
         d->outputBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d->image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
-    if (d->orientation == 1)
-        d->reducer = std::make_unique<ConcurrentReducer>(d->image);
-    readRows(*d);
-    if (d->outputBytes == 3)
-        d->image.setColorSpace(colourSpaceOf(d->png, d->info));
+    if (d->interlaced) {
+        readInterlacedRows(*d, facts);
+        finishInterlaced(*d);
+    } else {
+        if (d->orientation == 1)
+            d->reducer = std::make_unique<ConcurrentReducer>(d->image);
+        readRows(*d, facts);
+    }
     return finished(*d);
 }
 

@@ -26,7 +26,7 @@ ConcurrentReducer::ConcurrentReducer(const QImage& image)
         m_block *= 2;
     m_reduced = QImage((m_width + m_block - 1) / m_block, (m_height + m_block - 1) / m_block, image.format());
     if (!m_reduced.isNull())
-        m_thread = std::thread([this] { run(); });
+        m_thread = std::jthread([this] { run(); });
 }
 
 ConcurrentReducer::~ConcurrentReducer()
@@ -58,10 +58,19 @@ QImage ConcurrentReducer::finish()
         return QImage();
     rowsReady(m_height);
     m_thread.join();
-    return m_reduced;
+    return m_failed ? QImage() : m_reduced;
 }
 
 void ConcurrentReducer::run()
+{
+    try {
+        reduceAll();
+    } catch (const std::exception&) {
+        m_failed = true; // the overview is then scaled from the picture itself
+    }
+}
+
+void ConcurrentReducer::reduceAll()
 {
     std::vector<unsigned> sums(static_cast<size_t>(m_width) * m_channels);
     for (int done = 0; done < m_height;) {
@@ -69,8 +78,10 @@ void ConcurrentReducer::run()
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_stop || m_ready >= std::min(done + m_block, m_height); });
-            if (m_ready < std::min(done + m_block, m_height))
-                return; // stopped before the picture was complete
+            if (m_ready < std::min(done + m_block, m_height)) {
+                m_failed = true; // stopped before the picture was complete
+                return;
+            }
             ready = m_ready;
         }
         for (; done + m_block <= ready || (done < ready && ready == m_height); done += m_block)

@@ -29,6 +29,7 @@ public:
 
 private:
     void run();
+    void reduceAll();
     void reduceBand(int firstRow, int rowCount, std::vector<unsigned>& sums);
 
     const uchar* m_bits;
@@ -40,7 +41,8 @@ private:
     std::condition_variable m_wake;
     int m_ready = 0;
     bool m_stop = false;
-    std::thread m_thread;
+    bool m_failed = false; // the reducer could not finish: no reduced copy
+    std::jthread m_thread;
 };
 
 } // namespace korvane

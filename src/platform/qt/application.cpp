@@ -2,6 +2,7 @@
 
 #include "../controls.h"
 #include "../runtime_error.h"
+#include "progress_window.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -31,6 +32,7 @@ Application::Application(const char* programName)
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     setDevicePixelRatio(m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
+    showProgressOfLongLoads();
 }
 
 Application::~Application() = default;

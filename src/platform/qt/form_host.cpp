@@ -31,7 +31,12 @@ void FormHost::bindTimer(Timer& timer)
 {
     auto* qtimer = new QTimer(m_window.get());
     qtimer->setTimerType(Qt::PreciseTimer);
-    QObject::connect(qtimer, &QTimer::timeout, qtimer, [&timer] { runGuarded([&] { timer.tick(); }); });
+    // A tick that comes while a handler waits (for a long load) is dropped,
+    // as ticks that find the previous one unhandled are.
+    QObject::connect(qtimer, &QTimer::timeout, qtimer, [&timer] {
+        if (!insideHandler())
+            runGuarded([&] { timer.tick(); });
+    });
     timer.onIntervalChanged = [qtimer](Long interval) {
         if (interval > 0)
             qtimer->start(interval);

@@ -1,0 +1,102 @@
+#include "container_checks.h"
+
+#include <cstdint>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace korvane {
+
+namespace {
+
+// Qt's readers decode an entry at 4 bytes a pixel, converted then to 3.
+constexpr PeakBytes kQtPeak{4 + 3, 0};
+constexpr std::uint32_t kLargestPngSide = 0x7FFFFFFF;
+
+std::uint32_t bigEndian32(const unsigned char* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+std::uint32_t littleEndian32(const unsigned char* p)
+{
+    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+std::uint16_t littleEndian16(const unsigned char* p) { return std::uint16_t(p[1] << 8 | p[0]); }
+
+bool readAt(int fd, qint64 offset, unsigned char* out, std::size_t size)
+{
+    return offset >= 0 && ::pread(fd, out, size, offset) == static_cast<ssize_t>(size);
+}
+
+// A PNG entry: its header claims, and deflate's bound on the entry's bytes.
+void checkPngEntry(const unsigned char* head, qint64 entryBytes, const std::string& path, const FileFacts& facts)
+{
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (std::memcmp(head, kSignature, 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0)
+        return;
+    const qint64 width = bigEndian32(head + 16), height = bigEndian32(head + 20);
+    checkSides(path, width, height, kLargestPngSide);
+    checkFitsInMemory(path, width, height, kQtPeak, facts);
+    const int depth = head[24], colourType = head[25];
+    const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
+    const double rowBytes = (double(width) * channels * depth + 7) / 8 + 1;
+    checkHoldsEnoughData(path, width, height, rowBytes / double(width) * 1e6 / kMaxDeflateRatio, entryBytes);
+}
+
+// A BMP entry (a DIB header, its height counting the mask too).
+void checkDibEntry(const unsigned char* head, const std::string& path, const FileFacts& facts)
+{
+    if (littleEndian32(head) < 40)
+        return;
+    const qint64 width = static_cast<std::int32_t>(littleEndian32(head + 4));
+    const qint64 height = static_cast<std::int32_t>(littleEndian32(head + 8)) / 2;
+    checkFitsInMemory(path, width < 0 ? -width : width, height < 0 ? -height : height, kQtPeak, facts);
+}
+
+void checkIco(int fd, const std::string& path, const FileFacts& facts, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        unsigned char entry[16], head[26];
+        if (!readAt(fd, 6 + 16 * qint64(i), entry, sizeof entry))
+            return;
+        const qint64 bytes = littleEndian32(entry + 8), offset = littleEndian32(entry + 12);
+        if (!readAt(fd, offset, head, sizeof head))
+            continue;
+        checkPngEntry(head, bytes, path, facts);
+        checkDibEntry(head, path, facts);
+    }
+}
+
+void checkIcns(int fd, const std::string& path, const FileFacts& facts)
+{
+    qint64 offset = 8;
+    for (int entries = 0; entries < 4096 && offset + 8 <= facts.fileBytes; ++entries) {
+        unsigned char head[8 + 26];
+        if (!readAt(fd, offset, head, 8))
+            return;
+        const qint64 length = bigEndian32(head + 4);
+        if (length < 8)
+            return;
+        if (readAt(fd, offset + 8, head + 8, 26))
+            checkPngEntry(head + 8, length - 8, path, facts);
+        offset += length;
+    }
+}
+
+} // namespace
+
+void checkNestedPictures(int fd, const std::string& path, const FileFacts& facts)
+{
+    unsigned char head[8];
+    if (!readAt(fd, 0, head, sizeof head))
+        return;
+    const int type = littleEndian16(head + 2);
+    if (littleEndian16(head) == 0 && (type == 1 || type == 2))
+        checkIco(fd, path, facts, littleEndian16(head + 4));
+    else if (std::memcmp(head, "icns", 4) == 0)
+        checkIcns(fd, path, facts);
+}
+
+} // namespace korvane

@@ -1,0 +1,85 @@
+#include "progress_window.h"
+
+#include "../picture.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProgressBar>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <cstdlib>
+
+namespace korvane {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kQuietWait = 500ms; // a load this short shows nothing
+constexpr auto kRefresh = 50ms;
+
+// Closing it is the user giving up on the picture.
+class ProgressWindow : public QWidget {
+public:
+    explicit ProgressWindow(const std::string& path)
+    {
+        const QString name = QFileInfo(QString::fromLocal8Bit(path.c_str())).fileName();
+        setWindowTitle(name);
+        auto* layout = new QVBoxLayout(this);
+        auto* label = new QLabel(name, this);
+        label->setTextFormat(Qt::PlainText);
+        layout->addWidget(label);
+        m_bar = new QProgressBar(this);
+        layout->addWidget(m_bar);
+        setMinimumWidth(360);
+    }
+
+    // Rows decoded so far; a busy bar while the total is not known.
+    void update(const LoadProgress& progress)
+    {
+        const long long total = progress.total.load(std::memory_order_relaxed);
+        const long long done = progress.done.load(std::memory_order_relaxed);
+        if (total <= 0) {
+            m_bar->setRange(0, 0);
+            return;
+        }
+        m_bar->setRange(0, 1000);
+        m_bar->setValue(static_cast<int>(done * 1000 / total));
+    }
+
+protected:
+    void closeEvent(QCloseEvent* event) override
+    {
+        event->accept();
+        std::_Exit(0); // the loading thread is still at work: nothing to save
+    }
+
+private:
+    QProgressBar* m_bar = nullptr;
+};
+
+void waitShowingProgress(const std::string& path, const LoadProgress& progress,
+    const std::function<bool(std::chrono::milliseconds)>& finished)
+{
+    if (finished(std::chrono::duration_cast<std::chrono::milliseconds>(kQuietWait)))
+        return;
+    ProgressWindow window(path);
+    window.update(progress);
+    window.show();
+    do {
+        window.update(progress);
+        QApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
+    } while (!finished(kRefresh));
+}
+
+} // namespace
+
+void showProgressOfLongLoads()
+{
+    setLoadWaiter(waitShowingProgress);
+}
+
+} // namespace korvane
