@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins
-  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev zlib1g-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libwebp-dev zlib1g-dev
   fonts-ipafont-gothic fontconfig
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <jpeglib.h>
+#include <png.h>
 #include <zlib.h>
 
 namespace korvane::test {
@@ -318,6 +319,20 @@ std::string subBlocks(const std::string& data)
     return out + '\0';
 }
 
+// A GIF image block at the screen's top-left: its descriptor and its
+// pixels, every one the palette entry given.
+std::string gifFrame(int width, int height, int index)
+{
+    std::string frame = ",";
+    put16le(frame, 0);
+    put16le(frame, 0);
+    put16le(frame, static_cast<unsigned>(width));
+    put16le(frame, static_cast<unsigned>(height));
+    frame += '\0';
+    frame += char(2); // minimum code size
+    return frame + subBlocks(lzwLiterals(std::vector<int>(std::size_t(width) * height, index), 2));
+}
+
 } // namespace
 
 std::string animatedGif()
@@ -332,14 +347,7 @@ std::string animatedGif()
     gif += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19); // loop for ever
     for (int frame = 0; frame < 2; ++frame) {
         gif += std::string("\x21\xF9\x04\x00\x0A\x00\x00\x00", 8); // 0.1 s
-        gif += ',';
-        put16le(gif, 0);
-        put16le(gif, 0);
-        put16le(gif, width);
-        put16le(gif, height);
-        gif += '\0';
-        gif += char(2); // minimum code size
-        gif += subBlocks(lzwLiterals(std::vector<int>(width * height, frame), 2));
+        gif += gifFrame(width, height, frame);
     }
     return gif + ';';
 }
@@ -387,6 +395,129 @@ std::string twoPageTiff()
         }
     }
     return tiff;
+}
+
+std::string gifWithSmallFrame(int side)
+{
+    const int frame = 64;
+    std::string gif = "GIF89a";
+    put16le(gif, static_cast<unsigned>(side));
+    put16le(gif, static_cast<unsigned>(side));
+    gif += char(0x80); // a global table of two colours
+    gif += std::string("\0\0", 2);
+    gif += std::string("\xC8\x3C\x1E\xFF\xFF\xFF", 6);
+    return gif + gifFrame(frame, frame, 0) + ';';
+}
+
+std::string rle8BmpEndingEarly(int width, int height)
+{
+    std::string pixels;
+    for (int x = 0; x < width; x += 255) { // the bottom row white, in runs
+        pixels += char(std::min(255, width - x));
+        pixels += char(1);
+    }
+    pixels += std::string("\0\0\0\1", 4); // end of line, end of bitmap
+    std::string info;
+    put32le(info, 40);
+    put32le(info, static_cast<unsigned>(width));
+    put32le(info, static_cast<unsigned>(height));
+    put16le(info, 1);
+    put16le(info, 8);
+    put32le(info, 1);
+    put32le(info, static_cast<unsigned>(pixels.size()));
+    put32le(info, 2835);
+    put32le(info, 2835);
+    put32le(info, 2);
+    put32le(info, 0);
+    info += std::string("\x1E\x3C\xC8\0\xFF\xFF\xFF\0", 8);
+    std::string file = "BM";
+    put32le(file, static_cast<unsigned>(14 + info.size() + pixels.size()));
+    put32le(file, 0);
+    put32le(file, static_cast<unsigned>(14 + info.size()));
+    return file + info + pixels;
+}
+
+std::string tga(int width, int height, bool rle)
+{
+    std::string file(2, '\0');
+    file += char(rle ? 10 : 2);
+    file += std::string(9, '\0'); // no palette, origin 0, 0
+    put16le(file, static_cast<unsigned>(width));
+    put16le(file, static_cast<unsigned>(height));
+    file += char(24);
+    file += char(0x20); // rows run top to bottom
+    for (int y = 0; y < height; ++y) {
+        const QRgb colour = y < 64 ? kCornerColour : 0xFFFFFFFF;
+        const std::string pixel {char(qBlue(colour)), char(qGreen(colour)), char(qRed(colour))};
+        for (int x = 0; x < width;) {
+            const int run = rle ? std::min(128, width - x) : 1;
+            if (rle)
+                file += char(0x80 | (run - 1));
+            file += pixel;
+            x += run;
+        }
+    }
+    return file;
+}
+
+std::string icoHolding(const std::string& png)
+{
+    std::string ico;
+    put16le(ico, 0);
+    put16le(ico, 1); // an icon
+    put16le(ico, 1); // one entry
+    ico += std::string("\0\0\0\0", 4); // 256 x 256, no palette
+    put16le(ico, 1);
+    put16le(ico, 32);
+    put32le(ico, static_cast<unsigned>(png.size()));
+    put32le(ico, 6 + 16);
+    return ico + png;
+}
+
+namespace {
+
+void appendToString(png_structp png, png_bytep data, png_size_t size)
+{
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<const char*>(data), size);
+}
+
+} // namespace
+
+std::string blackPng(int side)
+{
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::string out;
+    png_set_write_fn(png, &out, appendToString, nullptr);
+    png_set_compression_level(png, 1);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 8, PNG_COLOR_TYPE_GRAY,
+        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const std::vector<png_byte> row(static_cast<std::size_t>(side), 0);
+    for (int y = 0; y < side; ++y)
+        png_write_row(png, row.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+std::string interlacedPng(const QImage& image)
+{
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::string out;
+    png_set_write_fn(png, &out, appendToString, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rgb.width()), static_cast<png_uint_32>(rgb.height()), 8,
+        PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_bytep> rows;
+    for (int y = 0; y < rgb.height(); ++y)
+        rows.push_back(const_cast<png_bytep>(rgb.constScanLine(y)));
+    png_write_image(png, rows.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
 }
 
 } // namespace korvane::test

@@ -39,5 +39,20 @@ std::string bmp(int bits, int compression = 0, bool topDown = false);
 std::string animatedGif();
 // An uncompressed two-page TIFF, first page kCornerColour, second white.
 std::string twoPageTiff();
+// A GIF whose screen is side x side, holding one 64 x 64 kCornerColour
+// frame at its top-left corner.
+std::string gifWithSmallFrame(int side);
+// An RLE8 BMP of width x height that ends, with end-of-bitmap, after its
+// bottom row: the pixels it never sets are palette entry 0, kCornerColour.
+std::string rle8BmpEndingEarly(int width, int height);
+// A 24-bit true-colour TGA, top rows kCornerColour, the rest white; rle:
+// run-length packets.
+std::string tga(int width, int height, bool rle);
+// An ICO whose one 256 x 256 entry is the PNG.
+std::string icoHolding(const std::string& png);
+// A black grey-scale PNG of side x side that inflates slowly but is small.
+std::string blackPng(int side);
+// The picture as an Adam7-interlaced PNG.
+std::string interlacedPng(const QImage& image);
 
 } // namespace korvane::test

@@ -8,8 +8,8 @@ namespace {
 using test::decodeCoordinate;
 using test::pixelAt;
 
-// A frame of 4 px left, right and bottom and 30 px on top, as designed.
-const QSize kDesignFrame(8, 34);
+// A usual window frame: 4 px left, right and bottom and 30 px on top.
+const QSize kUsualFrame(8, 34);
 
 class Layout : public test::FormTest {
 protected:
@@ -17,7 +17,7 @@ protected:
     {
         const std::string path = test::writeImage(test::coordinateImage(width, height), "pic.png", "png");
         form = std::make_unique<Form1>(path);
-        form->window.windowSystemChanged(QSize(1000, 640), kDesignFrame, FormWindow::kNormal);
+        form->window.windowSystemChanged(QSize(1000, 640), kUsualFrame, FormWindow::kNormal);
         form->Form_Load();
         form->Form_Resize();
     }
@@ -37,7 +37,7 @@ protected:
     }
 };
 
-TEST_F(Layout, AtTheDesignSizeMatchesTheDesign)
+TEST_F(Layout, AtTheMinimumWindowSizeFitsBothPanels)
 {
     openFramed(1600, 1200);
     EXPECT_EQ(form->window.Width(), 15120);

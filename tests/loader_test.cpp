@@ -1,6 +1,8 @@
+#include "platform/memory_info.h"
 #include "platform/picture.h"
 #include "platform/pixel_ops.h"
 
+#include "bad_files.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include <sys/stat.h>
@@ -117,14 +121,55 @@ TEST(LoadPicture, EmptyPathGivesTheEmptyPicture)
 
 TEST(LoadPicture, OpensPicturesBeyondQtsDefaultAllocationLimit)
 {
-    // 9000 x 9000 needs 324 MB while decoding, more than Qt's 256 MB default.
-    QImage big(9000, 9000, QImage::Format_RGB32);
-    big.fill(qRgb(10, 120, 200));
-    const std::string path = test::writeImage(big, "big.jpg", "jpg", 50);
-    big = QImage();
+    // Qt's PPM reader makes a 32-bit image: 7000 x 7000 is 196 MB, more
+    // than Qt 6.4's 128 MB default.
+    const int side = 7000;
+    std::string ppm = "P6\n" + std::to_string(side) + " " + std::to_string(side) + "\n255\n";
+    ppm.append(std::size_t(side) * side * 3, char(120));
+    const std::string path = test::writeBytes("big.ppm", ppm);
+    ppm = std::string();
     const Picture picture = LoadPicture(path);
-    EXPECT_EQ(picture.pixelWidth(), 9000);
-    EXPECT_EQ(picture.pixelHeight(), 9000);
+    EXPECT_EQ(picture.pixelWidth(), side);
+    EXPECT_EQ(picture.pixelHeight(), side);
+    EXPECT_EQ(picture.image().pixel(side - 1, side - 1), qRgb(120, 120, 120));
+}
+
+TEST(LoadPicture, ShowsTheMissingPartOfACutShortCmykJpegWhite)
+{
+    const std::string jpeg = test::jpegOfKind(test::JpegKind::Cmyk, 256, 256);
+    const Picture picture = LoadPicture(test::writeBytes("cut-cmyk.jpg", test::cut(jpeg, 0.5)));
+    ASSERT_EQ(picture.pixelHeight(), 256);
+    const QRgb top = picture.image().pixel(10, 0), bottom = picture.image().pixel(10, 255);
+    EXPECT_NEAR(qRed(top), 200, 6);
+    EXPECT_NEAR(qGreen(top), 60, 6);
+    EXPECT_NEAR(qBlue(top), 30, 6);
+    EXPECT_EQ(bottom, qRgb(255, 255, 255));
+}
+
+// A control group tree as /sys/fs/cgroup lays it out.
+void writeFile(const std::string& path, const std::string& text)
+{
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path) << text << "\n";
+}
+
+TEST(AvailableMemory, IsTheLeastHeadroomOfEveryControlGroupLevel)
+{
+    const std::string root = test::tempDir() + "/cgroup";
+    // v2: the slice allows 1000 MB and uses 300; the service below it has no limit.
+    writeFile(root + "/user.slice/memory.max", std::to_string(1000 << 20));
+    writeFile(root + "/user.slice/memory.current", std::to_string(300 << 20));
+    writeFile(root + "/user.slice/app.service/memory.max", "max");
+    writeFile(root + "/user.slice/app.service/memory.current", std::to_string(200 << 20));
+    EXPECT_EQ(cgroupAvailableBytes(root, "0::/user.slice/app.service\n"), qint64(700) << 20);
+    // v1: the memory controller's own tree, the tighter group winning.
+    writeFile(root + "/memory/box/memory.limit_in_bytes", std::to_string(500 << 20));
+    writeFile(root + "/memory/box/memory.usage_in_bytes", std::to_string(450 << 20));
+    EXPECT_EQ(cgroupAvailableBytes(root, "5:memory:/box\n0::/user.slice/app.service\n"), qint64(50) << 20);
+    // Over the limit leaves nothing; no limit anywhere says so.
+    writeFile(root + "/memory/box/memory.usage_in_bytes", std::to_string(600 << 20));
+    EXPECT_EQ(cgroupAvailableBytes(root, "5:memory:/box\n"), 0);
+    EXPECT_EQ(cgroupAvailableBytes(root, "0::/elsewhere\n"), -1);
 }
 
 TEST(LoadPictureErrors, NameTheFileAndTheReason)
@@ -167,6 +212,15 @@ TEST(LoadPictureErrors, EscapeUnprintableBytesInTheName)
 {
     const auto error = loadError(test::tempDir() + "/bad\xff\nname.png");
     EXPECT_NE(std::string(error.what()).find("bad\\xFF\\x0Aname.png"), std::string::npos) << error.what();
+    // What a terminal would act on or show reordered is escaped byte by
+    // byte; valid text, Japanese included, is kept.
+    EXPECT_EQ(printablePath("\xC2\x9B" "2J"), "\\xC2\\x9B2J");                   // C1: CSI
+    EXPECT_EQ(printablePath("a\xE2\x80\xAEgpj.png"), "a\\xE2\\x80\\xAEgpj.png"); // right-to-left override
+    EXPECT_EQ(printablePath("\xC0\xAF"), "\\xC0\\xAF");                         // overlong '/'
+    EXPECT_EQ(printablePath("\xED\xA0\x80"), "\\xED\\xA0\\x80");             // a UTF-16 surrogate
+    EXPECT_EQ(printablePath("\xF4\x90\x80\x80"), "\\xF4\\x90\\x80\\x80"); // above U+10FFFF
+    EXPECT_EQ(printablePath("\x7F"), "\\x7F");
+    EXPECT_EQ(printablePath("写真/海.jpg"), "写真/海.jpg");
 }
 
 } // namespace

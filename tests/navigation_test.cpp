@@ -86,7 +86,7 @@ TEST(ClampRule, RoundsFractionalBoundsHalfToEven)
     EXPECT_EQ(nav::clampOffset({-9999, -9999}, {2.5f, 3.5f}, {10, 10}), (Offset{-2, -4}));
 }
 
-// The design's drag example: a 3000 x 9000 detail view on a 2000 x 1000 px
+// A drag through a 3000 x 9000 detail view on a 2000 x 1000 px
 // picture (30000 x 15000 twips), before any layout pass.
 class Drag : public test::FormTest {
 protected:

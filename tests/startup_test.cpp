@@ -65,7 +65,7 @@ TEST_F(StartUp, EmptyCommandLineShowsWhitePanels)
 {
     openCommand("");
     EXPECT_EQ(form->Picture2.picture().Handle(), 0);
-    EXPECT_EQ(form->Picture2.Width(), 6285); // the holder keeps its design size
+    EXPECT_EQ(form->Picture2.Width(), 6285); // the holder keeps the size it starts with
     EXPECT_EQ(form->Picture2.Height(), 3870);
     EXPECT_EQ(pixelAt(form->Picture1, 100, 100), qRgb(255, 255, 255));
     EXPECT_EQ(pixelAt(form->Picture3, 100, 100), qRgb(255, 255, 255));

@@ -16,7 +16,7 @@ public:
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
-    // The controls, in the window's design (twips).
+    // The controls, as the window lays them out at first (twips).
     FormWindow window{QSize(1000, 640), "KORVANE"};
     PictureBox Picture1{0, 0, 12000, 9000};    // overview
     PictureBox Picture2{1320, 840, 6285, 3870}; // source holder, never shown

@@ -76,17 +76,33 @@ int openRegularFile(const std::string& path, FileFacts& facts)
     return fd;
 }
 
-// JPEG and PNG have decoders of their own; a null image means "not those".
-DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
+using Decoder = DecodedPicture (*)(int fd, const std::string& path, const FileFacts& facts);
+
+// The decoder of our own for the file's format, if there is one: these need
+// nothing from Qt's plugins.
+Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
 {
-    unsigned char head[8] = {};
+    unsigned char head[12] = {};
     const ssize_t count = ::pread(fd, head, sizeof head, 0);
     const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
     if (looksLikeJpeg(head, size))
-        return decodeJpeg(fd, path, facts);
+        return decodeJpeg;
     if (looksLikePng(head, size))
-        return decodePng(fd, path, facts);
-    return {};
+        return decodePng;
+    if (looksLikeTiff(head, size))
+        return decodeTiff;
+    if (looksLikeWebp(head, size))
+        return decodeWebp;
+    if (looksLikeTga(fd, path, fileBytes))
+        return decodeTga;
+    return nullptr;
+}
+
+// A null image means "left to Qt's readers".
+DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
+{
+    const Decoder decoder = ownDecoderFor(fd, path, facts.fileBytes);
+    return decoder ? decoder(fd, path, facts) : DecodedPicture{};
 }
 
 // The file's suffix, lower case, when Qt has a reader of that name: a
@@ -163,20 +179,17 @@ std::mutex g_loadMutex;
 std::optional<Load> g_preload;
 LoadWaiter g_waiter;
 
-// Only formats whose decoders need nothing from Qt's plugins: Qt's image
-// readers are not started before the application is.
-bool startsLikeJpegOrPng(const std::string& path)
+// Only formats with decoders of our own: Qt's image readers are not
+// started before the application is.
+bool hasOwnDecoder(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return false;
     struct stat info {};
-    unsigned char head[8] = {};
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    const ssize_t count = regular ? ::pread(fd, head, sizeof head, 0) : 0;
+    const bool own = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ownDecoderFor(fd, path, info.st_size);
     ::close(fd);
-    const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-    return looksLikeJpeg(head, size) || looksLikePng(head, size);
+    return own;
 }
 
 Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress);
@@ -231,7 +244,7 @@ std::optional<Picture> finish(Load& load)
 
 void PreloadPicture(const std::string& path)
 {
-    if (path.empty() || !startsLikeJpegOrPng(path))
+    if (path.empty() || !hasOwnDecoder(path))
         return;
     std::lock_guard lock(g_loadMutex);
     g_preload = startLoad(path, false);

@@ -15,7 +15,7 @@
 
 namespace {
 
-bool isDesignedError(korvane::ErrorKind kind)
+bool isReportedFileOrArithmeticError(korvane::ErrorKind kind)
 {
     using korvane::ErrorKind;
     switch (kind) {
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         form.Form_Load();
         form.Form_Resize();
     } catch (const korvane::RuntimeError& error) {
-        if (!isDesignedError(error.kind())) {
+        if (!isReportedFileOrArithmeticError(error.kind())) {
             std::fprintf(stderr, "unexpected error: %s\n", error.what());
             std::abort();
         }

@@ -1,6 +1,6 @@
 // Arbitrary picture sizes, window sizes and pointer events through the
 // layout, the toggle, centring, clamping and dragging. Every error must be
-// the designed overflow or floating-point error, and after every move that
+// an overflow or floating-point error the program reports, and after every move that
 // is acted on both offsets must lie inside the clamp bounds.
 #include "app/form1.h"
 #include "platform/runtime_error.h"

@@ -1,5 +1,5 @@
 #pragma once
-// Decoders that read JPEG and PNG straight into the display formats
+// Decoders that read JPEG, PNG, TIFF, WebP and TGA straight into the display formats
 // (RGB888 or Grayscale8), with no intermediate 32-bit copy. Each returns a
 // null image when the file is not its format or uses a feature left to
 // Qt's readers; a damaged or oversized file raises a file error.
@@ -21,9 +21,16 @@ struct DecodedPicture {
 // The file's first bytes say which decoder to use.
 bool looksLikeJpeg(const unsigned char* head, std::size_t size);
 bool looksLikePng(const unsigned char* head, std::size_t size);
+bool looksLikeTiff(const unsigned char* head, std::size_t size);
+bool looksLikeWebp(const unsigned char* head, std::size_t size);
+// TGA has no signature: a plausible header, and its footer or its suffix.
+bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes);
 
-// Both read the open file descriptor from its start.
+// Each reads the open file descriptor from its start.
 DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts);
 
 } // namespace korvane

@@ -1,0 +1,266 @@
+// TGA, our own: Qt's reader takes only uncompressed files that end with a
+// TGA 2.0 footer, and Debian has no library for the format. Colour-mapped,
+// true-colour and grey pictures, plain or run-length encoded, in any of the
+// four row orders; a file cut short shows the rows it holds, the rest white.
+#include "decoders.h"
+
+#include "../image_normalize.h"
+#include "../runtime_error.h"
+#include "orientation.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <vector>
+
+namespace korvane {
+
+namespace {
+
+constexpr int kHeaderBytes = 18;
+
+struct TgaHeader {
+    int idLength = 0, mapType = 0, type = 0;
+    int mapFirst = 0, mapLength = 0, mapBits = 0;
+    int width = 0, height = 0, bits = 0, descriptor = 0;
+
+    bool runLength() const { return type >= 9; }
+    bool grey() const { return type == 3 || type == 11; }
+    bool mapped() const { return type == 1 || type == 9; }
+    int pixelBytes() const { return (bits + 7) / 8; }
+    int alphaBits() const { return descriptor & 0x0F; }
+};
+
+int get16(const unsigned char* p) { return p[0] | p[1] << 8; }
+
+TgaHeader parseHeader(const unsigned char* h)
+{
+    TgaHeader t;
+    t.idLength = h[0];
+    t.mapType = h[1];
+    t.type = h[2];
+    t.mapFirst = get16(h + 3);
+    t.mapLength = get16(h + 5);
+    t.mapBits = h[7];
+    t.width = get16(h + 12);
+    t.height = get16(h + 14);
+    t.bits = h[16];
+    t.descriptor = h[17];
+    return t;
+}
+
+// The header is all a TGA has for a signature: every field must make sense.
+bool plausible(const TgaHeader& t)
+{
+    const bool knownType = t.type == 1 || t.type == 2 || t.type == 3 || t.type == 9 || t.type == 10 || t.type == 11;
+    const bool mapOk = t.mapped() ? t.mapType == 1 && (t.bits == 8 || t.bits == 16) && t.mapLength > 0
+                                      && (t.mapBits == 15 || t.mapBits == 16 || t.mapBits == 24 || t.mapBits == 32)
+                                  : t.mapType <= 1;
+    const bool bitsOk = t.grey() ? t.bits == 8 || t.bits == 16
+                                 : t.mapped() || t.bits == 15 || t.bits == 16 || t.bits == 24 || t.bits == 32;
+    return knownType && mapOk && bitsOk && (t.descriptor & 0xC0) == 0;
+}
+
+// Buffered reads through the descriptor, from an offset on.
+class Reader {
+public:
+    Reader(int fd, off_t offset) : m_fd(fd), m_offset(offset) {}
+    // False at the file's end.
+    bool read(unsigned char* out, std::size_t count)
+    {
+        while (count > 0) {
+            if (m_at == m_size && !fill())
+                return false;
+            const std::size_t step = std::min(count, m_size - m_at);
+            std::memcpy(out, m_buffer.data() + m_at, step);
+            m_at += step;
+            out += step;
+            count -= step;
+        }
+        return true;
+    }
+
+private:
+    bool fill()
+    {
+        ssize_t count;
+        do
+            count = ::pread(m_fd, m_buffer.data(), m_buffer.size(), m_offset);
+        while (count < 0 && errno == EINTR);
+        if (count <= 0)
+            return false;
+        m_offset += count;
+        m_size = std::size_t(count);
+        m_at = 0;
+        return true;
+    }
+
+    int m_fd;
+    off_t m_offset;
+    std::vector<unsigned char> m_buffer = std::vector<unsigned char>(64 << 10);
+    std::size_t m_size = 0, m_at = 0;
+};
+
+// One stored pixel (or map entry) as opaque RGB, or grey, laid over white.
+struct Rgba {
+    uchar r = 255, g = 255, b = 255, a = 255;
+};
+
+Rgba colourOf(const unsigned char* p, int bits, bool grey, bool useAlpha)
+{
+    Rgba c;
+    if (grey) {
+        c.r = c.g = c.b = p[0];
+        c.a = bits == 16 && useAlpha ? p[1] : 255;
+    } else if (bits == 15 || bits == 16) {
+        const int v = get16(p);
+        c.r = uchar((v >> 10 & 31) * 255 / 31);
+        c.g = uchar((v >> 5 & 31) * 255 / 31);
+        c.b = uchar((v & 31) * 255 / 31);
+        c.a = bits == 16 && useAlpha && !(v & 0x8000) ? 0 : 255;
+    } else {
+        c.b = p[0];
+        c.g = p[1];
+        c.r = p[2];
+        c.a = bits == 32 && useAlpha ? p[3] : 255;
+    }
+    return c;
+}
+
+struct TgaDecoding {
+    TgaHeader header;
+    std::vector<Rgba> map;
+    Reader reader;
+    int runLeft = 0;      // pixels left in the current run-length packet
+    bool repeating = false;
+    unsigned char pixel[4] = {};
+};
+
+bool readMap(TgaDecoding& d)
+{
+    const TgaHeader& t = d.header;
+    const int entryBytes = (t.mapBits + 7) / 8;
+    std::vector<unsigned char> raw(std::size_t(t.mapLength) * entryBytes);
+    if (!d.reader.read(raw.data(), raw.size()))
+        return false;
+    if (!t.mapped())
+        return true;
+    d.map.assign(std::size_t(t.mapFirst + t.mapLength), Rgba{});
+    for (int i = 0; i < t.mapLength; ++i)
+        d.map[std::size_t(t.mapFirst + i)] = colourOf(raw.data() + i * entryBytes, t.mapBits, false, t.mapBits == 32);
+    return true;
+}
+
+bool nextPixel(TgaDecoding& d)
+{
+    const int bytes = d.header.pixelBytes();
+    if (!d.header.runLength())
+        return d.reader.read(d.pixel, std::size_t(bytes));
+    if (d.runLeft == 0) {
+        unsigned char packet = 0;
+        if (!d.reader.read(&packet, 1))
+            return false;
+        d.runLeft = (packet & 0x7F) + 1;
+        d.repeating = packet & 0x80;
+        if (d.repeating && !d.reader.read(d.pixel, std::size_t(bytes)))
+            return false;
+    }
+    --d.runLeft;
+    return d.repeating || d.reader.read(d.pixel, std::size_t(bytes));
+}
+
+Rgba decodedPixel(const TgaDecoding& d)
+{
+    const TgaHeader& t = d.header;
+    if (!t.mapped())
+        return colourOf(d.pixel, t.bits, t.grey(), t.alphaBits() > 0);
+    const std::size_t index = t.bits == 8 ? d.pixel[0] : std::size_t(get16(d.pixel));
+    return index < d.map.size() ? d.map[index] : Rgba{};
+}
+
+// False when the file ends within the row.
+bool readRow(TgaDecoding& d, uchar* out, bool greyOut)
+{
+    for (int x = 0; x < d.header.width; ++x) {
+        if (!nextPixel(d))
+            return false;
+        const Rgba c = decodedPixel(d);
+        if (greyOut)
+            out[x] = overWhite(c.r, c.a);
+        else {
+            out[3 * x] = overWhite(c.r, c.a);
+            out[3 * x + 1] = overWhite(c.g, c.a);
+            out[3 * x + 2] = overWhite(c.b, c.a);
+        }
+    }
+    return true;
+}
+
+// Stored rows run bottom to top unless bit 5 says otherwise, and right to
+// left when bit 4 says so: the same turns as the orientation tags.
+int orientationOf(const TgaHeader& t)
+{
+    const bool topDown = t.descriptor & 0x20, rightToLeft = t.descriptor & 0x10;
+    if (topDown)
+        return rightToLeft ? 2 : 1;
+    return rightToLeft ? 3 : 4;
+}
+
+} // namespace
+
+bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes)
+{
+    unsigned char head[kHeaderBytes] = {};
+    if (fileBytes < kHeaderBytes || ::pread(fd, head, sizeof head, 0) != kHeaderBytes || !plausible(parseHeader(head)))
+        return false;
+    // A TGA 2.0 file ends with its own signature; older ones have only their
+    // name to say what they are.
+    static const char kFooter[] = "TRUEVISION-XFILE.";
+    char tail[sizeof kFooter] = {};
+    if (fileBytes >= 26 && ::pread(fd, tail, sizeof tail, off_t(fileBytes - qint64(sizeof tail))) == off_t(sizeof tail)
+        && std::memcmp(tail, kFooter, sizeof kFooter) == 0)
+        return true;
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return false;
+    std::string suffix = path.substr(dot + 1);
+    for (char& c : suffix)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return suffix == "tga" || suffix == "icb" || suffix == "vda" || suffix == "vst" || suffix == "tpic";
+}
+
+DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts)
+{
+    unsigned char head[kHeaderBytes] = {};
+    if (::pread(fd, head, sizeof head, 0) != kHeaderBytes)
+        return {};
+    TgaDecoding d{parseHeader(head), {}, Reader(fd, kHeaderBytes + head[0])};
+    const TgaHeader& t = d.header;
+    checkSides(path, t.width, t.height, 65535);
+    const bool greyOut = t.grey();
+    const int outputBytes = greyOut ? 1 : 3;
+    checkFitsInMemory(path, t.width, t.height, PeakBytes{outputBytes, outputBytes}, facts);
+    // A run-length packet gives at most 128 pixels from 1 + pixelBytes.
+    if (t.runLength())
+        checkHoldsEnoughData(path, t.width, t.height, (1.0 + t.pixelBytes()) / 128 * 1e6, facts.fileBytes);
+    if (!readMap(d))
+        raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: the file ends in its colour map");
+    const int orientation = orientationOf(t);
+    QImage image(t.width, t.height, greyOut ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (image.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    UprightWriter writer(image, orientation, t.width, t.height, outputBytes);
+    std::vector<uchar> row(std::size_t(t.width) * outputBytes);
+    int done = 0;
+    while (done < t.height && readRow(d, row.data(), greyOut)) {
+        writer.putRow(done++, row.data());
+        if (done % 64 == 0)
+            facts.reportProgress(done, t.height);
+    }
+    if (done == 0)
+        raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: the file ends before its first row");
+    writer.whitenRowsFrom(done);
+    return {std::move(image), QImage()};
+}
+
+} // namespace korvane

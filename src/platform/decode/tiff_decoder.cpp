@@ -1,0 +1,271 @@
+// TIFF through libtiff: the first page, one strip (or row of tiles) at a
+// time through libtiff's RGBA conversion, which knows every photometric
+// interpretation; the rows land straight in the picture. A file cut short
+// shows the strips it holds, the rest white.
+#include "decoders.h"
+
+#include "../runtime_error.h"
+#include "orientation.h"
+
+#include <QColorSpace>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <unistd.h>
+#include <vector>
+
+#include <tiffio.h>
+
+namespace korvane {
+
+namespace {
+
+// libtiff's RGBA buffer for one band is capped so that a picture stored
+// as one huge strip is converted in parts.
+constexpr qint64 kMaxBandBytes = 64 << 20;
+
+struct TiffFile {
+    int fd = -1;
+    qint64 size = 0;
+    qint64 offset = 0;
+    // Reads past the end give zeros: set for uncompressed pictures, so that
+    // a strip cut short still gives its whole rows (the rest is whitened).
+    bool padPastEnd = false;
+    std::string message; // libtiff's last error
+};
+
+tmsize_t readProc(thandle_t handle, void* buffer, tmsize_t size)
+{
+    auto* file = static_cast<TiffFile*>(handle);
+    tmsize_t done = 0;
+    while (done < size) {
+        const ssize_t count = ::pread(file->fd, static_cast<char*>(buffer) + done, size_t(size - done), file->offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            break;
+        done += count;
+        file->offset += count;
+    }
+    if (file->padPastEnd && done < size) {
+        std::memset(static_cast<char*>(buffer) + done, 0, std::size_t(size - done));
+        file->offset += size - done;
+        done = size;
+    }
+    return done;
+}
+
+tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
+
+toff_t seekProc(thandle_t handle, toff_t offset, int whence)
+{
+    auto* file = static_cast<TiffFile*>(handle);
+    const qint64 base = whence == SEEK_CUR ? file->offset : whence == SEEK_END ? file->size : 0;
+    file->offset = base + qint64(offset);
+    return toff_t(file->offset);
+}
+
+int closeProc(thandle_t) { return 0; }
+toff_t sizeProc(thandle_t handle) { return toff_t(static_cast<TiffFile*>(handle)->size); }
+
+int keepError(TIFF*, void* data, const char* module, const char* format, va_list arguments)
+{
+    char text[512];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    static_cast<TiffFile*>(data)->message = module ? std::string(module) + ": " + text : std::string(text);
+    return 1; // handled: nothing reaches stderr
+}
+
+int ignoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+struct TiffDecoding {
+    TiffFile file;
+    TIFF* tiff = nullptr;
+    TIFFRGBAImage rgba {};
+    bool rgbaBegun = false;
+    ~TiffDecoding()
+    {
+        if (rgbaBegun)
+            TIFFRGBAImageEnd(&rgba);
+        if (tiff)
+            TIFFClose(tiff);
+    }
+};
+
+TIFF* openTiff(TiffFile& file, const std::string& path, const FileFacts& facts)
+{
+    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, &file);
+    // A second guard beside the checks below: no single allocation of
+    // libtiff's may exceed the memory there is.
+    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(std::max<qint64>(facts.availableBytes, 1)));
+    // "m": read through the descriptor, never map the file.
+    TIFF* tiff = TIFFClientOpenExt(path.c_str(), "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
+        nullptr, nullptr, options);
+    TIFFOpenOptionsFree(options);
+    return tiff;
+}
+
+[[noreturn]] void refuse(const std::string& path, const TiffFile& file, const char* fallback)
+{
+    raiseFileError(ErrorKind::InvalidPicture, path,
+        std::string("cannot be decoded: ") + (file.message.empty() ? fallback : file.message.c_str()));
+}
+
+bool isGrey(TIFF* tiff)
+{
+    uint16_t photometric = 0, samples = 1, extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    return (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
+        && samples - extraCount == 1;
+}
+
+QColorSpace colourSpaceOf(TIFF* tiff)
+{
+    uint32_t length = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile)
+        return QColorSpace::fromIccProfile(QByteArray(static_cast<const char*>(profile), qsizetype(length)));
+    return QColorSpace();
+}
+
+// Rows of one band: a strip, or a row of tiles, within the cap.
+int bandRows(TIFF* tiff, int width, int height)
+{
+    uint32_t rows = 0;
+    if (TIFFIsTiled(tiff))
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &rows);
+    else
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+    const qint64 cap = std::max<qint64>(1, kMaxBandBytes / (qint64(width) * 4));
+    return int(std::clamp<qint64>(rows, 1, std::min<qint64>(cap, height)));
+}
+
+// How many stored rows the file really holds: up to the first strip or
+// row of tiles that lies past its end. An uncompressed strip cut short
+// still gives its whole rows.
+int rowsInFile(TIFF* tiff, const TiffFile& file, int width, int height)
+{
+    const bool tiled = TIFFIsTiled(tiff);
+    uint32_t tileWidth = 0, stripRows = 0;
+    if (tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &stripRows);
+    } else
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &stripRows);
+    stripRows = std::clamp<uint32_t>(stripRows, 1, uint32_t(height));
+    const qint64 across = tiled ? (qint64(width) + std::max<uint32_t>(tileWidth, 1) - 1) / std::max<uint32_t>(tileWidth, 1) : 1;
+    const qint64 perPlane = across * ((qint64(height) + stripRows - 1) / stripRows);
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
+    const qint64 rowBytes = qint64(tiled ? TIFFTileRowSize(tiff) : TIFFScanlineSize(tiff));
+    qint64 rows = height;
+    const qint64 striles = TIFFNumberOfStrips(tiff);
+    for (qint64 strile = 0; strile < striles; ++strile) {
+        const qint64 offset = qint64(TIFFGetStrileOffset(tiff, uint32_t(strile)));
+        const qint64 bytes = qint64(TIFFGetStrileByteCount(tiff, uint32_t(strile)));
+        if (offset >= 0 && bytes >= 0 && offset <= file.size - bytes)
+            continue;
+        const qint64 firstRow = (strile % std::max<qint64>(perPlane, 1)) / across * stripRows;
+        const qint64 partial = !tiled && compression == COMPRESSION_NONE && rowBytes > 0 && offset < file.size
+            ? (file.size - offset) / rowBytes : 0;
+        rows = std::min(rows, firstRow + partial);
+    }
+    return int(rows);
+}
+
+// libtiff's RGBA is premultiplied: over white, a channel gains what the
+// alpha leaves uncovered.
+void putBand(UprightWriter& writer, const std::vector<uint32_t>& band, int y, int rows, int width, bool grey,
+    std::vector<uchar>& row)
+{
+    for (int r = 0; r < rows; ++r) {
+        const uint32_t* in = band.data() + std::size_t(r) * width;
+        for (int x = 0; x < width; ++x) {
+            const int uncovered = 255 - int(TIFFGetA(in[x]));
+            if (grey)
+                row[x] = uchar(std::min(255, int(TIFFGetR(in[x])) + uncovered));
+            else {
+                row[3 * x] = uchar(std::min(255, int(TIFFGetR(in[x])) + uncovered));
+                row[3 * x + 1] = uchar(std::min(255, int(TIFFGetG(in[x])) + uncovered));
+                row[3 * x + 2] = uchar(std::min(255, int(TIFFGetB(in[x])) + uncovered));
+            }
+        }
+        writer.putRow(y + r, row.data());
+    }
+}
+
+} // namespace
+
+bool looksLikeTiff(const unsigned char* head, std::size_t size)
+{
+    return size >= 4
+        && (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0
+            || std::memcmp(head, "II+\0", 4) == 0 || std::memcmp(head, "MM\0+", 4) == 0);
+}
+
+DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts)
+{
+    TiffDecoding d;
+    d.file.fd = fd;
+    d.file.size = facts.fileBytes;
+    if (!(d.tiff = openTiff(d.file, path, facts)))
+        refuse(path, d.file, "its header is damaged");
+    uint32_t width = 0, height = 0;
+    TIFFGetField(d.tiff, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(d.tiff, TIFFTAG_IMAGELENGTH, &height);
+    checkSides(path, width, height, std::numeric_limits<int>::max());
+    const int w = int(width), h = int(height);
+    const bool grey = isGrey(d.tiff);
+    const int outputBytes = grey ? 1 : 3;
+    const int rows = bandRows(d.tiff, w, h);
+    // The picture, the RGBA band and libtiff's own strip or tile buffer.
+    const qint64 libraryRowBytes = TIFFIsTiled(d.tiff) ? qint64(TIFFTileRowSize(d.tiff)) : qint64(TIFFScanlineSize(d.tiff));
+    const qint64 perRowPixel = qint64(rows) * 4 + qint64(rows) * libraryRowBytes / w + 1;
+    checkFitsInMemory(path, w, h, PeakBytes{outputBytes, int(std::min<qint64>(perRowPixel, std::numeric_limits<int>::max()))}, facts);
+
+    char reason[1024] = {};
+    if (!TIFFRGBAImageOK(d.tiff, reason) || !TIFFRGBAImageBegin(&d.rgba, d.tiff, 1, reason))
+        raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + reason);
+    d.rgbaBegun = true;
+    // Rows as stored; the orientation is applied as they are written.
+    const int orientation = d.rgba.orientation >= 1 && d.rgba.orientation <= 8 ? d.rgba.orientation : 1;
+    d.rgba.req_orientation = uint16_t(orientation);
+
+    const bool swap = swapsSides(orientation);
+    QImage image(swap ? h : w, swap ? w : h, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (image.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    UprightWriter writer(image, orientation, w, h, outputBytes);
+    std::vector<uint32_t> band(std::size_t(w) * rows);
+    std::vector<uchar> row(std::size_t(w) * outputBytes);
+    const int held = rowsInFile(d.tiff, d.file, w, h);
+    uint16_t compression = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(d.tiff, TIFFTAG_COMPRESSION, &compression);
+    d.file.padPastEnd = compression == COMPRESSION_NONE;
+    int done = 0;
+    while (done < held) {
+        const int count = std::min(rows, held - done);
+        d.rgba.row_offset = done;
+        if (!TIFFRGBAImageGet(&d.rgba, band.data(), width, uint32_t(count)))
+            break;
+        putBand(writer, band, done, count, w, grey, row);
+        done += count;
+        facts.reportProgress(done, h);
+    }
+    if (done == 0)
+        refuse(path, d.file, "the file ends before its first rows");
+    writer.whitenRowsFrom(done);
+    if (!grey)
+        image.setColorSpace(colourSpaceOf(d.tiff));
+    return {std::move(image), QImage()};
+}
+
+} // namespace korvane
