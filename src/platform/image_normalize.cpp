@@ -94,6 +94,17 @@ uchar overWhite(int value, int alpha)
     return static_cast<uchar>((value * alpha + 255 * (255 - alpha) + 127) / 255);
 }
 
+void flattenRowOverWhite(const uchar* in, uchar* out, int width, int inputBytes)
+{
+    if (inputBytes == 2)
+        for (int x = 0; x < width; ++x)
+            out[x] = overWhite(in[2 * x], in[2 * x + 1]);
+    else
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                out[3 * x + c] = overWhite(in[4 * x + c], in[4 * x + 3]);
+}
+
 QImage toDisplayFormat(QImage image)
 {
     if (image.isNull())

@@ -13,4 +13,8 @@ QImage toDisplayFormat(QImage image);
 // One channel of a pixel with alpha, laid over white.
 uchar overWhite(int value, int alpha);
 
+// A row of grey+alpha (2 bytes a pixel) or RGBA (4) pixels laid over white
+// into grey or RGB.
+void flattenRowOverWhite(const uchar* in, uchar* out, int width, int inputBytes);
+
 } // namespace korvane

@@ -109,11 +109,8 @@ DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& 
 // hint for formats with no signature (TGA) when the content names none.
 QByteArray readerNamedBySuffix(const std::string& path)
 {
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return {};
-    const QByteArray suffix = QByteArray::fromStdString(path.substr(dot + 1)).toLower();
-    return QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
+    const QByteArray suffix = QByteArray::fromStdString(lowerCaseSuffix(path));
+    return !suffix.isEmpty() && QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
 // What a Qt reader holds at its peak: its own image (4 bytes a pixel, or 8
@@ -122,6 +119,25 @@ PeakBytes qtReaderPeak(QImage::Format format)
 {
     const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
     return PeakBytes{std::max(4, depth / 8) + 3, 0};
+}
+
+// Qt's readers draw into the image they are given when it has the right size
+// and format, and some leave pixels unwritten (an RLE bitmap that ends early):
+// those must not show whatever the memory held before. Palette entry 0 is
+// what an indexed picture's painter leaves; other formats get the white that
+// every cut-short picture shows.
+QImage blankCanvas(QSize size, QImage::Format format)
+{
+    if (!size.isValid() || format == QImage::Format_Invalid)
+        return QImage();
+    QImage canvas(size, format);
+    if (canvas.isNull())
+        return canvas;
+    if (canvas.format() == QImage::Format_Indexed8 || canvas.depth() < 8)
+        canvas.fill(0);
+    else
+        canvas.fill(Qt::white);
+    return canvas;
 }
 
 QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
@@ -149,7 +165,7 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
     const QSize size = reader.size();
     if (size.isValid())
         checkFitsInMemory(path, size.width(), size.height(), qtReaderPeak(reader.imageFormat()), facts);
-    QImage image;
+    QImage image = blankCanvas(size, reader.imageFormat());
     if (!reader.read(&image) || image.isNull()) {
         const std::string detail = messages.last();
         raiseFileError(ErrorKind::InvalidPicture, path,
@@ -163,10 +179,6 @@ struct FileCloser {
     int fd;
     ~FileCloser() { ::close(fd); }
 };
-
-} // namespace
-
-namespace {
 
 // A load running on a thread of its own, and how far it has come.
 struct Load {
@@ -192,7 +204,25 @@ bool hasOwnDecoder(const std::string& path)
     return own;
 }
 
-Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress);
+Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
+{
+    FileFacts facts;
+    const FileCloser file{openRegularFile(path, facts)};
+    facts.availableBytes = availableMemoryBytes();
+    facts.progress = progress;
+    DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
+    if (decoded.image.isNull()) {
+        if (!withQtReaders)
+            return Picture(); // Qt's readers wait for the application
+        decoded.image = decodeWithQt(file.fd, path, facts);
+    }
+    // The reduced copy gets the same colour conversion as the picture.
+    decoded.reduced.setColorSpace(decoded.image.colorSpace());
+    QImage image = toDisplayFormat(std::move(decoded.image));
+    if (image.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
+}
 
 // Any failure on the loading thread comes back as a file error.
 std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, LoadProgress* progress)
@@ -266,29 +296,5 @@ Picture LoadPicture(const std::string& path)
     std::optional<Picture> picture = finish(load);
     return picture ? *picture : Picture();
 }
-
-namespace {
-
-Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
-{
-    FileFacts facts;
-    const FileCloser file{openRegularFile(path, facts)};
-    facts.availableBytes = availableMemoryBytes();
-    facts.progress = progress;
-    DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
-    if (decoded.image.isNull()) {
-        if (!withQtReaders)
-            return Picture(); // Qt's readers wait for the application
-        decoded.image = decodeWithQt(file.fd, path, facts);
-    }
-    // The reduced copy gets the same colour conversion as the picture.
-    decoded.reduced.setColorSpace(decoded.image.colorSpace());
-    QImage image = toDisplayFormat(std::move(decoded.image));
-    if (image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
-    return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
-}
-
-} // namespace
 
 } // namespace korvane

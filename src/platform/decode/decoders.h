@@ -7,6 +7,7 @@
 
 #include <QImage>
 
+#include <cctype>
 #include <string>
 
 namespace korvane {
@@ -23,6 +24,19 @@ bool looksLikeJpeg(const unsigned char* head, std::size_t size);
 bool looksLikePng(const unsigned char* head, std::size_t size);
 bool looksLikeTiff(const unsigned char* head, std::size_t size);
 bool looksLikeWebp(const unsigned char* head, std::size_t size);
+// The file name's suffix in lower case ("" when there is none): what
+// names a format that has no signature.
+inline std::string lowerCaseSuffix(const std::string& path)
+{
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+        return {};
+    std::string suffix = path.substr(dot + 1);
+    for (char& c : suffix)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return suffix;
+}
+
 // TGA has no signature: a plausible header, and its footer or its suffix.
 bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes);
 

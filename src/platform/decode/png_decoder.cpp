@@ -126,17 +126,6 @@ int orientationOf(png_structp png, png_infop info)
     return 1;
 }
 
-void flattenRow(const png_byte* in, png_byte* out, int width, int inputBytes)
-{
-    if (inputBytes == 2)
-        for (int x = 0; x < width; ++x)
-            out[x] = overWhite(in[2 * x], in[2 * x + 1]);
-    else
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c)
-                out[3 * x + c] = overWhite(in[4 * x + c], in[4 * x + 3]);
-}
-
 void readRows(PngDecoding& d, const FileFacts& facts)
 {
     UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
@@ -149,7 +138,7 @@ void readRows(PngDecoding& d, const FileFacts& facts)
         png_bytep row = bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data();
         png_read_row(d.png, row, nullptr);
         if (hasAlpha)
-            flattenRow(d.row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
+            flattenRowOverWhite(d.row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
         if (!bits)
             writer.putRow(d.rowsDone, hasAlpha ? d.flat.data() : d.row.data());
         ++d.rowsDone;
@@ -198,7 +187,7 @@ void finishInterlaced(PngDecoding& d)
     for (int y = 0; y < d.storedHeight; ++y) {
         const png_bytep row = interlacedRow(d, y);
         if (d.inputBytes != d.outputBytes)
-            flattenRow(row, d.flat.data(), d.storedWidth, d.inputBytes);
+            flattenRowOverWhite(row, d.flat.data(), d.storedWidth, d.inputBytes);
         writer.putRow(y, d.inputBytes != d.outputBytes ? d.flat.data() : row);
     }
     std::vector<png_byte>().swap(d.staging);

@@ -220,12 +220,7 @@ bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes)
     if (fileBytes >= 26 && ::pread(fd, tail, sizeof tail, off_t(fileBytes - qint64(sizeof tail))) == off_t(sizeof tail)
         && std::memcmp(tail, kFooter, sizeof kFooter) == 0)
         return true;
-    const auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
-        return false;
-    std::string suffix = path.substr(dot + 1);
-    for (char& c : suffix)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
+    const std::string suffix = lowerCaseSuffix(path);
     return suffix == "tga" || suffix == "icb" || suffix == "vda" || suffix == "vst" || suffix == "tpic";
 }
 

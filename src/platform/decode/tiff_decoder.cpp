@@ -136,36 +136,45 @@ QColorSpace colourSpaceOf(TIFF* tiff)
     return QColorSpace();
 }
 
-// Rows of one band: a strip, or a row of tiles, within the cap.
-int bandRows(TIFF* tiff, int width, int height)
+// How the stored rows are cut into strips or tiles.
+struct StripLayout {
+    bool tiled = false;
+    uint32_t tileWidth = 0;
+    uint32_t rowsPerStrip = 0; // or tile length
+    uint16_t compression = COMPRESSION_NONE;
+};
+
+StripLayout stripLayoutOf(TIFF* tiff, int height)
 {
-    uint32_t rows = 0;
-    if (TIFFIsTiled(tiff))
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &rows);
-    else
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &rows);
+    StripLayout layout;
+    layout.tiled = TIFFIsTiled(tiff);
+    if (layout.tiled) {
+        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &layout.tileWidth);
+        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &layout.rowsPerStrip);
+    } else
+        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &layout.rowsPerStrip);
+    layout.tileWidth = std::max<uint32_t>(layout.tileWidth, 1);
+    layout.rowsPerStrip = std::clamp<uint32_t>(layout.rowsPerStrip, 1, uint32_t(height));
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &layout.compression);
+    return layout;
+}
+
+// Rows of one band: a strip, or a row of tiles, within the cap.
+int bandRows(const StripLayout& layout, int width, int height)
+{
     const qint64 cap = std::max<qint64>(1, kMaxBandBytes / (qint64(width) * 4));
-    return int(std::clamp<qint64>(rows, 1, std::min<qint64>(cap, height)));
+    return int(std::min<qint64>({qint64(layout.rowsPerStrip), cap, qint64(height)}));
 }
 
 // How many stored rows the file really holds: up to the first strip or
 // row of tiles that lies past its end. An uncompressed strip cut short
 // still gives its whole rows.
-int rowsInFile(TIFF* tiff, const TiffFile& file, int width, int height)
+int rowsInFile(TIFF* tiff, const StripLayout& layout, const TiffFile& file, int width, int height)
 {
-    const bool tiled = TIFFIsTiled(tiff);
-    uint32_t tileWidth = 0, stripRows = 0;
-    if (tiled) {
-        TIFFGetField(tiff, TIFFTAG_TILEWIDTH, &tileWidth);
-        TIFFGetField(tiff, TIFFTAG_TILELENGTH, &stripRows);
-    } else
-        TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &stripRows);
-    stripRows = std::clamp<uint32_t>(stripRows, 1, uint32_t(height));
-    const qint64 across = tiled ? (qint64(width) + std::max<uint32_t>(tileWidth, 1) - 1) / std::max<uint32_t>(tileWidth, 1) : 1;
+    const qint64 stripRows = layout.rowsPerStrip;
+    const qint64 across = layout.tiled ? (qint64(width) + layout.tileWidth - 1) / layout.tileWidth : 1;
     const qint64 perPlane = across * ((qint64(height) + stripRows - 1) / stripRows);
-    uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_COMPRESSION, &compression);
-    const qint64 rowBytes = qint64(tiled ? TIFFTileRowSize(tiff) : TIFFScanlineSize(tiff));
+    const qint64 rowBytes = qint64(layout.tiled ? TIFFTileRowSize(tiff) : TIFFScanlineSize(tiff));
     qint64 rows = height;
     const qint64 striles = TIFFNumberOfStrips(tiff);
     for (qint64 strile = 0; strile < striles; ++strile) {
@@ -174,7 +183,8 @@ int rowsInFile(TIFF* tiff, const TiffFile& file, int width, int height)
         if (offset >= 0 && bytes >= 0 && offset <= file.size - bytes)
             continue;
         const qint64 firstRow = (strile % std::max<qint64>(perPlane, 1)) / across * stripRows;
-        const qint64 partial = !tiled && compression == COMPRESSION_NONE && rowBytes > 0 && offset < file.size
+        const qint64 partial = !layout.tiled && layout.compression == COMPRESSION_NONE && rowBytes > 0
+                && offset < file.size
             ? (file.size - offset) / rowBytes : 0;
         rows = std::min(rows, firstRow + partial);
     }
@@ -225,9 +235,10 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     const int w = int(width), h = int(height);
     const bool grey = isGrey(d.tiff);
     const int outputBytes = grey ? 1 : 3;
-    const int rows = bandRows(d.tiff, w, h);
+    const StripLayout layout = stripLayoutOf(d.tiff, h);
+    const int rows = bandRows(layout, w, h);
     // The picture, the RGBA band and libtiff's own strip or tile buffer.
-    const qint64 libraryRowBytes = TIFFIsTiled(d.tiff) ? qint64(TIFFTileRowSize(d.tiff)) : qint64(TIFFScanlineSize(d.tiff));
+    const qint64 libraryRowBytes = layout.tiled ? qint64(TIFFTileRowSize(d.tiff)) : qint64(TIFFScanlineSize(d.tiff));
     const qint64 perRowPixel = qint64(rows) * 4 + qint64(rows) * libraryRowBytes / w + 1;
     checkFitsInMemory(path, w, h, PeakBytes{outputBytes, int(std::min<qint64>(perRowPixel, std::numeric_limits<int>::max()))}, facts);
 
@@ -246,10 +257,8 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     UprightWriter writer(image, orientation, w, h, outputBytes);
     std::vector<uint32_t> band(std::size_t(w) * rows);
     std::vector<uchar> row(std::size_t(w) * outputBytes);
-    const int held = rowsInFile(d.tiff, d.file, w, h);
-    uint16_t compression = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(d.tiff, TIFFTAG_COMPRESSION, &compression);
-    d.file.padPastEnd = compression == COMPRESSION_NONE;
+    const int held = rowsInFile(d.tiff, layout, d.file, w, h);
+    d.file.padPastEnd = layout.compression == COMPRESSION_NONE;
     int done = 0;
     while (done < held) {
         const int count = std::min(rows, held - done);

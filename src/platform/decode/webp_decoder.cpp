@@ -127,10 +127,7 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     if (features.has_alpha) {
         std::vector<uchar> row(std::size_t(width) * 3);
         for (int y = 0; y < rows; ++y) {
-            const uchar* in = rgba.constScanLine(y);
-            for (int x = 0; x < width; ++x)
-                for (int c = 0; c < 3; ++c)
-                    row[3 * x + c] = overWhite(in[4 * x + c], in[4 * x + 3]);
+            flattenRowOverWhite(rgba.constScanLine(y), row.data(), width, 4);
             writer.putRow(y, row.data());
         }
     }
