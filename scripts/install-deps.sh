@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Installs every Debian package the viewer needs to build, run and be tested,
-# and any further packages named as arguments (the benchmarks' peers).
+# Installs the Debian packages the viewer needs: `install-deps.sh run` those
+# to build and run it, `install-deps.sh` also those of the tests, and any
+# further packages named after the mode (the benchmarks' peers).
 # Safe to run again: packages already present are skipped.
 set -euo pipefail
 
+mode=test
+if [ "${1:-}" = run ] || [ "${1:-}" = test ]; then
+  mode=$1
+  shift
+fi
+
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins
-  libjpeg62-turbo-dev libjpeg-turbo-progs libpng-dev libtiff-dev libwebp-dev zlib1g-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev zlib1g-dev
   fonts-ipafont-gothic fontconfig
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
-  clang libclang-rt-14-dev
-  desktop-file-utils appstream
-  "$@"
 )
+if [ "$mode" = test ]; then
+  packages+=(
+    googletest libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs
+    xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
+    clang libclang-rt-14-dev
+    desktop-file-utils appstream appstream-compose
+  )
+fi
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do

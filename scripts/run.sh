@@ -3,7 +3,7 @@
 # sample picture made by the project when no path is given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_TESTS=OFF >/dev/null
 cmake --build build
 if [ $# -eq 0 ]; then

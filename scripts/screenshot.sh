@@ -3,19 +3,23 @@
 # Xvfb, with the pointer held on the overview so the marker shows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/xvfb.sh
 build=${1:-build}
-display=:$((RANDOM % 100 + 150))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-server=$!
-trap 'kill $server 2>/dev/null' EXIT
-export DISPLAY=$display XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp}
-sleep 1
+start_xvfb 1280x800x24
+trap 'kill ${viewer:-} $XVFB_PID 2>/dev/null' EXIT
+export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp}
 [ -f "$build/sample.png" ] || "$build/tools/korvane-sample" "$build/sample.png"
 "$build/src/korvane" "$build/sample.png" &
 viewer=$!
-sleep 2
+wait_until 10 xdotool search --onlyvisible --name '^KORVANE$' >/dev/null
+# The first frame is painted once the detail view's corner is no longer black.
+pixel() { import -window root -crop "1x1+$1+$2" -depth 8 txt:- 2>/dev/null | tail -n1 | grep -o '#[0-9A-F]\{6\}'; }
+painted() { [ "$(pixel 1007 0)" != "#000000" ]; }
+wait_until 10 painted
+before=$(pixel 1007 0)
 xdotool mousemove 520 260 mousedown 1
-sleep 0.3
+# The press moves the detail view and draws the marker with it.
+moved() { [ "$(pixel 1007 0)" != "$before" ]; }
+wait_until 5 moved
 import -window root -crop 1008x674+0+0 +repage docs/screenshot.png
 xdotool mouseup 1
-kill $viewer

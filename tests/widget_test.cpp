@@ -2,7 +2,6 @@
 // mouse events and the real timer.
 #include "widget_fixture.h"
 
-#include "platform/qt/window_icon.h"
 
 #include <QPushButton>
 
@@ -95,26 +94,6 @@ TEST_F(Widgets, DragInTheDetailViewFollowsThePointer)
     EXPECT_EQ(state().OffsetX, 1500);
     QTest::mouseRelease(detail(), Qt::LeftButton, Qt::NoModifier, QPoint(0, 0));
     EXPECT_EQ(state().DetailDragging, 0);
-}
-
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
-
-TEST(WindowIcon, HasBothSizesInSixteenColours)
-{
-    for (int size : {16, 32}) {
-        const QImage icon = windowIconImage(size);
-        EXPECT_EQ(icon.size(), QSize(size, size));
-        EXPECT_LE(icon.colorCount(), 16);
-        int marker = 0;
-        for (int y = 0; y < size; ++y)
-            for (int x = 0; x < size; ++x)
-                marker += (icon.pixel(x, y) | 0xFF000000) == qRgb(0, 0, 255);
-        EXPECT_GT(marker, size / 4) << size; // the blue circle is there
-    }
 }
 
 } // namespace

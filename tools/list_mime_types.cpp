@@ -1,7 +1,8 @@
-// korvane-mime-types: prints the MIME types Qt's image readers open on
-// this machine, separated by semicolons, for the desktop entry.
+// korvane-mime-types: prints the MIME types the loader reads on this
+// machine, separated by semicolons, as a desktop entry lists them.
+#include "platform/picture.h"
+
 #include <QGuiApplication>
-#include <QImageReader>
 
 #include <cstdio>
 
@@ -10,9 +11,9 @@ int main(int, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = 1;
     QGuiApplication app(argc, argv);
-    QByteArray out;
-    for (const QByteArray& type : QImageReader::supportedMimeTypes())
+    std::string out;
+    for (const std::string& type : korvane::ReadableMimeTypes())
         out += type + ';';
-    std::printf("%s\n", out.constData());
+    std::printf("%s\n", out.c_str());
     return 0;
 }

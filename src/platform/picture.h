@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace korvane {
 
@@ -42,6 +43,10 @@ private:
 // line). An empty path gives the empty picture. Any other failure raises a
 // file error naming the path and the reason.
 Picture LoadPicture(const std::string& path);
+
+// The MIME types of the pictures LoadPicture reads on this machine, sorted:
+// those of its own decoders and of the Qt readers it uses.
+std::vector<std::string> ReadableMimeTypes();
 
 // Starts loading a JPEG or PNG at path on a thread of its own, so that the
 // decoding runs while the rest of the program starts; the next

@@ -14,11 +14,14 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <future>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -105,12 +108,28 @@ DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& 
     return decoder ? decoder(fd, path, facts) : DecodedPicture{};
 }
 
+// The formats left to Qt's readers, each tried here on damaged and
+// oversized files. A reader some other package adds to the machine is not
+// used until it has been.
+constexpr std::array<const char*, 19> kQtReaderFormats = {"bmp", "cur", "gif", "icns", "ico", "jpeg", "jpg", "mng",
+    "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "wbmp", "webp", "xbm", "xpm"};
+
+// The formats our own decoders read whatever Qt's plugins are.
+constexpr std::array<const char*, 5> kOwnDecoderMimeTypes = {"image/jpeg", "image/png", "image/tiff", "image/webp",
+    "image/x-tga"};
+
+bool isUsedQtFormat(const QByteArray& format)
+{
+    return std::any_of(kQtReaderFormats.begin(), kQtReaderFormats.end(),
+        [&](const char* name) { return format == name; });
+}
+
 // The file's suffix, lower case, when Qt has a reader of that name: a
 // hint for formats with no signature (TGA) when the content names none.
 QByteArray readerNamedBySuffix(const std::string& path)
 {
     const QByteArray suffix = QByteArray::fromStdString(lowerCaseSuffix(path));
-    return !suffix.isEmpty() && QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
+    return isUsedQtFormat(suffix) && QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
 // What a Qt reader holds at its peak: its own image (4 bytes a pixel, or 8
@@ -150,7 +169,7 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
     const LibraryMessages messages;
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
-    if (!reader.canRead()) {
+    if (!reader.canRead() || !isUsedQtFormat(reader.format())) {
         const QByteArray hint = readerNamedBySuffix(path);
         file.seek(0);
         reader.setDecideFormatFromContent(false);
@@ -278,6 +297,17 @@ void PreloadPicture(const std::string& path)
         return;
     std::lock_guard lock(g_loadMutex);
     g_preload = startLoad(path, false);
+}
+
+std::vector<std::string> ReadableMimeTypes()
+{
+    std::set<std::string> types(kOwnDecoderMimeTypes.begin(), kOwnDecoderMimeTypes.end());
+    for (const QByteArray& type : QImageReader::supportedMimeTypes()) {
+        const QList<QByteArray> formats = QImageReader::imageFormatsForMimeType(type);
+        if (std::any_of(formats.begin(), formats.end(), isUsedQtFormat))
+            types.insert(type.toStdString());
+    }
+    return {types.begin(), types.end()};
 }
 
 void setLoadWaiter(LoadWaiter waiter)

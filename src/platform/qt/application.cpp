@@ -29,6 +29,11 @@ void reportAndExit(const RuntimeError& error)
 Application::Application(const char* programName)
     : m_argv{const_cast<char*>(programName), nullptr}
 {
+    // The class the window system sees and the desktop entry it belongs
+    // to, so that docks and Wayland compositors match the window to its
+    // launcher and icon.
+    QCoreApplication::setApplicationName(QStringLiteral("Korvane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.korvane.Korvane"));
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     setDevicePixelRatio(m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);

@@ -44,7 +44,7 @@ FormWidget::FormWidget(FormWindow& window)
     : m_window(window)
 {
     setWindowTitle(QString::fromStdString(window.Caption()));
-    setWindowIcon(windowIcon());
+    setWindowIcon(programIcon());
     resize(window.innerPixels());
     window.setView(this);
 }

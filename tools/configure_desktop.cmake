@@ -1,4 +1,0 @@
-# cmake -DMIME_TOOL=... -DIN=... -DOUT=... -P configure_desktop.cmake
-execute_process(COMMAND ${MIME_TOOL} OUTPUT_VARIABLE KORVANE_MIME_TYPES OUTPUT_STRIP_TRAILING_WHITESPACE
-  COMMAND_ERROR_IS_FATAL ANY)
-configure_file(${IN} ${OUT} @ONLY)
