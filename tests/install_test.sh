@@ -53,9 +53,10 @@ viewer=$!
 wait_until 10 xdotool search --onlyvisible --name '^KORVANE$' >/dev/null || fail "the installed binary shows no window"
 window=$(xdotool search --onlyvisible --name '^KORVANE$' | head -n1)
 class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
-xprop -id "$window" WM_CLASS | grep -q "\"$class\"\$" || fail "WM_CLASS is not $class: $(xprop -id "$window" WM_CLASS)"
+[[ "$(xprop -id "$window" WM_CLASS)" == *"\"$class\"" ]] || fail "WM_CLASS is not $class: $(xprop -id "$window" WM_CLASS)"
+icon_property=$(xprop -id "$window" _NET_WM_ICON) # whole, not piped: grep -q would cut xprop short
 for size in 16 32 64 128; do
-  xprop -id "$window" _NET_WM_ICON | grep -q "Icon ($size x $size)" || fail "_NET_WM_ICON lacks ${size}px"
+  grep -q "Icon ($size x $size)" <<<"$icon_property" || fail "_NET_WM_ICON lacks ${size}px"
 done
 if QT_QPA_PLATFORM=offscreen "$prefix/bin/korvane" "$prefix/missing.png" 2>/dev/null; then fail "a missing file did not fail"; fi
 echo "install checks: 1 passed, 0 failed"

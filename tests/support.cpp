@@ -2,10 +2,11 @@
 
 #include <QBuffer>
 
-#include <QTemporaryDir>
-
+#include <filesystem>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
+#include <stdlib.h>
 
 namespace korvane::test {
 
@@ -35,10 +36,32 @@ Picture pictureOfSize(int width, int height)
     return Picture(coordinateImage(width, height));
 }
 
+namespace {
+
+// Removed with all it holds when the tests end. QTemporaryDir would leave
+// it behind when a test writes a name that is not UTF-8.
+struct ScratchDirectory {
+    std::string path;
+    ScratchDirectory()
+    {
+        char pattern[] = "/tmp/korvane-tests-XXXXXX";
+        if (!mkdtemp(pattern))
+            throw std::runtime_error("cannot make a scratch directory");
+        path = pattern;
+    }
+    ~ScratchDirectory()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path, ignored);
+    }
+};
+
+} // namespace
+
 std::string tempDir()
 {
-    static auto dir = std::make_unique<QTemporaryDir>();
-    return dir->path().toStdString();
+    static const ScratchDirectory dir;
+    return dir.path;
 }
 
 std::string writeImage(const QImage& image, const std::string& name, const char* format, int quality)

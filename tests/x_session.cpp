@@ -1,10 +1,11 @@
 #include "x_session.h"
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
+#include <poll.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,20 +46,64 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return condition();
 }
 
+namespace {
+
+// A window the program closes between our listing of the windows and a
+// question about one of them is not an error of the test: Xlib's default
+// handler would end the whole test process.
+int ignoreGoneWindows(Display*, XErrorEvent* error)
+{
+    if (error->error_code == BadWindow || error->error_code == BadDrawable || error->error_code == BadMatch)
+        return 0;
+    char text[256] = {};
+    XGetErrorText(error->display, error->error_code, text, sizeof text);
+    std::fprintf(stderr, "X error: %s\n", text);
+    std::abort();
+}
+
+// Reads the display number the server writes once it listens, or "".
+std::string readDisplayNumber(int fd, std::chrono::milliseconds timeout)
+{
+    std::string number;
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (number.find('\n') == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd ready{fd, POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0)
+            return {};
+        char buffer[16];
+        const ssize_t count = read(fd, buffer, sizeof buffer);
+        if (count <= 0)
+            return {};
+        number.append(buffer, std::size_t(count));
+    }
+    return number.substr(0, number.find('\n'));
+}
+
+} // namespace
+
 bool XSession::start(const std::string& screenSize)
 {
-    for (int n = 90; n < 140 && !m_display; ++n) {
-        if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)))
-            continue;
-        m_name = std::to_string(n);
+    // The server picks a free display itself and says which: no race with
+    // other X servers starting on the machine.
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    fcntl(fds[0], F_SETFD, FD_CLOEXEC);
+    m_server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screenSize, "-nolisten", "tcp"}, "");
+    close(fds[1]);
+    const std::string number = readDisplayNumber(fds[0], std::chrono::seconds(10));
+    close(fds[0]);
+    XSetErrorHandler(ignoreGoneWindows);
+    if (!number.empty()) {
+        m_name = number;
         m_name.insert(0, 1, ':'); // not ":" + ...: GCC 12 warns wrongly on that at -O3
-        m_server = spawn({"Xvfb", m_name, "-screen", "0", screenSize, "-nolisten", "tcp"}, m_name);
         waitFor([this] { return (m_display = XOpenDisplay(m_name.c_str())) != nullptr; });
-        if (!m_display) {
-            kill(m_server, SIGTERM);
-            waitpid(m_server, nullptr, 0);
-            m_server = 0;
-        }
+    }
+    if (!m_display) {
+        kill(m_server, SIGTERM);
+        waitpid(m_server, nullptr, 0);
+        m_server = 0;
     }
     return m_display != nullptr;
 }

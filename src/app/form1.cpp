@@ -8,6 +8,7 @@ namespace korvane {
 Form1::Form1(std::string commandLine)
     : m_commandLine(std::move(commandLine))
 {
+    window.setMinimumOuterSize(kMinimumOuterWidth, kMinimumOuterHeight);
     connectHandlers();
 }
 

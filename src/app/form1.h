@@ -16,6 +16,10 @@ public:
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
+    // The smallest outer size the window keeps to (twips).
+    static constexpr Single kMinimumOuterWidth = 15120;
+    static constexpr Single kMinimumOuterHeight = 10110;
+
     // The controls, as the window lays them out at first (twips).
     FormWindow window{QSize(1000, 640), "KORVANE"};
     PictureBox Picture1{0, 0, 12000, 9000};    // overview

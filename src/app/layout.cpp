@@ -5,8 +5,6 @@ namespace korvane {
 
 namespace {
 
-constexpr Single kMinimumOuterWidth = 15120;
-constexpr Single kMinimumOuterHeight = 10110;
 constexpr double kButtonMargin = 480;
 constexpr double kBottomStrip = 600;
 
@@ -24,10 +22,10 @@ void Form1::Form_Resize()
     if (window.WindowState() == FormWindow::kMinimized)
         return;
     // Raising a size raises this handler again, nested, with the new size.
-    if (window.Width() < kMinimumOuterWidth)
-        window.setWidth(kMinimumOuterWidth);
-    if (window.Height() < kMinimumOuterHeight)
-        window.setHeight(kMinimumOuterHeight);
+    if (window.Width() < Form1::kMinimumOuterWidth)
+        window.setWidth(Form1::kMinimumOuterWidth);
+    if (window.Height() < Form1::kMinimumOuterHeight)
+        window.setHeight(Form1::kMinimumOuterHeight);
     Command4.setTop(difference(window.ScaleHeight(), kButtonMargin));
     layOutDetailView();
 }

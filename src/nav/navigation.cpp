@@ -1,6 +1,6 @@
 #include "navigation.h"
 
-#include "render/render.h"
+#include "platform/overview_geometry.h"
 
 namespace korvane::nav {
 
@@ -16,13 +16,13 @@ double scaledPosition(Single side, Single pointer, double divisor)
 
 Offset mapOverviewPoint(Single x, Single y, Extent source, Extent overview)
 {
-    if (render::isLandscape(source.width, source.height)) {
-        const Long mappedX = roundToLong(checkedDiv(scaledPosition(source.width, x, 800), 15));
+    if (isLandscape(source.width, source.height)) {
+        const Long mappedX = roundToLong(checkedDiv(scaledPosition(source.width, x, kOverviewWidthPixels), kTwipsPerPixel));
         const Long mappedY = roundToLong(scaledPosition(source.height, y, overview.height));
         return {mappedX, mappedY};
     }
     const Long mappedX = roundToLong(scaledPosition(source.width, x, overview.width));
-    const Long mappedY = roundToLong(checkedDiv(scaledPosition(source.height, y, 600), 15));
+    const Long mappedY = roundToLong(checkedDiv(scaledPosition(source.height, y, kOverviewHeightPixels), kTwipsPerPixel));
     return {mappedX, mappedY};
 }
 

@@ -60,6 +60,8 @@ public:
 
     void setView(ControlView* view) { m_view = view; }
 
+    virtual ~Control() = default;
+
 protected:
     Control(Single left, Single top, Single width, Single height);
     virtual void sizeChanged() {}

@@ -14,6 +14,11 @@ Single FormWindow::Height() const { return static_cast<Single>((m_inner.height()
 Single FormWindow::ScaleWidth() const { return static_cast<Single>(m_inner.width() * kTwipsPerPixel); }
 Single FormWindow::ScaleHeight() const { return static_cast<Single>(m_inner.height() * kTwipsPerPixel); }
 
+void FormWindow::setMinimumOuterSize(Single widthTwips, Single heightTwips)
+{
+    m_minimumOuter = QSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
+}
+
 void FormWindow::setWidth(Single twips)
 {
     resizedByHandler(QSize(std::max(0, twipsToPixels(twips) - m_frame.width()), m_inner.height()));

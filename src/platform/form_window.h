@@ -34,6 +34,11 @@ public:
     Integer WindowState() const { return m_state; }
     const std::string& Caption() const { return m_caption; }
 
+    // The smallest outer size the window keeps to, for the window system
+    // to enforce as well (zero: none).
+    void setMinimumOuterSize(Single widthTwips, Single heightTwips);
+    QSize minimumOuterPixels() const { return m_minimumOuter; }
+
     QSize innerPixels() const { return m_inner; }
     QSize framePixels() const { return m_frame; }
 
@@ -50,6 +55,7 @@ private:
 
     QSize m_inner;
     QSize m_frame{0, 0}; // frame width (left + right) and height (top + bottom)
+    QSize m_minimumOuter{0, 0};
     Integer m_state = kNormal;
     std::string m_caption;
     FormWindowView* m_view = nullptr;

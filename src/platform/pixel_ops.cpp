@@ -101,7 +101,8 @@ void scaleRows(const QImage& source, Destination result, const AxisWeights& acro
     int cachedRow = -1;
     for (int y = rowBegin; y < rowEnd; ++y) {
         std::fill(sum.begin(), sum.end(), 0.0f);
-        for (int t = down.first[y]; t < down.first[y + 1]; ++t) {
+        const auto row = static_cast<size_t>(y);
+        for (int t = down.first[row]; t < down.first[row + 1]; ++t) {
             const Tap& tap = down.taps[static_cast<size_t>(t)];
             if (tap.index != cachedRow) {
                 resampleRow<Channels>(source.constScanLine(tap.index), across, sourceRow.data());
@@ -111,7 +112,7 @@ void scaleRows(const QImage& source, Destination result, const AxisWeights& acro
                 sum[i] += tap.weight * sourceRow[i];
         }
         auto* out = reinterpret_cast<QRgb*>(result.bits + y * result.stride);
-        for (int x = 0; x < width; ++x)
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x)
             out[x] = qRgb(toByte(sum[3 * x]), toByte(sum[3 * x + 1]), toByte(sum[3 * x + 2]));
     }
 }

@@ -43,7 +43,7 @@ bool inRange(unsigned char c, unsigned char low, unsigned char high) { return c 
 // points above U+10FFFF, stray or missing continuation bytes.
 size_t decodeUtf8(const std::string& text, size_t i, char32_t& codePoint)
 {
-    const auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0; };
+    const auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : static_cast<unsigned char>(0); };
     const unsigned char lead = byte(0);
     unsigned char low = 0x80, high = 0xBF; // the second byte's range
     size_t length = 0;

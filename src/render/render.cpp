@@ -1,34 +1,28 @@
 #include "render.h"
 
+#include "platform/overview_geometry.h"
+
 namespace korvane::render {
 
 namespace {
 
-constexpr Single kOverviewWidthTwips = 12000;
-constexpr Single kOverviewHeightTwips = 9000;
-
-// The computed side of the overview: side x fitted / other x 15, evaluated
+// The computed side of the overview: side x fitted / other in twips, evaluated
 // left to right in double and handed on as a Single.
 Single fittedSide(Single side, double fittedPixels, Single other)
 {
     const double scaled = checkedFloat(static_cast<double>(side) * fittedPixels);
-    return toSingle(checkedFloat(checkedDiv(scaled, other) * 15));
+    return toSingle(checkedFloat(checkedDiv(scaled, other) * kTwipsPerPixel));
 }
 
 } // namespace
-
-bool isLandscape(Single width, Single height)
-{
-    return width > height;
-}
 
 void RenderDetailView(PictureBox& detail, const PictureBox& source, Long offsetX, Long offsetY, Long viewWidth,
     Long viewHeight)
 {
     detail.Cls();
     const Picture& picture = source.picture();
-    const Long height = longMul(15, viewHeight);
-    const Long width = longMul(15, viewWidth);
+    const Long height = longMul(static_cast<Long>(kTwipsPerPixel), viewHeight);
+    const Long width = longMul(static_cast<Long>(kTwipsPerPixel), viewWidth);
     detail.PaintPicture(picture, 0.0f, 0.0f, static_cast<Single>(width), static_cast<Single>(height),
         static_cast<Single>(offsetX), static_cast<Single>(offsetY), static_cast<Single>(width),
         static_cast<Single>(height));
@@ -39,13 +33,13 @@ void RenderOverview(PictureBox& overview, const PictureBox& source)
     // Each size is read afresh where it is used; the source never changes.
     if (isLandscape(source.Width(), source.Height())) {
         overview.setWidth(kOverviewWidthTwips);
-        overview.setHeight(fittedSide(source.Height(), 800, source.Width()));
-        const Single paintedHeight = fittedSide(source.Height(), 800, source.Width());
+        overview.setHeight(fittedSide(source.Height(), kOverviewWidthPixels, source.Width()));
+        const Single paintedHeight = fittedSide(source.Height(), kOverviewWidthPixels, source.Width());
         overview.PaintPicture(source.picture(), 0.0f, 0.0f, kOverviewWidthTwips, paintedHeight);
     } else {
-        overview.setWidth(fittedSide(source.Width(), 600, source.Height()));
+        overview.setWidth(fittedSide(source.Width(), kOverviewHeightPixels, source.Height()));
         overview.setHeight(kOverviewHeightTwips);
-        const Single paintedWidth = fittedSide(source.Width(), 600, source.Height());
+        const Single paintedWidth = fittedSide(source.Width(), kOverviewHeightPixels, source.Height());
         overview.PaintPicture(source.picture(), 0.0f, 0.0f, paintedWidth, kOverviewHeightTwips);
     }
 }

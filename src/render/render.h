@@ -16,7 +16,4 @@ void RenderDetailView(PictureBox& detail, const PictureBox& source, Long offsetX
 // into it, without clearing first.
 void RenderOverview(PictureBox& overview, const PictureBox& source);
 
-// Landscape means strictly wider than high; a square picture is portrait.
-bool isLandscape(Single width, Single height);
-
 } // namespace korvane::render

@@ -162,7 +162,7 @@ void readRows(JpegDecoding& d, const FileFacts& facts)
     const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
     const bool cmyk = cinfo.out_color_space == JCS_CMYK;
     UprightWriter writer(d.image, d.orientation, width, height, d.pixelBytes);
-    d.row.resize(static_cast<size_t>(width) * cinfo.output_components);
+    d.row.resize(static_cast<size_t>(width) * static_cast<size_t>(cinfo.output_components));
     // Upright pictures are decoded straight into their rows.
     uchar* bits = d.orientation == 1 && !cmyk ? d.image.bits() : nullptr;
     const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);

@@ -8,7 +8,7 @@ namespace {
 
 unsigned read16(const std::uint8_t* p, bool bigEndian)
 {
-    return bigEndian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+    return bigEndian ? unsigned(p[0] << 8 | p[1]) : unsigned(p[1] << 8 | p[0]);
 }
 
 std::uint32_t read32(const std::uint8_t* p, bool bigEndian)
@@ -65,7 +65,7 @@ void UprightWriter::putRow(int y, const std::uint8_t* row)
 {
     const int w = m_storedWidth, h = m_storedHeight, n = m_pixelBytes;
     if (m_orientation <= 1) {
-        std::memcpy(m_bits + y * m_stride, row, std::size_t(w) * n);
+        std::memcpy(m_bits + y * m_stride, row, std::size_t(w) * std::size_t(n));
         return;
     }
     // Where stored pixel (x, y) goes: a column step and a starting point.
@@ -82,20 +82,17 @@ void UprightWriter::putRow(int y, const std::uint8_t* row)
     if (stepY == 0) {
         std::uint8_t* out = m_bits + startY * m_stride;
         for (int x = 0; x < w; ++x)
-            std::memcpy(out + std::size_t(startX + stepX * x) * n, row + std::size_t(x) * n, n);
+            std::memcpy(out + std::size_t(startX + stepX * x) * std::size_t(n), row + std::size_t(x) * std::size_t(n), std::size_t(n));
         return;
     }
     for (int x = 0; x < w; ++x)
-        std::memcpy(m_bits + (startY + stepY * x) * m_stride + std::size_t(startX) * n, row + std::size_t(x) * n, n);
+        std::memcpy(m_bits + (startY + stepY * x) * m_stride + std::size_t(startX) * std::size_t(n),
+            row + std::size_t(x) * std::size_t(n), std::size_t(n));
 }
-
-} // namespace korvane
-
-namespace korvane {
 
 void UprightWriter::whitenRowsFrom(int firstY)
 {
-    const std::vector<std::uint8_t> white(std::size_t(m_storedWidth) * m_pixelBytes, 0xFF);
+    const std::vector<std::uint8_t> white(std::size_t(m_storedWidth) * std::size_t(m_pixelBytes), 0xFF);
     for (int y = firstY; y < m_storedHeight; ++y)
         putRow(y, white.data());
 }

@@ -130,8 +130,8 @@ void readRows(PngDecoding& d, const FileFacts& facts)
 {
     UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
     const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
-    d.row.resize(static_cast<size_t>(d.storedWidth) * d.inputBytes);
-    d.flat.resize(hasAlpha ? static_cast<size_t>(d.storedWidth) * d.outputBytes : 0);
+    d.row.resize(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.inputBytes));
+    d.flat.resize(hasAlpha ? static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.outputBytes) : 0);
     // Opaque upright pictures are decoded straight into their rows.
     uchar* bits = d.orientation == 1 && !hasAlpha ? d.image.bits() : nullptr;
     while (d.rowsDone < d.storedHeight) {
@@ -160,14 +160,15 @@ bool needsStaging(const PngDecoding& d)
 png_bytep interlacedRow(PngDecoding& d, int y)
 {
     if (needsStaging(d))
-        return d.staging.data() + static_cast<size_t>(y) * d.storedWidth * d.inputBytes;
+        return d.staging.data() + static_cast<size_t>(y) * static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.inputBytes);
     return d.image.bits() + y * d.image.bytesPerLine();
 }
 
 void readInterlacedRows(PngDecoding& d, const FileFacts& facts)
 {
     if (needsStaging(d))
-        d.staging.assign(static_cast<size_t>(d.storedWidth) * d.storedHeight * d.inputBytes, 0xFF);
+        d.staging.assign(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.storedHeight)
+            * static_cast<size_t>(d.inputBytes), 0xFF);
     else
         std::memset(d.image.bits(), 0xFF, static_cast<size_t>(d.image.sizeInBytes()));
     for (; d.passesDone < d.passes; ++d.passesDone) {
@@ -183,7 +184,7 @@ void finishInterlaced(PngDecoding& d)
     if (!needsStaging(d))
         return;
     UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
-    d.flat.resize(static_cast<size_t>(d.storedWidth) * d.outputBytes);
+    d.flat.resize(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.outputBytes));
     for (int y = 0; y < d.storedHeight; ++y) {
         const png_bytep row = interlacedRow(d, y);
         if (d.inputBytes != d.outputBytes)

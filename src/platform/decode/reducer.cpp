@@ -72,7 +72,7 @@ void ConcurrentReducer::run()
 
 void ConcurrentReducer::reduceAll()
 {
-    std::vector<unsigned> sums(static_cast<size_t>(m_width) * m_channels);
+    std::vector<unsigned> sums(static_cast<size_t>(m_width) * static_cast<size_t>(m_channels));
     for (int done = 0; done < m_height;) {
         int ready;
         {
@@ -104,7 +104,7 @@ void ConcurrentReducer::reduceBand(int firstRow, int rowCount, std::vector<unsig
         for (int c = 0; c < m_channels; ++c) {
             unsigned total = 0;
             for (int i = 0; i < count; ++i)
-                total += sums[size_t(first + i) * m_channels + c];
+                total += sums[size_t(first + i) * size_t(m_channels) + size_t(c)];
             out[x * m_channels + c] = static_cast<uchar>((total + pixels / 2) / pixels);
         }
     }

@@ -140,7 +140,7 @@ bool readMap(TgaDecoding& d)
 {
     const TgaHeader& t = d.header;
     const int entryBytes = (t.mapBits + 7) / 8;
-    std::vector<unsigned char> raw(std::size_t(t.mapLength) * entryBytes);
+    std::vector<unsigned char> raw(std::size_t(t.mapLength) * std::size_t(entryBytes));
     if (!d.reader.read(raw.data(), raw.size()))
         return false;
     if (!t.mapped())
@@ -245,7 +245,7 @@ DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts
     if (image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     UprightWriter writer(image, orientation, t.width, t.height, outputBytes);
-    std::vector<uchar> row(std::size_t(t.width) * outputBytes);
+    std::vector<uchar> row(std::size_t(t.width) * std::size_t(outputBytes));
     int done = 0;
     while (done < t.height && readRow(d, row.data(), greyOut)) {
         writer.putRow(done++, row.data());

@@ -197,8 +197,8 @@ void putBand(UprightWriter& writer, const std::vector<uint32_t>& band, int y, in
     std::vector<uchar>& row)
 {
     for (int r = 0; r < rows; ++r) {
-        const uint32_t* in = band.data() + std::size_t(r) * width;
-        for (int x = 0; x < width; ++x) {
+        const uint32_t* in = band.data() + std::size_t(r) * std::size_t(width);
+        for (std::size_t x = 0; x < std::size_t(width); ++x) {
             const int uncovered = 255 - int(TIFFGetA(in[x]));
             if (grey)
                 row[x] = uchar(std::min(255, int(TIFFGetR(in[x])) + uncovered));
@@ -255,8 +255,8 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     if (image.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     UprightWriter writer(image, orientation, w, h, outputBytes);
-    std::vector<uint32_t> band(std::size_t(w) * rows);
-    std::vector<uchar> row(std::size_t(w) * outputBytes);
+    std::vector<uint32_t> band(std::size_t(w) * std::size_t(rows));
+    std::vector<uchar> row(std::size_t(w) * std::size_t(outputBytes));
     const int held = rowsInFile(d.tiff, layout, d.file, w, h);
     d.file.padPastEnd = layout.compression == COMPRESSION_NONE;
     int done = 0;

@@ -14,13 +14,15 @@ namespace korvane {
 
 namespace {
 
+QString g_errorBoxTitle;
+
 void reportAndExit(const RuntimeError& error)
 {
     const std::string line = errorLine(error);
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);
     if (hasDisplay())
-        QMessageBox::critical(nullptr, QStringLiteral("KORVANE"), QString::fromStdString(line));
+        QMessageBox::critical(nullptr, g_errorBoxTitle, QString::fromStdString(line));
     std::_Exit(1);
 }
 
@@ -45,6 +47,11 @@ Application::~Application() = default;
 int Application::exec()
 {
     return m_app->exec();
+}
+
+void setErrorBoxTitle(const std::string& title)
+{
+    g_errorBoxTitle = QString::fromStdString(title);
 }
 
 bool hasDisplay()

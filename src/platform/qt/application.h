@@ -3,6 +3,7 @@
 // argument is ever taken as a Qt option; settings come from the
 // environment (QT_QPA_PLATFORM and the like).
 #include <memory>
+#include <string>
 
 class QApplication;
 
@@ -20,6 +21,9 @@ private:
     char* m_argv[2];
     std::unique_ptr<QApplication> m_app;
 };
+
+// The title of the box that shows an error: the window's caption.
+void setErrorBoxTitle(const std::string& title);
 
 // True when errors can be shown in a message box: a real display, not the
 // offscreen or minimal platforms used by tests.

@@ -1,5 +1,6 @@
 #include "form_host.h"
 
+#include "application.h"
 #include "widgets.h"
 
 #include "../runtime_error.h"
@@ -9,6 +10,7 @@ namespace korvane {
 FormHost::FormHost(FormWindow& window)
     : m_window(std::make_unique<FormWidget>(window))
 {
+    setErrorBoxTitle(window.Caption());
 }
 
 FormHost::~FormHost() = default;

@@ -35,9 +35,6 @@ Integer shiftCode(Qt::KeyboardModifiers modifiers)
         | (modifiers & Qt::AltModifier ? 4 : 0));
 }
 
-// The smallest outer size, 15120 x 10110 twips.
-constexpr QSize kMinimumOuterPixels(1008, 674);
-
 } // namespace
 
 FormWidget::FormWidget(FormWindow& window)
@@ -90,7 +87,7 @@ void FormWidget::reportToWindow()
 void FormWidget::updateMinimumSize()
 {
     const QSize frame = frameGeometry().size() - size();
-    setMinimumSize((kMinimumOuterPixels - frame).expandedTo(QSize(0, 0)));
+    setMinimumSize((m_window.minimumOuterPixels() - frame).expandedTo(QSize(0, 0)));
 }
 
 PanelWidget::PanelWidget(PictureBox& panel, QWidget* parent)
