@@ -15,7 +15,7 @@ constexpr qsizetype kBandBytes = 4 << 20;
 
 int bandRows(const QImage& image)
 {
-    return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(image.width() * 8, 1), 1, 4096));
+    return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(qsizetype(image.width()) * 8, 1), 1, 4096));
 }
 
 bool isGrey(const QImage& image)
@@ -50,9 +50,10 @@ void putBand(const QImage& source, int firstRow, int rows, QImage& out)
         uchar* row = out.scanLine(firstRow + y);
         for (int x = 0; x < out.width(); ++x) {
             const int alpha = qAlpha(in[x]);
-            row[3 * x] = overWhite(qRed(in[x]), alpha);
-            row[3 * x + 1] = overWhite(qGreen(in[x]), alpha);
-            row[3 * x + 2] = overWhite(qBlue(in[x]), alpha);
+            uchar* pixel = row + 3 * std::ptrdiff_t(x);
+            pixel[0] = overWhite(qRed(in[x]), alpha);
+            pixel[1] = overWhite(qGreen(in[x]), alpha);
+            pixel[2] = overWhite(qBlue(in[x]), alpha);
         }
     }
 }
@@ -98,7 +99,7 @@ void flattenRowOverWhite(const uchar* in, uchar* out, int width, int inputBytes)
 {
     if (inputBytes == 2)
         for (int x = 0; x < width; ++x)
-            out[x] = overWhite(in[2 * x], in[2 * x + 1]);
+            out[x] = overWhite(in[2 * std::ptrdiff_t(x)], in[2 * std::ptrdiff_t(x) + 1]);
     else
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c)

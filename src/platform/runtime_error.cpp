@@ -57,11 +57,11 @@ size_t decodeUtf8(const std::string& text, size_t i, char32_t& codePoint)
         length = 4, low = lead == 0xF0 ? 0x90 : 0x80, high = lead == 0xF4 ? 0x8F : 0xBF;
     if (length == 0 || (length > 1 && !inRange(byte(1), low, high)))
         return 0;
-    codePoint = length == 1 ? lead : lead & (0x7F >> length);
+    codePoint = length == 1 ? char32_t(lead) : char32_t(lead & (0x7F >> length));
     for (size_t k = 1; k < length; ++k) {
         if (!inRange(byte(k), 0x80, 0xBF))
             return 0;
-        codePoint = codePoint << 6 | (byte(k) & 0x3F);
+        codePoint = codePoint << 6 | char32_t(byte(k) & 0x3F);
     }
     return length;
 }
@@ -85,8 +85,8 @@ void appendEscaped(std::string& out, const std::string& text, size_t from, size_
 
 } // namespace
 
-RuntimeError::RuntimeError(ErrorKind kind, std::string message)
-    : std::runtime_error(std::move(message)), m_kind(kind)
+RuntimeError::RuntimeError(ErrorKind kind, const std::string& message)
+    : std::runtime_error(message), m_kind(kind)
 {
 }
 

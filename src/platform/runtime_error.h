@@ -21,7 +21,7 @@ enum class ErrorKind {
 
 class RuntimeError : public std::runtime_error {
 public:
-    RuntimeError(ErrorKind kind, std::string message);
+    RuntimeError(ErrorKind kind, const std::string& message);
     ErrorKind kind() const { return m_kind; }
 
 private:

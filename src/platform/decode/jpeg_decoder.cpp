@@ -146,7 +146,7 @@ void readMetadata(JpegDecoding& d)
 void cmykToRgb(JOCTET* row, int width, bool inverted)
 {
     for (int x = 0; x < width; ++x) {
-        const JOCTET* in = row + 4 * x;
+        const JOCTET* in = row + 4 * std::ptrdiff_t(x);
         const int flip = inverted ? 0 : 255;
         const int k = std::abs(flip - in[3]);
         for (int c = 0; c < 3; ++c)

@@ -145,9 +145,9 @@ bool readMap(TgaDecoding& d)
         return false;
     if (!t.mapped())
         return true;
-    d.map.assign(std::size_t(t.mapFirst + t.mapLength), Rgba{});
+    d.map.assign(std::size_t(t.mapFirst) + std::size_t(t.mapLength), Rgba{});
     for (int i = 0; i < t.mapLength; ++i)
-        d.map[std::size_t(t.mapFirst + i)] = colourOf(raw.data() + i * entryBytes, t.mapBits, false, t.mapBits == 32);
+        d.map[std::size_t(t.mapFirst) + std::size_t(i)] = colourOf(raw.data() + std::ptrdiff_t(i) * entryBytes, t.mapBits, false, t.mapBits == 32);
     return true;
 }
 
@@ -188,9 +188,10 @@ bool readRow(TgaDecoding& d, uchar* out, bool greyOut)
         if (greyOut)
             out[x] = overWhite(c.r, c.a);
         else {
-            out[3 * x] = overWhite(c.r, c.a);
-            out[3 * x + 1] = overWhite(c.g, c.a);
-            out[3 * x + 2] = overWhite(c.b, c.a);
+            uchar* pixel = out + 3 * std::ptrdiff_t(x);
+            pixel[0] = overWhite(c.r, c.a);
+            pixel[1] = overWhite(c.g, c.a);
+            pixel[2] = overWhite(c.b, c.a);
         }
     }
     return true;
