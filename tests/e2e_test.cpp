@@ -140,22 +140,28 @@ TEST_F(RealProgram, DetailDragStopsAtTheClampAndDropsTheCutOffMotion)
 TEST_F(RealProgram, MovesBetweenTicksAreDropped)
 {
     start();
+    // Image x 200 lies under the press; followed one to one it stays under
+    // the pointer.
+    const auto followed = [](int x) { return [x] { return decodeCoordinate(screen(x, 300)).x() == 200; }; };
     bool dropped = false;
-    // A burst of moves 1 ms apart, shorter than a tick: unless the last
-    // one happens to follow a tick, the view stops short of the pointer.
-    for (int attempt = 0; attempt < 2 && !dropped; ++attempt) {
+    for (int attempt = 0; attempt < 3 && !dropped; ++attempt) {
         moveTo(1000, 300);
         button(true);
-        std::this_thread::sleep_for(80ms);
-        for (int x = 990; x >= 900; x -= 5) {
-            moveTo(x, 300);
-            std::this_thread::sleep_for(1ms);
+        // One move acted on: a tick has passed once a move takes effect, and
+        // a move a pixel further is sent until one does.
+        int x = 999;
+        moveTo(x, 300);
+        while (!waitFor(followed(x), 100ms)) {
+            ASSERT_GT(x, 990) << "no move after the press was acted on";
+            moveTo(--x, 300);
         }
-        std::this_thread::sleep_for(30ms);
+        // A burst sent at once, well inside the next tick: unless that tick
+        // falls just before the last move, the view stays short of it.
+        for (int burst = x - 5; burst > 900; burst -= 5)
+            moveTo(burst, 300);
+        moveTo(900, 300);
+        dropped = !waitFor(followed(900), 300ms);
         button(false);
-        // Followed one to one, image x 200 (under the press) would be at 900.
-        dropped = decodeCoordinate(screen(900, 300)).x() != 200 + 100 * attempt;
-        std::this_thread::sleep_for(80ms);
     }
     EXPECT_TRUE(dropped);
 }

@@ -28,7 +28,7 @@ protected:
     // The window system resizes the window to inner pixels.
     void resizeTo(int width, int height, Integer state = FormWindow::kNormal)
     {
-        form->window.windowSystemChanged(QSize(width, height), form->window.framePixels(), state);
+        form->window.windowSystemChanged(PixelSize{width, height}, form->window.framePixels(), state);
     }
     ViewState& state() { return form->state(); }
     void press1(Single x, Single y) { form->Picture1_MouseDown(1, 0, x, y); }

@@ -9,7 +9,7 @@ using test::decodeCoordinate;
 using test::pixelAt;
 
 // A usual window frame: 4 px left, right and bottom and 30 px on top.
-const QSize kUsualFrame(8, 34);
+const PixelSize kUsualFrame{8, 34};
 
 class Layout : public test::FormTest {
 protected:
@@ -17,7 +17,7 @@ protected:
     {
         const std::string path = test::writeImage(test::coordinateImage(width, height), "pic.png", "png");
         form = std::make_unique<Form1>(path);
-        form->window.windowSystemChanged(QSize(1000, 640), kUsualFrame, FormWindow::kNormal);
+        form->window.windowSystemChanged(PixelSize{1000, 640}, kUsualFrame, FormWindow::kNormal);
         form->Form_Load();
         form->Form_Resize();
     }
@@ -60,7 +60,7 @@ TEST_F(Layout, PortraitPictureGivesAWiderDetailView)
 TEST_F(Layout, WithoutAFrameTheMinimumIsTheInnerSize)
 {
     open(1600, 1200);
-    EXPECT_EQ(form->window.innerPixels(), QSize(1008, 674));
+    EXPECT_EQ(form->window.innerPixels(), (PixelSize{1008, 674}));
     expectDetailView(12000, 3120, 9510);
 }
 
@@ -68,10 +68,10 @@ TEST_F(Layout, RaisesWidthAndHeightBelowTheMinimumIndependently)
 {
     openFramed(1600, 1200);
     resizeTo(700, 900);
-    EXPECT_EQ(form->window.innerPixels(), QSize(1000, 900));
+    EXPECT_EQ(form->window.innerPixels(), (PixelSize{1000, 900}));
     expectDetailView(12000, 3000, 12900);
     resizeTo(1200, 300);
-    EXPECT_EQ(form->window.innerPixels(), QSize(1200, 640));
+    EXPECT_EQ(form->window.innerPixels(), (PixelSize{1200, 640}));
     expectDetailView(12000, 6000, 9000);
 }
 
@@ -85,7 +85,7 @@ TEST_F(Layout, NestedPassesEndInTheLayoutOfTheFinalSize)
     };
     resizeTo(100, 100);
     EXPECT_EQ(passes, 3); // the shrink, then one nested pass per raised side
-    EXPECT_EQ(form->window.innerPixels(), QSize(1000, 640));
+    EXPECT_EQ(form->window.innerPixels(), (PixelSize{1000, 640}));
     expectDetailView(12000, 3000, 9000);
     EXPECT_EQ(form->Command4.Top(), 9120);
 }
@@ -121,7 +121,7 @@ TEST_F(Layout, ExtraRoomGoesToTheDetailView)
 class EventLog : public ControlView {
 public:
     explicit EventLog(std::vector<std::string>& log, std::string what) : m_log(log), m_what(std::move(what)) {}
-    void contentChanged(QRect) override { m_log.push_back(m_what + " painted"); }
+    void contentChanged(const QRect&) override { m_log.push_back(m_what + " painted"); }
     void captionChanged() override { m_log.push_back(m_what + " caption"); }
 
 private:

@@ -223,11 +223,6 @@ TEST(LoadPictureErrors, EscapeUnprintableBytesInTheName)
     EXPECT_EQ(printablePath("写真/海.jpg"), "写真/海.jpg");
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 TEST(LoadPicture, TurnsPhotosUprightByTheirOrientationTag)
 {
@@ -249,11 +244,6 @@ TEST(LoadPicture, TurnsPhotosUprightByTheirOrientationTag)
     }
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 // sRGB's primaries and a grey, stored as their Display P3 values.
 struct TaggedColour {
@@ -312,11 +302,6 @@ TEST(LoadPictureColour, TakesUntaggedPicturesAsSrgb)
     }
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 // Every orientation tag turns the picture the way Qt's own reader does.
 TEST(LoadPicture, AppliesEachOfTheEightOrientationsLikeQtsReader)
@@ -338,11 +323,6 @@ TEST(LoadPicture, AppliesEachOfTheEightOrientationsLikeQtsReader)
     }
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 // Large pictures get a block-averaged copy made while they decode; the
 // overview scaled from it must look as if scaled from the whole picture.
@@ -375,11 +355,6 @@ TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
     }
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 std::string pngBytes(const QImage& image)
 {

@@ -1,9 +1,14 @@
-// Test main: Qt's offscreen platform unless one is chosen, and an error
-// report that records instead of ending the program.
-#include "platform/controls.h"
+// Test main: an error report that records instead of ending the program;
+// for the programs that test widgets, an application on Qt's offscreen
+// platform unless one is chosen. The others need no application: what they
+// test runs without one in the program too (loading, drawing, handlers).
 #include "support.h"
 
+#include "platform/controls.h"
+
+#ifdef KORVANE_TEST_WIDGETS
 #include <QApplication>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -23,9 +28,11 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
         qputenv("XDG_RUNTIME_DIR", korvane::test::tempDir().c_str());
     ::testing::InitGoogleTest(&argc, argv);
+#ifdef KORVANE_TEST_WIDGETS
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
     korvane::setDevicePixelRatio(app.devicePixelRatio());
+#endif
     korvane::test::installRecordingReporter();
     return RUN_ALL_TESTS();
 }

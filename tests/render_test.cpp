@@ -254,11 +254,6 @@ TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
     EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first);
 }
 
-} // namespace
-} // namespace korvane
-
-namespace korvane {
-namespace {
 
 TEST(Overview, HalfTransparentEdgesBlendIntoWhiteWithoutFringes)
 {

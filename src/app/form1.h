@@ -21,7 +21,7 @@ public:
     static constexpr Single kMinimumOuterHeight = 10110;
 
     // The controls, as the window lays them out at first (twips).
-    FormWindow window{QSize(1000, 640), "KORVANE"};
+    FormWindow window{PixelSize{1000, 640}, "KORVANE"};
     PictureBox Picture1{0, 0, 12000, 9000};    // overview
     PictureBox Picture2{1320, 840, 6285, 3870}; // source holder, never shown
     PictureBox Picture3{12000, 0, 3000, 9000}; // detail view

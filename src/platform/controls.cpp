@@ -2,7 +2,11 @@
 
 #include "pixel_ops.h"
 
+#include <QImage>
 #include <QPainter>
+#include <QRect>
+
+#include <vector>
 
 #include <algorithm>
 #include <cmath>
@@ -104,10 +108,37 @@ QRect Control::pixelGeometry() const
         std::max(0, twipsToPixels(m_height)));
 }
 
+void ControlView::contentChanged(const QRect&) {}
+
+// What a panel shows, in device pixels.
+struct PictureBox::Pixels {
+    struct PixelCopy {
+        QImage source;
+        QPoint shift;
+        QRect area;
+    };
+    struct Mark {
+        QPoint centre;
+        int radius;
+        QRgb colour;
+    };
+
+    QSize size; // the backing's size once anything is drawn
+    bool drawn = false;
+    // The description: white, then the copy, then the marks. While it
+    // holds, the backing's pixels are stale.
+    bool described = false;
+    std::optional<PixelCopy> copy;
+    std::vector<Mark> marks;
+    QImage backing;
+};
+
 PictureBox::PictureBox(Single left, Single top, Single width, Single height)
-    : Control(left, top, width, height)
+    : Control(left, top, width, height), m_pixels(std::make_unique<Pixels>())
 {
 }
+
+PictureBox::~PictureBox() = default;
 
 void PictureBox::setPicture(Picture picture)
 {
@@ -128,74 +159,74 @@ QSize PictureBox::backingSize() const
 void PictureBox::sizeChanged()
 {
     // Nothing to keep before anything is drawn; the holder never is.
-    if (!m_drawn)
+    if (!m_pixels->drawn)
         return;
     const QSize size = backingSize();
-    if (size == m_size)
+    if (size == m_pixels->size)
         return;
-    m_size = size;
-    if (m_described) {
+    m_pixels->size = size;
+    if (m_pixels->described) {
         // White beyond the old edges, as a grown backing would be.
-        m_backing = QImage();
-        if (m_copy)
-            m_copy->area &= QRect(QPoint(0, 0), size);
+        m_pixels->backing = QImage();
+        if (m_pixels->copy)
+            m_pixels->copy->area &= QRect(QPoint(0, 0), size);
         return;
     }
     QImage grown(size, QImage::Format_RGB32);
     if (grown.isNull())
         return;
     grown.fill(kWhite);
-    copyPixels(m_backing, QPoint(0, 0), grown, grown.rect());
-    m_backing = std::move(grown);
+    copyPixels(m_pixels->backing, QPoint(0, 0), grown, grown.rect());
+    m_pixels->backing = std::move(grown);
 }
 
 void PictureBox::Cls()
 {
-    if (!m_drawn) {
-        m_drawn = true;
-        m_size = backingSize();
+    if (!m_pixels->drawn) {
+        m_pixels->drawn = true;
+        m_pixels->size = backingSize();
     }
-    m_described = true;
-    m_copy.reset();
-    m_marks.clear();
-    changed(QRect(QPoint(0, 0), m_size));
+    m_pixels->described = true;
+    m_pixels->copy.reset();
+    m_pixels->marks.clear();
+    changed(QRect(QPoint(0, 0), m_pixels->size));
 }
 
 const QImage& PictureBox::backing() const
 {
-    if (m_described)
+    if (m_pixels->described)
         makePixels();
-    return m_backing;
+    return m_pixels->backing;
 }
 
 void PictureBox::makePixels() const
 {
-    if (m_backing.size() != m_size)
-        m_backing = QImage(m_size, QImage::Format_RGB32);
-    m_described = false;
-    if (m_backing.isNull())
+    if (m_pixels->backing.size() != m_pixels->size)
+        m_pixels->backing = QImage(m_pixels->size, QImage::Format_RGB32);
+    m_pixels->described = false;
+    if (m_pixels->backing.isNull())
         return;
-    m_backing.fill(kWhite);
-    if (m_copy)
-        copyPixels(m_copy->source, m_copy->shift, m_backing, m_copy->area);
-    for (const Mark& mark : m_marks)
-        drawCircleOutline(m_backing, mark.centre.x(), mark.centre.y(), mark.radius, mark.colour);
+    m_pixels->backing.fill(kWhite);
+    if (m_pixels->copy)
+        copyPixels(m_pixels->copy->source, m_pixels->copy->shift, m_pixels->backing, m_pixels->copy->area);
+    for (const Pixels::Mark& mark : m_pixels->marks)
+        drawCircleOutline(m_pixels->backing, mark.centre.x(), mark.centre.y(), mark.radius, mark.colour);
 }
 
-void PictureBox::copyIn(const QImage& source, QPoint shift, QRect area)
+void PictureBox::copyIn(const QImage& source, const QPoint& shift, QRect area)
 {
-    const QRect panel(QPoint(0, 0), m_size);
+    const QRect panel(QPoint(0, 0), m_pixels->size);
     area &= panel;
     if (area.isEmpty())
         return;
     const bool coversAll = area == panel && source.rect().contains(panel.translated(-shift));
-    if (coversAll || (m_described && !m_copy && m_marks.empty())) {
-        m_described = true;
-        m_marks.clear();
-        m_copy = PixelCopy{source, shift, area};
+    if (coversAll || (m_pixels->described && !m_pixels->copy && m_pixels->marks.empty())) {
+        m_pixels->described = true;
+        m_pixels->marks.clear();
+        m_pixels->copy = Pixels::PixelCopy{source, shift, area};
     } else {
         backing(); // the pixels, to draw on
-        copyPixels(source, shift, m_backing, area);
+        copyPixels(source, shift, m_pixels->backing, area);
     }
     changed(area);
 }
@@ -206,20 +237,20 @@ void PictureBox::drawTo(QPainter& painter, QRect area, double ratio) const
         return QRectF(device.x() / ratio, device.y() / ratio, device.width() / ratio, device.height() / ratio);
     };
     painter.fillRect(toLogical(area), Qt::white);
-    if (!m_drawn)
+    if (!m_pixels->drawn)
         return;
-    if (!m_described) {
-        const QRect part = area & m_backing.rect();
+    if (!m_pixels->described) {
+        const QRect part = area & m_pixels->backing.rect();
         if (!part.isEmpty())
-            painter.drawImage(toLogical(part), m_backing, QRectF(part));
+            painter.drawImage(toLogical(part), m_pixels->backing, QRectF(part));
         return;
     }
-    if (m_copy) {
-        const QRect part = (area & m_copy->area) & m_copy->source.rect().translated(m_copy->shift);
+    if (m_pixels->copy) {
+        const QRect part = (area & m_pixels->copy->area) & m_pixels->copy->source.rect().translated(m_pixels->copy->shift);
         if (!part.isEmpty())
-            painter.drawImage(toLogical(part), m_copy->source, QRectF(part.translated(-m_copy->shift)));
+            painter.drawImage(toLogical(part), m_pixels->copy->source, QRectF(part.translated(-m_pixels->copy->shift)));
     }
-    for (const Mark& mark : m_marks) {
+    for (const Pixels::Mark& mark : m_pixels->marks) {
         // The marker's own pixels, drawn as the backing would hold them.
         const QRect box(mark.centre - QPoint(mark.radius, mark.radius), QSize(2 * mark.radius + 1, 2 * mark.radius + 1));
         if (!box.intersects(area))
@@ -227,7 +258,7 @@ void PictureBox::drawTo(QPainter& painter, QRect area, double ratio) const
         QImage ink(box.size(), QImage::Format_ARGB32_Premultiplied);
         ink.fill(Qt::transparent);
         drawCircleOutline(ink, mark.radius, mark.radius, mark.radius, mark.colour);
-        const QRect part = box & area & QRect(QPoint(0, 0), m_size);
+        const QRect part = box & area & QRect(QPoint(0, 0), m_pixels->size);
         if (!part.isEmpty())
             painter.drawImage(toLogical(part), ink, QRectF(part.translated(-box.topLeft())));
     }
@@ -236,7 +267,7 @@ void PictureBox::drawTo(QPainter& painter, QRect area, double ratio) const
 void PictureBox::PaintPicture(const Picture& picture, Single x1, Single y1, Single width1, Single height1,
     std::optional<Single> x2, std::optional<Single> y2, std::optional<Single> width2, std::optional<Single> height2)
 {
-    if (!m_drawn)
+    if (!m_pixels->drawn)
         Cls();
     if (picture.isEmpty() || width1 <= 0 || height1 <= 0)
         return;
@@ -271,40 +302,40 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
 {
     const int width = twipsToDevicePixels(width1), height = twipsToDevicePixels(height1);
     const QPoint origin(twipsToDevicePixels(x1), twipsToDevicePixels(y1));
-    if (QRect(origin, QSize(width, height)).intersected(QRect(QPoint(0, 0), m_size)).isEmpty())
+    if (QRect(origin, QSize(width, height)).intersected(QRect(QPoint(0, 0), m_pixels->size)).isEmpty())
         return;
     copyIn(picture.scaledTo(width, height), origin, QRect(origin, QSize(width, height)));
 }
 
-void PictureBox::paintRegionScaled(const Picture& picture, QRectF target, QRectF source)
+void PictureBox::paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source)
 {
     const auto toPixels = [step = twipsPerDevicePixel()](const QRectF& twips) {
         return QRectF(twips.x() / step, twips.y() / step, twips.width() / step, twips.height() / step);
     };
     backing();
-    if (m_backing.isNull())
+    if (m_pixels->backing.isNull())
         return;
-    QPainter painter(&m_backing);
+    QPainter painter(&m_pixels->backing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     painter.drawImage(toPixels(target), picture.image(), toPixels(source));
-    changed(toPixels(target).toAlignedRect().intersected(m_backing.rect()));
+    changed(toPixels(target).toAlignedRect().intersected(m_pixels->backing.rect()));
 }
 
 void PictureBox::Circle(Single x, Single y, Single radius, Long colour)
 {
-    if (!m_drawn)
+    if (!m_pixels->drawn)
         Cls();
     const int cx = twipsToDevicePixels(x), cy = twipsToDevicePixels(y), r = twipsToDevicePixels(radius);
     // A few marks stay in the description; more are drawn into pixels.
     constexpr std::size_t kMarksKept = 8;
-    if (m_described && m_marks.size() < kMarksKept && r >= 0 && r <= kMaxBackingSide)
-        m_marks.push_back({QPoint(cx, cy), r, colourFromLong(colour)});
+    if (m_pixels->described && m_pixels->marks.size() < kMarksKept && r >= 0 && r <= kMaxBackingSide)
+        m_pixels->marks.push_back({QPoint(cx, cy), r, colourFromLong(colour)});
     else if (!backing().isNull())
-        drawCircleOutline(m_backing, cx, cy, r, colourFromLong(colour));
-    changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(QRect(QPoint(0, 0), m_size)));
+        drawCircleOutline(m_pixels->backing, cx, cy, r, colourFromLong(colour));
+    changed(QRect(cx - r, cy - r, 2 * r + 1, 2 * r + 1).intersected(QRect(QPoint(0, 0), m_pixels->size)));
 }
 
-void PictureBox::changed(QRect devicePixels)
+void PictureBox::changed(const QRect& devicePixels)
 {
     if (view() && !devicePixels.isEmpty())
         view()->contentChanged(devicePixels);

@@ -6,15 +6,19 @@
 #include "numeric.h"
 #include "picture.h"
 
-#include <QImage>
-#include <QRect>
-
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
+// The handlers above this layer see no pixels: Qt's types only appear in
+// the functions the views and the tests use.
+class QImage;
 class QPainter;
+class QPoint;
+class QRect;
+class QRectF;
+class QSize;
 
 namespace korvane {
 
@@ -39,7 +43,7 @@ class ControlView {
 public:
     virtual ~ControlView() = default;
     virtual void geometryChanged() {}
-    virtual void contentChanged(QRect /*devicePixels*/) {}
+    virtual void contentChanged(const QRect& devicePixels);
     virtual void captionChanged() {}
 };
 
@@ -83,6 +87,7 @@ using MouseHandler = std::function<void(Integer button, Integer shift, Single& x
 class PictureBox : public Control {
 public:
     PictureBox(Single left, Single top, Single width, Single height);
+    ~PictureBox() override;
 
     // The holder role: fits itself to the picture it is given (an empty
     // picture leaves its size as it was).
@@ -114,35 +119,18 @@ protected:
 private:
     void paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1, double x2, double y2);
     void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
-    void paintRegionScaled(const Picture& picture, QRectF target, QRectF source);
+    void paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source);
     QSize backingSize() const;
-    void changed(QRect devicePixels);
+    void changed(const QRect& devicePixels);
     // Copies source pixels so that source pixel s lands on s + shift, in
     // `area`: recorded when the copy covers the whole panel or lands on a
     // clear one, drawn at once otherwise.
-    void copyIn(const QImage& source, QPoint shift, QRect area);
+    void copyIn(const QImage& source, const QPoint& shift, QRect area);
     void makePixels() const;
 
-    struct PixelCopy {
-        QImage source;
-        QPoint shift;
-        QRect area;
-    };
-    struct Mark {
-        QPoint centre;
-        int radius;
-        QRgb colour;
-    };
-
+    struct Pixels;
     Picture m_picture;
-    QSize m_size;         // the backing's size once anything is drawn
-    bool m_drawn = false;
-    // The description: white, then the copy, then the marks. While it
-    // holds, the backing's pixels are stale.
-    mutable bool m_described = false;
-    std::optional<PixelCopy> m_copy;
-    std::vector<Mark> m_marks;
-    mutable QImage m_backing;
+    std::unique_ptr<Pixels> m_pixels;
 };
 
 // The push button.

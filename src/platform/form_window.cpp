@@ -2,34 +2,36 @@
 
 #include "controls.h"
 
+#include <algorithm>
+
 namespace korvane {
 
-FormWindow::FormWindow(QSize innerPixels, std::string caption)
+FormWindow::FormWindow(PixelSize innerPixels, std::string caption)
     : m_inner(innerPixels), m_caption(std::move(caption))
 {
 }
 
-Single FormWindow::Width() const { return static_cast<Single>((m_inner.width() + m_frame.width()) * kTwipsPerPixel); }
-Single FormWindow::Height() const { return static_cast<Single>((m_inner.height() + m_frame.height()) * kTwipsPerPixel); }
-Single FormWindow::ScaleWidth() const { return static_cast<Single>(m_inner.width() * kTwipsPerPixel); }
-Single FormWindow::ScaleHeight() const { return static_cast<Single>(m_inner.height() * kTwipsPerPixel); }
+Single FormWindow::Width() const { return static_cast<Single>((m_inner.width + m_frame.width) * kTwipsPerPixel); }
+Single FormWindow::Height() const { return static_cast<Single>((m_inner.height + m_frame.height) * kTwipsPerPixel); }
+Single FormWindow::ScaleWidth() const { return static_cast<Single>(m_inner.width * kTwipsPerPixel); }
+Single FormWindow::ScaleHeight() const { return static_cast<Single>(m_inner.height * kTwipsPerPixel); }
 
 void FormWindow::setMinimumOuterSize(Single widthTwips, Single heightTwips)
 {
-    m_minimumOuter = QSize(twipsToPixels(widthTwips), twipsToPixels(heightTwips));
+    m_minimumOuter = PixelSize{twipsToPixels(widthTwips), twipsToPixels(heightTwips)};
 }
 
 void FormWindow::setWidth(Single twips)
 {
-    resizedByHandler(QSize(std::max(0, twipsToPixels(twips) - m_frame.width()), m_inner.height()));
+    resizedByHandler(PixelSize{std::max(0, twipsToPixels(twips) - m_frame.width), m_inner.height});
 }
 
 void FormWindow::setHeight(Single twips)
 {
-    resizedByHandler(QSize(m_inner.width(), std::max(0, twipsToPixels(twips) - m_frame.height())));
+    resizedByHandler(PixelSize{m_inner.width, std::max(0, twipsToPixels(twips) - m_frame.height)});
 }
 
-void FormWindow::resizedByHandler(QSize inner)
+void FormWindow::resizedByHandler(PixelSize inner)
 {
     if (inner == m_inner)
         return;
@@ -39,7 +41,7 @@ void FormWindow::resizedByHandler(QSize inner)
     raiseResize();
 }
 
-void FormWindow::windowSystemChanged(QSize innerPixels, QSize framePixels, Integer state)
+void FormWindow::windowSystemChanged(PixelSize innerPixels, PixelSize framePixels, Integer state)
 {
     if (innerPixels == m_inner && framePixels == m_frame && state == m_state)
         return;

@@ -5,25 +5,30 @@
 // handler, as the window system would.
 #include "numeric.h"
 
-#include <QSize>
-
 #include <functional>
 #include <string>
 
 namespace korvane {
 
+// A size in whole pixels.
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+    bool operator==(const PixelSize&) const = default;
+};
+
 class FormWindowView {
 public:
     virtual ~FormWindowView() = default;
     // The handler changed the size; the window system is asked to follow.
-    virtual void innerSizeRequested(QSize pixels) = 0;
+    virtual void innerSizeRequested(PixelSize pixels) = 0;
 };
 
 class FormWindow {
 public:
     static constexpr Integer kNormal = 0, kMinimized = 1, kMaximized = 2;
 
-    FormWindow(QSize innerPixels, std::string caption);
+    FormWindow(PixelSize innerPixels, std::string caption);
 
     Single Width() const;
     Single Height() const;
@@ -37,25 +42,25 @@ public:
     // The smallest outer size the window keeps to, for the window system
     // to enforce as well (zero: none).
     void setMinimumOuterSize(Single widthTwips, Single heightTwips);
-    QSize minimumOuterPixels() const { return m_minimumOuter; }
+    PixelSize minimumOuterPixels() const { return m_minimumOuter; }
 
-    QSize innerPixels() const { return m_inner; }
-    QSize framePixels() const { return m_frame; }
+    PixelSize innerPixels() const { return m_inner; }
+    PixelSize framePixels() const { return m_frame; }
 
     // The window system reports a new inner size, frame or state; the
     // resize event follows when anything changed.
-    void windowSystemChanged(QSize innerPixels, QSize framePixels, Integer state);
+    void windowSystemChanged(PixelSize innerPixels, PixelSize framePixels, Integer state);
 
     void setView(FormWindowView* view) { m_view = view; }
     std::function<void()> onResize;
 
 private:
-    void resizedByHandler(QSize inner);
+    void resizedByHandler(PixelSize inner);
     void raiseResize();
 
-    QSize m_inner;
-    QSize m_frame{0, 0}; // frame width (left + right) and height (top + bottom)
-    QSize m_minimumOuter{0, 0};
+    PixelSize m_inner;
+    PixelSize m_frame; // frame width (left + right) and height (top + bottom)
+    PixelSize m_minimumOuter;
     Integer m_state = kNormal;
     std::string m_caption;
     FormWindowView* m_view = nullptr;

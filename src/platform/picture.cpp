@@ -2,6 +2,8 @@
 
 #include "pixel_ops.h"
 
+#include <QImage>
+
 #include <atomic>
 
 namespace korvane {
@@ -30,6 +32,11 @@ const QImage& nullImage()
 } // namespace
 
 Picture::Picture() = default;
+
+Picture::Picture(QImage image)
+    : Picture(std::move(image), QImage())
+{
+}
 
 Picture::Picture(QImage image, QImage reduced)
     : m_data(std::make_shared<Data>())

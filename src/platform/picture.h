@@ -4,8 +4,6 @@
 // the empty picture.
 #include "numeric.h"
 
-#include <QImage>
-
 #include "decode/load_progress.h"
 
 #include <chrono>
@@ -13,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class QImage;
 
 namespace korvane {
 
@@ -22,7 +22,8 @@ public:
     // Takes an image already in a display format (RGB888 or Grayscale8),
     // and optionally the same image averaged over blocks of pixels, from
     // which small scaled copies are made faster.
-    explicit Picture(QImage image, QImage reduced = QImage());
+    explicit Picture(QImage image);
+    Picture(QImage image, QImage reduced);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }

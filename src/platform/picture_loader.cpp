@@ -3,12 +3,14 @@
 // refuses pictures that cannot fit in memory before any pixel is allocated.
 #include "picture.h"
 
-#include "decode/container_checks.h"
-#include "decode/decoders.h"
-#include "decode/library_messages.h"
-#include "image_normalize.h"
 #include "memory_info.h"
 #include "runtime_error.h"
+
+#include "decode/container_checks.h"
+#include "decode/decode_error.h"
+#include "decode/decoders.h"
+#include "decode/image_normalize.h"
+#include "decode/library_messages.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -87,14 +89,14 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
 {
     unsigned char head[12] = {};
     const ssize_t count = ::pread(fd, head, sizeof head, 0);
-    const std::size_t size = count > 0 ? static_cast<std::size_t>(count) : 0;
-    if (looksLikeJpeg(head, size))
+    const std::span<const unsigned char> read(head, count > 0 ? static_cast<std::size_t>(count) : 0);
+    if (looksLikeJpeg(read))
         return decodeJpeg;
-    if (looksLikePng(head, size))
+    if (looksLikePng(read))
         return decodePng;
-    if (looksLikeTiff(head, size))
+    if (looksLikeTiff(read))
         return decodeTiff;
-    if (looksLikeWebp(head, size))
+    if (looksLikeWebp(read))
         return decodeWebp;
     if (looksLikeTga(fd, path, fileBytes))
         return decodeTga;
@@ -243,6 +245,19 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
     return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
 }
 
+ErrorKind errorKindOf(DecodeFailure failure)
+{
+    switch (failure) {
+    case DecodeFailure::FileUnreadable:
+        return ErrorKind::FileUnreadable;
+    case DecodeFailure::OutOfMemory:
+        return ErrorKind::OutOfMemory;
+    case DecodeFailure::InvalidPicture:
+        break;
+    }
+    return ErrorKind::InvalidPicture;
+}
+
 // Any failure on the loading thread comes back as a file error.
 std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, LoadProgress* progress)
 {
@@ -253,6 +268,8 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
         return picture;
     } catch (const RuntimeError&) {
         throw;
+    } catch (const DecodeError& error) {
+        raiseFileError(errorKindOf(error.failure()), error.path(), error.what());
     } catch (const std::bad_alloc&) {
         raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
     } catch (const std::exception& error) {

@@ -7,6 +7,8 @@ namespace korvane {
 
 namespace {
 
+int g_handlerDepth = 0; // how many guarded handlers are running
+
 const char* standardWording(ErrorKind kind)
 {
     switch (kind) {
@@ -129,10 +131,6 @@ void reportError(const RuntimeError& error)
 {
     currentReporter()(error);
 }
-
-namespace {
-int g_handlerDepth = 0;
-} // namespace
 
 bool insideHandler()
 {

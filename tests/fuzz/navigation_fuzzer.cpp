@@ -109,9 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             form.Picture2.setHeight(static_cast<Single>(data.ConsumeIntegralInRange<std::int64_t>(0, 1ll << 31) * 15));
             break;
         case 1: {
-            const QSize inner(data.ConsumeIntegralInRange(0, 5000), data.ConsumeIntegralInRange(0, 3000));
+            const korvane::PixelSize inner{data.ConsumeIntegralInRange(0, 5000), data.ConsumeIntegralInRange(0, 3000)};
             const korvane::Integer windowState = static_cast<korvane::Integer>(data.ConsumeIntegralInRange(0, 2));
-            guarded([&] { form.window.windowSystemChanged(inner, QSize(0, 0), windowState); });
+            guarded([&] { form.window.windowSystemChanged(inner, korvane::PixelSize{}, windowState); });
             break;
         }
         case 2: guarded([&] { form.Command4_Click(); }); break;

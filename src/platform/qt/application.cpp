@@ -1,8 +1,9 @@
 #include "application.h"
 
-#include "../controls.h"
-#include "../runtime_error.h"
 #include "progress_window.h"
+
+#include "platform/controls.h"
+#include "platform/runtime_error.h"
 
 #include <QApplication>
 #include <QMessageBox>

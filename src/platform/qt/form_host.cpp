@@ -3,7 +3,7 @@
 #include "application.h"
 #include "widgets.h"
 
-#include "../runtime_error.h"
+#include "platform/runtime_error.h"
 
 namespace korvane {
 

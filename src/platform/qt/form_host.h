@@ -2,8 +2,8 @@
 // Puts a window and its controls on the screen with Qt widgets. The
 // controls stay the truth: widgets mirror their geometry and backing
 // images, and hand window-system events back to their handlers.
-#include "../controls.h"
-#include "../form_window.h"
+#include "platform/controls.h"
+#include "platform/form_window.h"
 
 #include <memory>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "progress_window.h"
 
-#include "../picture.h"
+#include "platform/picture.h"
 
 #include <QApplication>
 #include <QCloseEvent>

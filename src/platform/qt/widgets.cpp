@@ -1,7 +1,8 @@
 #include "widgets.h"
 
-#include "../runtime_error.h"
 #include "window_icon.h"
+
+#include "platform/runtime_error.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -35,6 +36,16 @@ Integer shiftCode(Qt::KeyboardModifiers modifiers)
         | (modifiers & Qt::AltModifier ? 4 : 0));
 }
 
+QSize toQSize(PixelSize size)
+{
+    return QSize(size.width, size.height);
+}
+
+PixelSize toPixelSize(QSize size)
+{
+    return PixelSize{size.width(), size.height()};
+}
+
 } // namespace
 
 FormWidget::FormWidget(FormWindow& window)
@@ -42,17 +53,17 @@ FormWidget::FormWidget(FormWindow& window)
 {
     setWindowTitle(QString::fromStdString(window.Caption()));
     setWindowIcon(programIcon());
-    resize(window.innerPixels());
+    resize(toQSize(window.innerPixels()));
     window.setView(this);
 }
 
-void FormWidget::innerSizeRequested(QSize pixels)
+void FormWidget::innerSizeRequested(PixelSize pixels)
 {
     // A maximised or full-screen window has the size the window system
     // gives it; asking again would only start a tug of war.
     if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))
         return;
-    resize(pixels);
+    resize(toQSize(pixels));
 }
 
 void FormWidget::resizeEvent(QResizeEvent* event)
@@ -77,17 +88,17 @@ void FormWidget::changeEvent(QEvent* event)
 void FormWidget::reportToWindow()
 {
     updateMinimumSize();
-    const QSize frame = isVisible() ? frameGeometry().size() - size() : m_window.framePixels();
+    const QSize frame = isVisible() ? frameGeometry().size() - size() : toQSize(m_window.framePixels());
     const Integer state = isMinimized() ? FormWindow::kMinimized
         : isMaximized()                 ? FormWindow::kMaximized
                                         : FormWindow::kNormal;
-    runGuarded([&] { m_window.windowSystemChanged(size(), frame, state); });
+    runGuarded([&] { m_window.windowSystemChanged(toPixelSize(size()), toPixelSize(frame), state); });
 }
 
 void FormWidget::updateMinimumSize()
 {
     const QSize frame = frameGeometry().size() - size();
-    setMinimumSize((m_window.minimumOuterPixels() - frame).expandedTo(QSize(0, 0)));
+    setMinimumSize((toQSize(m_window.minimumOuterPixels()) - frame).expandedTo(QSize(0, 0)));
 }
 
 PanelWidget::PanelWidget(PictureBox& panel, QWidget* parent)
@@ -104,7 +115,7 @@ void PanelWidget::geometryChanged()
     setGeometry(m_panel.pixelGeometry());
 }
 
-void PanelWidget::contentChanged(QRect devicePixels)
+void PanelWidget::contentChanged(const QRect& devicePixels)
 {
     const double ratio = devicePixelRatio();
     update(QRectF(devicePixels.x() / ratio, devicePixels.y() / ratio, devicePixels.width() / ratio,

@@ -1,7 +1,7 @@
 #pragma once
 // The widgets behind FormHost.
-#include "../controls.h"
-#include "../form_window.h"
+#include "platform/controls.h"
+#include "platform/form_window.h"
 
 #include <QPushButton>
 #include <QTimer>
@@ -12,7 +12,7 @@ namespace korvane {
 class FormWidget : public QWidget, public FormWindowView {
 public:
     explicit FormWidget(FormWindow& window);
-    void innerSizeRequested(QSize pixels) override;
+    void innerSizeRequested(PixelSize pixels) override;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -30,7 +30,7 @@ class PanelWidget : public QWidget, public ControlView {
 public:
     PanelWidget(PictureBox& panel, QWidget* parent);
     void geometryChanged() override;
-    void contentChanged(QRect pixels) override;
+    void contentChanged(const QRect& pixels) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -4,8 +4,8 @@
 // Qt's reader, which gives their first frame.
 #include "decoders.h"
 
-#include "../image_normalize.h"
-#include "../runtime_error.h"
+#include "decode_error.h"
+#include "image_normalize.h"
 #include "orientation.h"
 
 #include <QColorSpace>
@@ -35,7 +35,7 @@ std::vector<uint8_t> readWholeFile(int fd, const std::string& path, qint64 size)
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            raiseFileError(ErrorKind::FileUnreadable, path, "cannot be read");
+            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
         if (count == 0)
             break;
         done += std::size_t(count);
@@ -86,9 +86,9 @@ int decodeRows(WebPIDecoder* decoder, const std::vector<uint8_t>& bytes, int hei
 
 } // namespace
 
-bool looksLikeWebp(const unsigned char* head, std::size_t size)
+bool looksLikeWebp(std::span<const unsigned char> head)
 {
-    return size >= 12 && std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "WEBP", 4) == 0;
+    return head.size() >= 12 && std::memcmp(head.data(), "RIFF", 4) == 0 && std::memcmp(head.data() + 8, "WEBP", 4) == 0;
 }
 
 DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& facts)
@@ -98,7 +98,7 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
         std::vector<uint8_t> head(64 << 10);
         const ssize_t count = ::pread(fd, head.data(), head.size(), 0);
         if (count <= 0 || WebPGetFeatures(head.data(), std::size_t(count), &features) != VP8_STATUS_OK)
-            raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: its header is damaged");
+            raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: its header is damaged");
     }
     if (features.has_animation)
         return {};
@@ -113,16 +113,16 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     QImage image(width, height, QImage::Format_RGB888);
     QImage rgba(features.has_alpha ? width : 0, features.has_alpha ? height : 0, QImage::Format_RGBA8888);
     if (image.isNull() || (features.has_alpha && rgba.isNull()))
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     QImage& target = features.has_alpha ? rgba : image;
     IncrementalDecoder incremental;
     incremental.decoder = WebPINewRGB(features.has_alpha ? MODE_RGBA : MODE_RGB, target.bits(),
         std::size_t(target.sizeInBytes()), int(target.bytesPerLine()));
     if (!incremental.decoder)
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     const int rows = decodeRows(incremental.decoder, bytes, height, facts);
     if (rows == 0)
-        raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: the file ends before its first rows");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: the file ends before its first rows");
     UprightWriter writer(image, 1, width, height, 3);
     if (features.has_alpha) {
         std::vector<uchar> row(std::size_t(width) * 3);

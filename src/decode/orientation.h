@@ -5,14 +5,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace korvane {
 
 // The orientation in a JPEG APP1 "Exif" payload, or in a TIFF structure as
 // PNG's eXIf chunk holds it; 1 (as stored) when absent or unreadable.
-int exifOrientation(const std::uint8_t* data, std::size_t size);
-int tiffOrientation(const std::uint8_t* tiff, std::size_t length);
+int exifOrientation(std::span<const std::uint8_t> exif);
+int tiffOrientation(std::span<const std::uint8_t> tiff);
 
 // True for the tags that swap width and height.
 bool swapsSides(int orientation);

@@ -2,8 +2,8 @@
 // transparent pixels laid over white as each row arrives.
 #include "decoders.h"
 
-#include "../image_normalize.h"
-#include "../runtime_error.h"
+#include "decode_error.h"
+#include "image_normalize.h"
 #include "orientation.h"
 #include "reducer.h"
 
@@ -122,7 +122,7 @@ int orientationOf(png_structp png, png_infop info)
     png_bytep exif = nullptr;
     png_uint_32 length = 0;
     if (png_get_eXIf_1(png, info, &length, &exif) && exif)
-        return tiffOrientation(exif, length);
+        return tiffOrientation({exif, length});
     return 1;
 }
 
@@ -227,9 +227,9 @@ void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts
 
 } // namespace
 
-bool looksLikePng(const unsigned char* head, std::size_t size)
+bool looksLikePng(std::span<const unsigned char> head)
 {
-    return size >= 8 && png_sig_cmp(head, 0, 8) == 0;
+    return head.size() >= 8 && png_sig_cmp(head.data(), 0, 8) == 0;
 }
 
 DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts)
@@ -240,11 +240,11 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->fd = fd;
     d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), onError, onWarning);
     if (!d->png || !(d->info = png_create_info_struct(d->png)))
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     if (setjmp(png_jmpbuf(d->png))) {
         // A file cut short or damaged part-way still shows the rows read.
         if (d->rowsDone == 0 && d->passesDone == 0)
-            raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
+            raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
         whitenRowsLeft(*d);
         return finished(*d);
     }
@@ -267,7 +267,7 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
         d->outputBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d->image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     if (d->interlaced) {
         readInterlacedRows(*d, facts);
         finishInterlaced(*d);

@@ -3,7 +3,7 @@
 // profile kept for the conversion to sRGB.
 #include "decoders.h"
 
-#include "../runtime_error.h"
+#include "decode_error.h"
 #include "orientation.h"
 #include "reducer.h"
 
@@ -131,7 +131,7 @@ void readMetadata(JpegDecoding& d)
 {
     for (jpeg_saved_marker_ptr marker = d.cinfo.marker_list; marker; marker = marker->next)
         if (marker->marker == JPEG_APP0 + 1 && d.orientation == 1)
-            d.orientation = exifOrientation(marker->data, marker->data_length);
+            d.orientation = exifOrientation({marker->data, marker->data_length});
     JOCTET* icc = nullptr;
     unsigned int iccLength = 0;
     if (jpeg_read_icc_profile(&d.cinfo, &icc, &iccLength) && icc) {
@@ -222,9 +222,9 @@ void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& fact
 
 } // namespace
 
-bool looksLikeJpeg(const unsigned char* head, std::size_t size)
+bool looksLikeJpeg(std::span<const unsigned char> head)
 {
-    return size >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    return head.size() >= 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
 }
 
 DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
@@ -243,7 +243,7 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
         const std::string reason = d->errors.message;
         if (partly)
             return finished(*d);
-        raiseFileError(ErrorKind::InvalidPicture, path, "cannot be decoded: " + reason);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
     }
     jpeg_create_decompress(&d->cinfo);
     d->created = true;
@@ -265,7 +265,7 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
         grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d->image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     if (d->orientation == 1)
         d->reducer = std::make_unique<ConcurrentReducer>(d->image);
     jpeg_start_decompress(&cinfo);

@@ -19,16 +19,18 @@ std::uint32_t read32(const std::uint8_t* p, bool bigEndian)
 
 } // namespace
 
-int exifOrientation(const std::uint8_t* data, std::size_t size)
+int exifOrientation(std::span<const std::uint8_t> exif)
 {
     // "Exif\0\0", then a TIFF header and the first directory.
-    if (size < 6 || std::memcmp(data, "Exif\0\0", 6) != 0)
+    if (exif.size() < 6 || std::memcmp(exif.data(), "Exif\0\0", 6) != 0)
         return 1;
-    return tiffOrientation(data + 6, size - 6);
+    return tiffOrientation(exif.subspan(6));
 }
 
-int tiffOrientation(const std::uint8_t* tiff, std::size_t length)
+int tiffOrientation(std::span<const std::uint8_t> bytes)
 {
+    const std::uint8_t* tiff = bytes.data();
+    const std::size_t length = bytes.size();
     if (length < 8)
         return 1;
     const bool bigEndian = tiff[0] == 'M' && tiff[1] == 'M';

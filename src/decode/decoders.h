@@ -8,6 +8,7 @@
 #include <QImage>
 
 #include <cctype>
+#include <span>
 #include <string>
 
 namespace korvane {
@@ -20,10 +21,10 @@ struct DecodedPicture {
 };
 
 // The file's first bytes say which decoder to use.
-bool looksLikeJpeg(const unsigned char* head, std::size_t size);
-bool looksLikePng(const unsigned char* head, std::size_t size);
-bool looksLikeTiff(const unsigned char* head, std::size_t size);
-bool looksLikeWebp(const unsigned char* head, std::size_t size);
+bool looksLikeJpeg(std::span<const unsigned char> head);
+bool looksLikePng(std::span<const unsigned char> head);
+bool looksLikeTiff(std::span<const unsigned char> head);
+bool looksLikeWebp(std::span<const unsigned char> head);
 // The file name's suffix in lower case ("" when there is none): what
 // names a format that has no signature.
 inline std::string lowerCaseSuffix(const std::string& path)

@@ -1,6 +1,6 @@
 #include "decode_limits.h"
 
-#include "../runtime_error.h"
+#include "decode_error.h"
 
 #include <algorithm>
 #include <limits>
@@ -29,9 +29,9 @@ qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
 void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide)
 {
     if (width <= 0 || height <= 0)
-        raiseFileError(ErrorKind::InvalidPicture, path, "is damaged: its header claims " + sizeText(width, height));
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, "is damaged: its header claims " + sizeText(width, height));
     if (width > maxSide || height > maxSide)
-        raiseFileError(ErrorKind::InvalidPicture, path,
+        raiseDecodeError(DecodeFailure::InvalidPicture, path,
             "is damaged: its header claims " + sizeText(width, height) + ", more than "
                 + std::to_string(maxSide) + " a side");
 }
@@ -41,7 +41,7 @@ void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, Pea
 {
     const qint64 needed = neededBytes(width, height, peak);
     if (needed < 0 || needed > facts.availableBytes)
-        raiseFileError(ErrorKind::OutOfMemory, path,
+        raiseDecodeError(DecodeFailure::OutOfMemory, path,
             "is too large: " + sizeText(width, height) + " need "
                 + (needed < 0 ? std::string("more than 8 EB") : std::to_string(needed >> 20) + " MB") + ", "
                 + std::to_string(facts.availableBytes >> 20) + " MB available");
@@ -52,7 +52,7 @@ void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, 
 {
     const double pixels = double(width) * double(height);
     if (double(dataBytes) < pixels / 1e6 * minBytesPerMegapixel)
-        raiseFileError(ErrorKind::InvalidPicture, path,
+        raiseDecodeError(DecodeFailure::InvalidPicture, path,
             "is damaged or cut short: its header claims " + sizeText(width, height) + " but the file holds only "
                 + std::to_string(dataBytes) + " bytes");
 }

@@ -4,7 +4,7 @@
 // shows the strips it holds, the rest white.
 #include "decoders.h"
 
-#include "../runtime_error.h"
+#include "decode_error.h"
 #include "orientation.h"
 
 #include <QColorSpace>
@@ -112,7 +112,7 @@ TIFF* openTiff(TiffFile& file, const std::string& path, const FileFacts& facts)
 
 [[noreturn]] void refuse(const std::string& path, const TiffFile& file, const char* fallback)
 {
-    raiseFileError(ErrorKind::InvalidPicture, path,
+    raiseDecodeError(DecodeFailure::InvalidPicture, path,
         std::string("cannot be decoded: ") + (file.message.empty() ? fallback : file.message.c_str()));
 }
 
@@ -214,11 +214,10 @@ void putBand(UprightWriter& writer, const std::vector<uint32_t>& band, int y, in
 
 } // namespace
 
-bool looksLikeTiff(const unsigned char* head, std::size_t size)
+bool looksLikeTiff(std::span<const unsigned char> head)
 {
-    return size >= 4
-        && (std::memcmp(head, "II*\0", 4) == 0 || std::memcmp(head, "MM\0*", 4) == 0
-            || std::memcmp(head, "II+\0", 4) == 0 || std::memcmp(head, "MM\0+", 4) == 0);
+    const auto startsWith = [head](const char* magic) { return std::memcmp(head.data(), magic, 4) == 0; };
+    return head.size() >= 4 && (startsWith("II*\0") || startsWith("MM\0*") || startsWith("II+\0") || startsWith("MM\0+"));
 }
 
 DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts)
@@ -244,7 +243,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
 
     char reason[1024] = {};
     if (!TIFFRGBAImageOK(d.tiff, reason) || !TIFFRGBAImageBegin(&d.rgba, d.tiff, 1, reason))
-        raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + reason);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + reason);
     d.rgbaBegun = true;
     // Rows as stored; the orientation is applied as they are written.
     const int orientation = d.rgba.orientation >= 1 && d.rgba.orientation <= 8 ? d.rgba.orientation : 1;
@@ -253,7 +252,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     const bool swap = swapsSides(orientation);
     QImage image(swap ? h : w, swap ? w : h, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     UprightWriter writer(image, orientation, w, h, outputBytes);
     std::vector<uint32_t> band(std::size_t(w) * std::size_t(rows));
     std::vector<uchar> row(std::size_t(w) * std::size_t(outputBytes));
