@@ -16,6 +16,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins
   libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev zlib1g-dev
+  libheif-dev libjxl-dev liblcms2-dev
   fonts-ipafont-gothic fontconfig
 )
 if [ "$mode" = test ]; then
@@ -24,6 +25,7 @@ if [ "$mode" = test ]; then
     xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
     clang libclang-rt-14-dev
     desktop-file-utils appstream appstream-compose
+    libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl icc-profiles-free libgs-common
   )
 fi
 packages+=("$@")

@@ -1,5 +1,6 @@
 #pragma once
-// Decoders that read JPEG, PNG, TIFF, WebP and TGA straight into the display formats
+// Decoders that read JPEG, PNG, TIFF, WebP, TGA, HEIF, JPEG XL and SVG straight
+// into the display formats
 // (RGB888 or Grayscale8), with no intermediate 32-bit copy. Each returns a
 // null image when the file is not its format or uses a feature left to
 // Qt's readers; a damaged or oversized file raises a file error.
@@ -25,6 +26,10 @@ bool looksLikeJpeg(std::span<const unsigned char> head);
 bool looksLikePng(std::span<const unsigned char> head);
 bool looksLikeTiff(std::span<const unsigned char> head);
 bool looksLikeWebp(std::span<const unsigned char> head);
+bool looksLikeHeif(std::span<const unsigned char> head); // HEIC and AVIF
+bool looksLikeJxl(std::span<const unsigned char> head);
+// SVG is text: its first element is <svg> (or the file is gzip'ed: svgz).
+bool looksLikeSvg(int fd);
 // The file name's suffix in lower case ("" when there is none): what
 // names a format that has no signature.
 inline std::string lowerCaseSuffix(const std::string& path)
@@ -47,5 +52,9 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
 DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts);
+// Needs the application (fonts): run once it exists.
+DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts);
 
 } // namespace korvane

@@ -3,11 +3,10 @@
 // profile kept for the conversion to sRGB.
 #include "decoders.h"
 
+#include "colour_profile.h"
 #include "decode_error.h"
 #include "orientation.h"
 #include "reducer.h"
-
-#include <QColorSpace>
 
 #include <algorithm>
 #include <cerrno>
@@ -105,8 +104,11 @@ struct JpegDecoding {
     int storedWidth = 0, storedHeight = 0, pixelBytes = 0;
     int rowsDone = 0;
     int orientation = 1;
+    bool cmyk = false;
     bool inverted = false; // CMYK stored as Adobe writes it
     QByteArray iccProfile;
+    std::unique_ptr<CmykToSrgb> cmykToSrgb; // when the file's profile is a CMYK one
+    std::vector<JOCTET> rgbRow;             // its output
     bool created = false;
     // libjpeg's pools are freed however decoding ends, a C++ exception included.
     ~JpegDecoding()
@@ -140,9 +142,9 @@ void readMetadata(JpegDecoding& d)
     }
 }
 
-// CMYK to RGB in place (the RGB row is the front of the CMYK one). Adobe's
-// files store the inks inverted (255 is no ink); others store them as they
-// are.
+// CMYK to RGB in place (the RGB row is the front of the CMYK one), for a
+// file without a CMYK profile. Adobe's files store the inks inverted (255
+// is no ink); others store them as they are.
 void cmykToRgb(JOCTET* row, int width, bool inverted)
 {
     for (int x = 0; x < width; ++x) {
@@ -160,7 +162,7 @@ void readRows(JpegDecoding& d, const FileFacts& facts)
 {
     jpeg_decompress_struct& cinfo = d.cinfo;
     const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
-    const bool cmyk = cinfo.out_color_space == JCS_CMYK;
+    const bool cmyk = d.cmyk;
     UprightWriter writer(d.image, d.orientation, width, height, d.pixelBytes);
     d.row.resize(static_cast<size_t>(width) * static_cast<size_t>(cinfo.output_components));
     // Upright pictures are decoded straight into their rows.
@@ -172,10 +174,16 @@ void readRows(JpegDecoding& d, const FileFacts& facts)
         JSAMPROW rows[1] = {bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data()};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
             return;
-        if (cmyk)
+        const JOCTET* rgb = d.row.data();
+        if (cmyk && d.cmykToSrgb) {
+            d.rgbRow.resize(std::size_t(width) * 3);
+            d.cmykToSrgb->convertRow(d.row.data(), d.rgbRow.data(), width);
+            rgb = d.rgbRow.data();
+        } else if (cmyk) {
             cmykToRgb(d.row.data(), width, d.inverted);
+        }
         if (!bits)
-            writer.putRow(d.rowsDone, d.row.data());
+            writer.putRow(d.rowsDone, rgb);
         ++d.rowsDone;
         if (d.reducer)
             d.reducer->rowsReady(d.rowsDone);
@@ -193,10 +201,14 @@ void whitenRowsLeft(JpegDecoding& d)
         d.reducer->rowsReady(d.storedHeight);
 }
 
+// The picture in its own colour: a CMYK one is already sRGB.
 DecodedPicture finished(JpegDecoding& d)
 {
     QImage reduced = d.reducer ? d.reducer->finish() : QImage();
-    return {std::move(d.image), std::move(reduced)};
+    if (d.cmyk)
+        return {std::move(d.image), std::move(reduced)};
+    const ColourProfile profile{d.iccProfile, {}};
+    return {applyColourProfile(std::move(d.image), profile), applyColourProfile(std::move(reduced), profile)};
 }
 
 // The header's claims, checked before any pixel memory is taken.
@@ -255,12 +267,15 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
     const bool grey = cinfo.num_components == 1;
     cinfo.out_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    d->cmyk = cmyk;
     d->inverted = cmyk && cinfo.saw_Adobe_marker;
     d->pixelBytes = grey ? 1 : 3;
     d->storedWidth = static_cast<int>(cinfo.image_width);
     d->storedHeight = static_cast<int>(cinfo.image_height);
     checkClaims(*d, path, facts);
     readMetadata(*d);
+    if (cmyk)
+        d->cmykToSrgb = CmykToSrgb::fromIcc(d->iccProfile, d->inverted);
     const bool swap = swapsSides(d->orientation);
     d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
         grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
@@ -272,8 +287,6 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     readRows(*d, facts);
     whitenRowsLeft(*d);
     jpeg_abort_decompress(&cinfo); // the rest of the file is not needed
-    if (!d->iccProfile.isEmpty() && !grey && !cmyk)
-        d->image.setColorSpace(QColorSpace::fromIccProfile(d->iccProfile));
     return finished(*d);
 }
 

@@ -2,18 +2,21 @@
 // transparent pixels laid over white as each row arrives.
 #include "decoders.h"
 
+#include "colour_profile.h"
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "orientation.h"
 #include "reducer.h"
 
 #include <QColorSpace>
+#include <QPointF>
 
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unistd.h>
 #include <vector>
 
@@ -101,20 +104,45 @@ void chooseTransforms(PngDecoding& d)
     png_read_update_info(png, info);
 }
 
-QColorSpace colourSpaceOf(png_structp png, png_infop info)
+// cHRM's chromaticities, when they differ from sRGB's by more than the
+// rounding of the usual writers.
+std::optional<QColorSpace> chromaticitiesOf(png_structp png, png_infop info, float decodingGamma)
+{
+    double wx = 0, wy = 0, rx = 0, ry = 0, gx = 0, gy = 0, bx = 0, by = 0;
+    if (!png_get_cHRM(png, info, &wx, &wy, &rx, &ry, &gx, &gy, &bx, &by))
+        return std::nullopt;
+    const double srgb[8] = {0.3127, 0.3290, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+    const double given[8] = {wx, wy, rx, ry, gx, gy, bx, by};
+    bool same = true;
+    for (int i = 0; i < 8; ++i)
+        same = same && std::abs(given[i] - srgb[i]) < 0.001;
+    if (same)
+        return std::nullopt;
+    return QColorSpace(QPointF(wx, wy), QPointF(rx, ry), QPointF(gx, gy), QPointF(bx, by),
+        QColorSpace::TransferFunction::Gamma, decodingGamma);
+}
+
+// iCCP first, then sRGB, then gAMA and cHRM, as the PNG specification
+// orders them.
+ColourProfile colourProfileOf(png_structp png, png_infop info)
 {
     png_charp name = nullptr;
     png_bytep profile = nullptr;
     png_uint_32 length = 0;
     int compression = 0;
     if (png_get_iCCP(png, info, &name, &compression, &profile, &length) && profile)
-        return QColorSpace::fromIccProfile(QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length)));
+        return {QByteArray(reinterpret_cast<const char*>(profile), qsizetype(length)), {}};
     if (png_get_valid(png, info, PNG_INFO_sRGB))
-        return QColorSpace(QColorSpace::SRgb);
+        return {};
     double gamma = 0;
-    if (png_get_gAMA(png, info, &gamma) && gamma > 0 && std::abs(gamma - 1 / 2.2) > 0.01)
-        return QColorSpace(QColorSpace::Primaries::SRgb, static_cast<float>(1 / gamma));
-    return QColorSpace();
+    const bool hasGamma = png_get_gAMA(png, info, &gamma) && gamma > 0;
+    const bool srgbGamma = !hasGamma || std::abs(gamma - 1 / 2.2) < 0.01;
+    const float decodingGamma = srgbGamma ? 2.2f : static_cast<float>(1 / gamma);
+    if (std::optional<QColorSpace> chromaticities = chromaticitiesOf(png, info, decodingGamma))
+        return {{}, *chromaticities};
+    if (!srgbGamma)
+        return {{}, QColorSpace(QColorSpace::Primaries::SRgb, decodingGamma)};
+    return {};
 }
 
 int orientationOf(png_structp png, png_infop info)
@@ -207,10 +235,9 @@ void whitenRowsLeft(PngDecoding& d)
 
 DecodedPicture finished(PngDecoding& d)
 {
-    if (d.outputBytes == 3)
-        d.image.setColorSpace(colourSpaceOf(d.png, d.info));
     QImage reduced = d.reducer ? d.reducer->finish() : QImage();
-    return {std::move(d.image), std::move(reduced)};
+    const ColourProfile profile = colourProfileOf(d.png, d.info);
+    return {applyColourProfile(std::move(d.image), profile), applyColourProfile(std::move(reduced), profile)};
 }
 
 // Every claim of the header, before libpng or the picture takes memory for

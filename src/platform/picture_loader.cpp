@@ -87,7 +87,7 @@ using Decoder = DecodedPicture (*)(int fd, const std::string& path, const FileFa
 // nothing from Qt's plugins.
 Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
 {
-    unsigned char head[12] = {};
+    unsigned char head[64] = {};
     const ssize_t count = ::pread(fd, head, sizeof head, 0);
     const std::span<const unsigned char> read(head, count > 0 ? static_cast<std::size_t>(count) : 0);
     if (looksLikeJpeg(read))
@@ -98,6 +98,10 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
         return decodeTiff;
     if (looksLikeWebp(read))
         return decodeWebp;
+    if (looksLikeHeif(read))
+        return decodeHeif;
+    if (looksLikeJxl(read))
+        return decodeJxl;
     if (looksLikeTga(fd, path, fileBytes))
         return decodeTga;
     return nullptr;
@@ -117,8 +121,8 @@ constexpr std::array<const char*, 19> kQtReaderFormats = {"bmp", "cur", "gif", "
     "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "wbmp", "webp", "xbm", "xpm"};
 
 // The formats our own decoders read whatever Qt's plugins are.
-constexpr std::array<const char*, 5> kOwnDecoderMimeTypes = {"image/jpeg", "image/png", "image/tiff", "image/webp",
-    "image/x-tga"};
+constexpr std::array<const char*, 11> kOwnDecoderMimeTypes = {"image/avif", "image/heic", "image/heif", "image/jpeg",
+    "image/jxl", "image/png", "image/svg+xml", "image/svg+xml-compressed", "image/tiff", "image/webp", "image/x-tga"};
 
 bool isUsedQtFormat(const QByteArray& format)
 {
@@ -234,8 +238,11 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
     if (decoded.image.isNull()) {
         if (!withQtReaders)
-            return Picture(); // Qt's readers wait for the application
-        decoded.image = decodeWithQt(file.fd, path, facts);
+            return Picture(); // SVG and Qt's readers wait for the application
+        if (looksLikeSvg(file.fd))
+            decoded = decodeSvg(file.fd, path, facts);
+        else
+            decoded.image = decodeWithQt(file.fd, path, facts);
     }
     // The reduced copy gets the same colour conversion as the picture.
     decoded.reduced.setColorSpace(decoded.image.colorSpace());
