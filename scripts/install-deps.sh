@@ -25,7 +25,7 @@ if [ "$mode" = test ]; then
     xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
     clang libclang-rt-14-dev
     desktop-file-utils appstream appstream-compose
-    libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl icc-profiles-free libgs-common
+    libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl liblcms2-utils icc-profiles-free libgs-common
   )
 fi
 packages+=("$@")

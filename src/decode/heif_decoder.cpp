@@ -7,6 +7,7 @@
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "image_normalize.h"
+#include "library_messages.h"
 
 #include <QColorSpace>
 #include <QPointF>
@@ -139,11 +140,14 @@ ColourProfile colourProfileOf(const heif_image_handle* handle)
         break;
     }
     case heif_color_profile_type_nclx: {
+        // libheif hands over the profile even when it reports an error
+        // (unknown primaries): it is freed either way.
         heif_color_profile_nclx* nclx = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
+        const bool read = heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok;
+        if (read && nclx)
             profile.space = nclxColourSpace(*nclx);
+        if (nclx)
             heif_nclx_color_profile_free(nclx);
-        }
         break;
     }
     default:
@@ -178,6 +182,7 @@ bool looksLikeHeif(std::span<const unsigned char> head)
 
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts)
 {
+    const SilencedStderr quiet;
     FileReader reader{fd, facts.fileBytes};
     const std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
     if (!context)

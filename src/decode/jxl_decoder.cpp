@@ -10,6 +10,7 @@
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "image_normalize.h"
+#include "library_messages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -205,6 +206,7 @@ bool looksLikeJxl(std::span<const unsigned char> head)
 
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts)
 {
+    const SilencedStderr quiet;
     const std::unique_ptr<JxlDecoder, DecoderDeleter> decoder(JxlDecoderCreate(nullptr));
     const std::unique_ptr<void, RunnerDeleter> runner(
         JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));

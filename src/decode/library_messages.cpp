@@ -7,7 +7,9 @@
 #include <cstdio>
 #include <mutex>
 
+#include <fcntl.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 namespace korvane {
 
@@ -51,6 +53,27 @@ LibraryMessages::LibraryMessages()
 LibraryMessages::~LibraryMessages()
 {
     qInstallMessageHandler(g_previous);
+}
+
+SilencedStderr::SilencedStderr()
+{
+    std::fflush(stderr);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0)
+        return;
+    m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (m_saved >= 0)
+        ::dup2(null, STDERR_FILENO);
+    ::close(null);
+}
+
+SilencedStderr::~SilencedStderr()
+{
+    if (m_saved < 0)
+        return;
+    std::fflush(stderr);
+    ::dup2(m_saved, STDERR_FILENO);
+    ::close(m_saved);
 }
 
 std::string LibraryMessages::last() const

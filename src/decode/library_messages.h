@@ -19,4 +19,19 @@ public:
     std::string last() const;
 };
 
+// For libraries that print straight to stderr with no handler to take
+// their messages (libjxl's internal checks, the HEVC and AV1 decoders
+// under libheif): while one decodes, stderr goes to /dev/null. Loads run
+// one at a time, and the program prints nothing of its own meanwhile.
+class SilencedStderr {
+public:
+    SilencedStderr();
+    ~SilencedStderr();
+    SilencedStderr(const SilencedStderr&) = delete;
+    SilencedStderr& operator=(const SilencedStderr&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
 } // namespace korvane

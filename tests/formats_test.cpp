@@ -1,0 +1,218 @@
+// HEIF, AVIF, JPEG XL and SVG, and colour through LittleCMS, on files made
+// by Debian's own encoders and tools, checked against the source pixels or
+// against LittleCMS's own command-line converter.
+#include "platform/picture.h"
+#include "platform/runtime_error.h"
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace korvane {
+namespace {
+
+const std::string kProfiles = "/usr/share/color/icc";
+
+std::string withFiles(std::string command, const std::string& in, const std::string& out)
+{
+    command.replace(command.find("IN"), 2, in);
+    command.replace(command.find("OUT"), 3, out);
+    return command;
+}
+
+// Runs a shell command in the scratch directory; its output is dropped.
+void run(const std::string& command)
+{
+    const std::string line = "cd '" + test::tempDir() + "' && { " + command + "; } >/dev/null 2>&1";
+    ASSERT_EQ(std::system(line.c_str()), 0) << command;
+}
+
+std::string scratch(const std::string& name)
+{
+    return test::tempDir() + "/" + name;
+}
+
+// A smooth picture that lossy coding keeps within a few levels.
+QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x * 255 / (width - 1), y * 255 / (height - 1), 128));
+    return image;
+}
+
+int largestDifference(const QImage& shown, const QImage& expected)
+{
+    int largest = 0;
+    for (int y = 0; y < expected.height(); y += 7)
+        for (int x = 0; x < expected.width(); x += 7) {
+            const QRgb a = shown.pixel(x, y), b = expected.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                std::abs(qBlue(a) - qBlue(b))});
+        }
+    return largest;
+}
+
+struct Encoding {
+    const char* name;
+    const char* command; // from IN (a PNG) to OUT
+    int tolerance;       // levels a channel
+};
+
+class EncodedFile : public ::testing::TestWithParam<Encoding> {};
+
+TEST_P(EncodedFile, ShowsTheSourcePixelsAndLaysTransparencyOverWhite)
+{
+    const Encoding& encoding = GetParam();
+    const QImage source = gradient(300, 180);
+    source.save(QString::fromStdString(scratch("source.png")));
+    run(withFiles(encoding.command, "source.png", encoding.name));
+    const Picture picture = LoadPicture(scratch(encoding.name));
+    ASSERT_EQ(picture.pixelWidth(), 300);
+    ASSERT_EQ(picture.pixelHeight(), 180);
+    EXPECT_LE(largestDifference(picture.image(), source), encoding.tolerance);
+
+    // Left half red at half opacity, right half clear.
+    QImage clear(64, 32, QImage::Format_ARGB32);
+    clear.fill(Qt::transparent);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x)
+            clear.setPixel(x, y, qRgba(255, 0, 0, 128));
+    clear.save(QString::fromStdString(scratch("source.png")));
+    const std::string clearName = std::string("clear-") + encoding.name;
+    run(withFiles(encoding.command, "source.png", clearName));
+    const QImage shown = LoadPicture(scratch(clearName)).image();
+    ASSERT_EQ(shown.size(), QSize(64, 32));
+    const QRgb half = shown.pixel(10, 10), none = shown.pixel(56, 20);
+    EXPECT_NEAR(qRed(half), 255, encoding.tolerance + 2);
+    EXPECT_NEAR(qGreen(half), 127, encoding.tolerance + 2);
+    EXPECT_NEAR(qBlue(none), 255, encoding.tolerance + 2);
+    EXPECT_NEAR(qGreen(none), 255, encoding.tolerance + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianEncoders, EncodedFile,
+    // Lossy coding is allowed its own error (up to 20 levels at the edges).
+    ::testing::Values(Encoding{"lossless.jxl", "cjxl -d 0 IN OUT", 0}, Encoding{"lossy.jxl", "cjxl -d 1 IN OUT", 20},
+        Encoding{"lossless.avif", "avifenc -l IN OUT", 0}, Encoding{"lossy.avif", "avifenc IN OUT", 20},
+        Encoding{"photo.heic", "heif-enc -q 90 -o OUT IN", 20}),
+    [](const ::testing::TestParamInfo<Encoding>& info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), '.', '_');
+        return name;
+    });
+
+TEST(JpegXl, TurnsThePictureUprightAndShowsWhatACutShortFileHolds)
+{
+    // cjxl keeps a JPEG's orientation tag: stored 300 x 200, shown 200 x 300.
+    gradient(300, 200).save(QString::fromStdString(scratch("stored.jpg")), "jpg", 95);
+    run("exiftool -q -overwrite_original -Orientation=6 -n stored.jpg && cjxl stored.jpg turned.jxl");
+    const Picture turned = LoadPicture(scratch("turned.jxl"));
+    ASSERT_EQ(turned.pixelWidth(), 200);
+    ASSERT_EQ(turned.pixelHeight(), 300);
+    // Turned clockwise: the stored top-left corner (black-ish) is at the top right.
+    EXPECT_LT(qRed(turned.image().pixel(199, 0)), 10);
+    EXPECT_GT(qRed(turned.image().pixel(0, 299)), 240);
+
+    // Noise, so that every group of 256 x 256 pixels takes its share of the file.
+    QImage noise(600, 600, QImage::Format_RGB32);
+    std::uint32_t state = 1;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 600; ++x)
+            noise.setPixel(x, y, (state = state * 1664525u + 1013904223u) >> 8);
+    noise.save(QString::fromStdString(scratch("noise.png")));
+    run("cjxl -d 0 noise.png whole.jxl && head -c $(( $(stat -c %s whole.jxl) * 2 / 3 )) whole.jxl > cut.jxl");
+    const QImage shown = LoadPicture(scratch("cut.jxl")).image();
+    EXPECT_EQ(shown.pixel(10, 10), noise.pixel(10, 10));
+    EXPECT_EQ(shown.pixel(250, 250), noise.pixel(250, 250));
+    EXPECT_EQ(shown.pixel(590, 590), 0xFFFFFFFFu) << "the missing groups are white";
+}
+
+TEST(Heif, RefusesACutShortFileInOneLine)
+{
+    gradient(300, 200).save(QString::fromStdString(scratch("whole.png")));
+    run("heif-enc -o whole.heic whole.png && head -c $(( $(stat -c %s whole.heic) / 2 )) whole.heic > cut.heic");
+    EXPECT_EQ(test::kindRaisedBy([] { LoadPicture(scratch("cut.heic")); }), ErrorKind::InvalidPicture);
+}
+
+void writeText(const std::string& name, const std::string& text)
+{
+    std::ofstream(scratch(name)) << text;
+}
+
+TEST(Svg, IsDrawnAtItsOwnSizeFromItsOwnContentOnly)
+{
+    // An image that names a file on the machine is not drawn.
+    QImage black(40, 40, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    black.save(QString::fromStdString(scratch("outside.png")));
+    writeText("sized.svg",
+        "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='120' height='80'>"
+        "<rect x='10' y='10' width='50' height='30' fill='#ff0000'/>"
+        "<image x='70' y='10' width='40' height='40' xlink:href='"
+            + scratch("outside.png") + "'/></svg>");
+    const Picture sized = LoadPicture(scratch("sized.svg"));
+    ASSERT_EQ(sized.pixelWidth(), 120);
+    ASSERT_EQ(sized.pixelHeight(), 80);
+    EXPECT_EQ(sized.image().pixel(30, 20), qRgb(255, 0, 0));
+    EXPECT_EQ(sized.image().pixel(5, 5), qRgb(255, 255, 255));
+    EXPECT_EQ(sized.image().pixel(90, 30), qRgb(255, 255, 255));
+
+    // No width and height: the viewBox, a fraction rounded up; compressed too.
+    writeText("boxed.svg", "<svg xmlns='http://www.w3.org/2000/svg' viewBox='0 0 30.5 20'>"
+                           "<rect width='30.5' height='20' fill='#0000ff'/></svg>");
+    run("gzip -c boxed.svg > boxed.svgz");
+    const Picture boxed = LoadPicture(scratch("boxed.svgz"));
+    EXPECT_EQ(boxed.pixelWidth(), 31);
+    EXPECT_EQ(boxed.pixelHeight(), 20);
+    EXPECT_EQ(boxed.image().pixel(15, 10), qRgb(0, 0, 255));
+
+    // 70 KB that would inflate to 100 MB is refused as it inflates.
+    run("head -c 100000000 /dev/zero | tr '\\0' ' ' | gzip -9 > bomb.svgz");
+    EXPECT_EQ(test::kindRaisedBy([] { LoadPicture(scratch("bomb.svgz")); }), ErrorKind::InvalidPicture);
+}
+
+// The reference: LittleCMS's own converter, relative colorimetric (its
+// default), to sRGB, written losslessly enough at quality 100.
+QImage littleCmsReference(const std::string& name)
+{
+    run("jpgicc -t1 -q100 " + name + " reference-" + name);
+    return QImage(QString::fromStdString(scratch("reference-" + name)));
+}
+
+TEST(Colour, CmykAndGreyProfilesMatchLittleCms)
+{
+    const std::string cmyk = kProfiles + "/ghostscript/default_cmyk.icc";
+    run("convert -size 64x64 xc:'rgb(220,53,57)' -profile " + kProfiles + "/sRGB.icc -profile " + cmyk + " cmyk.jpg");
+    run("convert -size 64x64 gradient:white-black -colorspace Gray -profile " + kProfiles + "/Gray-CIE_L.icc lstar.jpg");
+    run("convert -size 64x64 gradient:white-black -colorspace Gray -profile " + kProfiles + "/Gray.icc linear.jpg");
+    for (const std::string name : {"cmyk.jpg", "lstar.jpg", "linear.jpg"}) {
+        const QImage reference = littleCmsReference(name);
+        ASSERT_FALSE(reference.isNull()) << name;
+        const QImage shown = LoadPicture(scratch(name)).image();
+        EXPECT_LE(largestDifference(shown, reference), 2) << name;
+    }
+    // Without the profile the ink values would be taken as they are.
+    EXPECT_NEAR(qGreen(LoadPicture(scratch("cmyk.jpg")).image().pixel(5, 5)), 53, 3);
+}
+
+TEST(Colour, AnInterlacedPngWithGammaAndChromaticitiesMatchesTheSamePictureNotInterlaced)
+{
+    gradient(200, 120).save(QString::fromStdString(scratch("plain.png")));
+    // ImageMagick writes gAMA and cHRM by default.
+    run("convert plain.png -interlace none flat.png && convert plain.png -interlace PNG interlaced.png");
+    const QImage flat = LoadPicture(scratch("flat.png")).image();
+    const QImage interlaced = LoadPicture(scratch("interlaced.png")).image();
+    EXPECT_EQ(largestDifference(interlaced, flat), 0);
+    EXPECT_EQ(largestDifference(flat, gradient(200, 120)), 0);
+}
+
+} // namespace
+} // namespace korvane
