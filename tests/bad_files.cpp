@@ -3,7 +3,10 @@
 #include <QBuffer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -81,6 +84,34 @@ std::string encode(const QImage& image, const char* format, int quality)
     if (!image.save(&buffer, format, quality))
         throw std::runtime_error(std::string("cannot encode ") + format);
     return bytes.toStdString();
+}
+
+std::string encodeWithTool(const QImage& image, const std::string& command)
+{
+    char pattern[] = "/tmp/korvane-encode-XXXXXX";
+    if (!mkdtemp(pattern))
+        throw std::runtime_error("cannot make a scratch directory");
+    const std::string directory = pattern;
+    image.save(QString::fromStdString(directory + "/in.png"));
+    const std::string line = "cd '" + directory + "' && { " + command + "; } >/dev/null 2>&1";
+    const bool encoded = std::system(line.c_str()) == 0;
+    std::ifstream in(directory + "/out", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(directory);
+    if (!encoded || bytes.empty())
+        throw std::runtime_error("cannot encode with: " + command);
+    return bytes;
+}
+
+std::string withHeifSize(std::string heif, unsigned width, unsigned height)
+{
+    const std::size_t at = heif.find("ispe");
+    if (at == std::string::npos)
+        throw std::runtime_error("no ispe box");
+    std::string size;
+    put32be(size, width);
+    put32be(size, height);
+    return heif.replace(at + 8, 8, size); // after the type, version and flags
 }
 
 std::string cut(const std::string& bytes, double fraction)

@@ -16,6 +16,10 @@ QImage cornerPicture(int width, int height);
 
 std::string encode(const QImage& image, const char* format, int quality = -1);
 std::string cut(const std::string& bytes, double fraction);
+// The image encoded by a shell command that reads in.png and writes out.
+std::string encodeWithTool(const QImage& image, const std::string& command);
+// A HEIF file with its first image's ispe changed to claim width x height.
+std::string withHeifSize(std::string heif, unsigned width, unsigned height);
 std::string randomBytes(std::size_t count, unsigned seed);
 
 enum class JpegKind { Grey, Cmyk, Progressive, Arithmetic };

@@ -6,7 +6,7 @@
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "orientation.h"
-#include "reducer.h"
+#include "row_sink.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +16,7 @@
 #include <cstring>
 #include <unistd.h>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include <jpeglib.h>
@@ -98,11 +99,9 @@ struct JpegDecoding {
     jpeg_decompress_struct cinfo {};
     ErrorManager errors {};
     FileSource source {};
-    QImage image;
-    std::unique_ptr<ConcurrentReducer> reducer; // after the image: it reads the image's rows
+    std::optional<RowSink> sink;
     std::vector<JOCTET> row;
     int storedWidth = 0, storedHeight = 0, pixelBytes = 0;
-    int rowsDone = 0;
     int orientation = 1;
     bool cmyk = false;
     bool inverted = false; // CMYK stored as Adobe writes it
@@ -163,18 +162,16 @@ void readRows(JpegDecoding& d, const FileFacts& facts)
     jpeg_decompress_struct& cinfo = d.cinfo;
     const int width = static_cast<int>(cinfo.output_width), height = static_cast<int>(cinfo.output_height);
     const bool cmyk = d.cmyk;
-    UprightWriter writer(d.image, d.orientation, width, height, d.pixelBytes);
     d.row.resize(static_cast<size_t>(width) * static_cast<size_t>(cinfo.output_components));
-    // Upright pictures are decoded straight into their rows.
-    uchar* bits = d.orientation == 1 && !cmyk ? d.image.bits() : nullptr;
     const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);
     while (static_cast<int>(cinfo.output_scanline) < height) {
         if (dataCanEndEarly && d.source.ended)
             return;
-        JSAMPROW rows[1] = {bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data()};
+        uchar* direct = cmyk ? nullptr : d.sink->nextPictureRow();
+        JSAMPROW rows[1] = {direct ? direct : d.row.data()};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
             return;
-        const JOCTET* rgb = d.row.data();
+        const JOCTET* rgb = rows[0];
         if (cmyk && d.cmykToSrgb) {
             d.rgbRow.resize(std::size_t(width) * 3);
             d.cmykToSrgb->convertRow(d.row.data(), d.rgbRow.data(), width);
@@ -182,33 +179,20 @@ void readRows(JpegDecoding& d, const FileFacts& facts)
         } else if (cmyk) {
             cmykToRgb(d.row.data(), width, d.inverted);
         }
-        if (!bits)
-            writer.putRow(d.rowsDone, rgb);
-        ++d.rowsDone;
-        if (d.reducer)
-            d.reducer->rowsReady(d.rowsDone);
-        if (d.rowsDone % 64 == 0)
-            facts.reportProgress(d.rowsDone, height);
+        d.sink->put(rgb, facts);
     }
 }
 
-void whitenRowsLeft(JpegDecoding& d)
-{
-    if (d.rowsDone >= d.storedHeight)
-        return;
-    UprightWriter(d.image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes).whitenRowsFrom(d.rowsDone);
-    if (d.reducer)
-        d.reducer->rowsReady(d.storedHeight);
-}
-
-// The picture in its own colour: a CMYK one is already sRGB.
+// The rows decoded, the rest white, in the picture's own colour (a CMYK
+// one is already sRGB).
 DecodedPicture finished(JpegDecoding& d)
 {
-    QImage reduced = d.reducer ? d.reducer->finish() : QImage();
+    DecodedPicture picture = d.sink->finish();
     if (d.cmyk)
-        return {std::move(d.image), std::move(reduced)};
+        return picture;
     const ColourProfile profile{d.iccProfile, {}};
-    return {applyColourProfile(std::move(d.image), profile), applyColourProfile(std::move(reduced), profile)};
+    return {applyColourProfile(std::move(picture.image), profile),
+        applyColourProfile(std::move(picture.reduced), profile)};
 }
 
 // The header's claims, checked before any pixel memory is taken.
@@ -249,12 +233,9 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     d->errors.base.emit_message = onMessage;
     if (setjmp(d->errors.jump)) {
         // A failure once rows have been decoded still shows those rows.
-        const bool partly = d->rowsDone > 0;
-        if (partly)
-            whitenRowsLeft(*d);
-        const std::string reason = d->errors.message;
-        if (partly)
+        if (d->sink && d->sink->rowsDone() > 0)
             return finished(*d);
+        const std::string reason = d->errors.message;
         raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
     }
     jpeg_create_decompress(&d->cinfo);
@@ -276,16 +257,9 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     readMetadata(*d);
     if (cmyk)
         d->cmykToSrgb = CmykToSrgb::fromIcc(d->iccProfile, d->inverted);
-    const bool swap = swapsSides(d->orientation);
-    d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
-        grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    if (d->image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
-    if (d->orientation == 1)
-        d->reducer = std::make_unique<ConcurrentReducer>(d->image);
+    d->sink.emplace(path, d->storedWidth, d->storedHeight, d->orientation, d->pixelBytes);
     jpeg_start_decompress(&cinfo);
     readRows(*d, facts);
-    whitenRowsLeft(*d);
     jpeg_abort_decompress(&cinfo); // the rest of the file is not needed
     return finished(*d);
 }

@@ -147,7 +147,9 @@ void setOutput(JxlDecoding& d, JxlDecoder* decoder, const std::string& path)
     d.image = QImage(width, height, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d.image.isNull())
         raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
-    d.image.fill(Qt::white); // what a cut-short file does not hold
+    // White where a cut-short file holds nothing. QImage::fill would paint
+    // with a QPainter, which needs the application this thread may run before.
+    std::memset(d.image.bits(), 0xFF, std::size_t(d.image.sizeInBytes()));
     d.bits = d.image.bits();
     d.stride = d.image.bytesPerLine();
     d.pixelBytes = grey ? 1 : 3;

@@ -6,7 +6,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "orientation.h"
-#include "reducer.h"
+#include "row_sink.h"
 
 #include <QColorSpace>
 #include <QPointF>
@@ -33,8 +33,7 @@ struct PngDecoding {
     png_infop info = nullptr;
     int fd = -1;
     char message[256] = {};
-    QImage image;
-    std::unique_ptr<ConcurrentReducer> reducer; // after the image: it reads the image's rows
+    std::optional<RowSink> sink;
     // Buffers live here, not in the frames libpng may jump out of.
     std::vector<png_byte> row, flat;
     int storedWidth = 0, storedHeight = 0;
@@ -43,9 +42,10 @@ struct PngDecoding {
     double storedRowBytes = 0; // as deflated, filter byte included
     bool interlaced = false;
     int passes = 1;
-    int rowsDone = 0; // of the last pass begun, for interlaced files
-    int passesDone = 0;
+    int passesDone = 0; // of an interlaced file
     std::vector<png_byte> staging; // a whole interlaced picture before it is flattened or turned
+    uchar* pictureRows = nullptr;  // or the picture's own rows, when it needs neither
+    qsizetype pictureStride = 0;
     int orientation = 1;
     ~PngDecoding() { png_destroy_read_struct(&png, &info, nullptr); }
 };
@@ -156,24 +156,16 @@ int orientationOf(png_structp png, png_infop info)
 
 void readRows(PngDecoding& d, const FileFacts& facts)
 {
-    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
     const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
     d.row.resize(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.inputBytes));
     d.flat.resize(hasAlpha ? static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.outputBytes) : 0);
-    // Opaque upright pictures are decoded straight into their rows.
-    uchar* bits = d.orientation == 1 && !hasAlpha ? d.image.bits() : nullptr;
-    while (d.rowsDone < d.storedHeight) {
-        png_bytep row = bits ? bits + d.rowsDone * d.image.bytesPerLine() : d.row.data();
+    while (d.sink->rowsDone() < d.storedHeight) {
+        uchar* direct = hasAlpha ? nullptr : d.sink->nextPictureRow();
+        const png_bytep row = direct ? direct : d.row.data();
         png_read_row(d.png, row, nullptr);
         if (hasAlpha)
-            flattenRowOverWhite(d.row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
-        if (!bits)
-            writer.putRow(d.rowsDone, hasAlpha ? d.flat.data() : d.row.data());
-        ++d.rowsDone;
-        if (d.reducer)
-            d.reducer->rowsReady(d.rowsDone);
-        if (d.rowsDone % 64 == 0)
-            facts.reportProgress(d.rowsDone, d.storedHeight);
+            flattenRowOverWhite(row, d.flat.data(), d.storedWidth, d.inputBytes);
+        d.sink->put(hasAlpha ? d.flat.data() : row, facts);
     }
 }
 
@@ -185,59 +177,55 @@ bool needsStaging(const PngDecoding& d)
     return d.inputBytes != d.outputBytes || d.orientation != 1;
 }
 
+// The passes land in the staging rows, or straight in the picture when it
+// is upright and opaque; the sink takes the rows once the passes end.
 png_bytep interlacedRow(PngDecoding& d, int y)
 {
     if (needsStaging(d))
         return d.staging.data() + static_cast<size_t>(y) * static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.inputBytes);
-    return d.image.bits() + y * d.image.bytesPerLine();
+    return d.pictureRows + qsizetype(y) * d.pictureStride;
 }
 
 void readInterlacedRows(PngDecoding& d, const FileFacts& facts)
 {
-    if (needsStaging(d))
+    if (needsStaging(d)) {
         d.staging.assign(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.storedHeight)
             * static_cast<size_t>(d.inputBytes), 0xFF);
-    else
-        std::memset(d.image.bits(), 0xFF, static_cast<size_t>(d.image.sizeInBytes()));
+    } else {
+        d.pictureRows = d.sink->nextPictureRow();
+        d.pictureStride = d.sink->pictureStride();
+        std::memset(d.pictureRows, 0xFF, static_cast<size_t>(d.pictureStride * d.storedHeight));
+    }
     for (; d.passesDone < d.passes; ++d.passesDone) {
-        for (d.rowsDone = 0; d.rowsDone < d.storedHeight; ++d.rowsDone)
-            png_read_row(d.png, nullptr, interlacedRow(d, d.rowsDone));
+        for (int y = 0; y < d.storedHeight; ++y)
+            png_read_row(d.png, nullptr, interlacedRow(d, y));
         facts.reportProgress(d.passesDone + 1, d.passes);
     }
 }
 
-// Flattens and turns what the passes left in the staging rows.
-void finishInterlaced(PngDecoding& d)
+// What the passes left, flattened and turned where needed, to the sink.
+void finishInterlaced(PngDecoding& d, const FileFacts& facts)
 {
-    if (!needsStaging(d))
-        return;
-    UprightWriter writer(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes);
     d.flat.resize(static_cast<size_t>(d.storedWidth) * static_cast<size_t>(d.outputBytes));
-    for (int y = 0; y < d.storedHeight; ++y) {
+    for (int y = d.sink->rowsDone(); y < d.storedHeight; ++y) {
         const png_bytep row = interlacedRow(d, y);
         if (d.inputBytes != d.outputBytes)
             flattenRowOverWhite(row, d.flat.data(), d.storedWidth, d.inputBytes);
-        writer.putRow(y, d.inputBytes != d.outputBytes ? d.flat.data() : row);
+        d.sink->put(d.inputBytes != d.outputBytes ? d.flat.data() : row, facts);
     }
     std::vector<png_byte>().swap(d.staging);
 }
 
-void whitenRowsLeft(PngDecoding& d)
+// The rows decoded (every pass drawn so far, for an interlaced file), the
+// rest white, in the picture's own colour.
+DecodedPicture finished(PngDecoding& d, const FileFacts& facts)
 {
-    if (d.interlaced) {
-        finishInterlaced(d);
-        return;
-    }
-    UprightWriter(d.image, d.orientation, d.storedWidth, d.storedHeight, d.outputBytes).whitenRowsFrom(d.rowsDone);
-    if (d.reducer)
-        d.reducer->rowsReady(d.storedHeight);
-}
-
-DecodedPicture finished(PngDecoding& d)
-{
-    QImage reduced = d.reducer ? d.reducer->finish() : QImage();
+    if (d.interlaced)
+        finishInterlaced(d, facts);
+    DecodedPicture picture = d.sink->finish();
     const ColourProfile profile = colourProfileOf(d.png, d.info);
-    return {applyColourProfile(std::move(d.image), profile), applyColourProfile(std::move(reduced), profile)};
+    return {applyColourProfile(std::move(picture.image), profile),
+        applyColourProfile(std::move(picture.reduced), profile)};
 }
 
 // Every claim of the header, before libpng or the picture takes memory for
@@ -270,10 +258,9 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
         raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     if (setjmp(png_jmpbuf(d->png))) {
         // A file cut short or damaged part-way still shows the rows read.
-        if (d->rowsDone == 0 && d->passesDone == 0)
+        if (!d->sink || (d->sink->rowsDone() == 0 && d->passesDone == 0))
             raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
-        whitenRowsLeft(*d);
-        return finished(*d);
+        return finished(*d, facts);
     }
     png_set_read_fn(d->png, d.get(), readData);
     png_set_user_limits(d->png, PNG_UINT_31_MAX, PNG_UINT_31_MAX); // checked below, before any row buffer
@@ -290,20 +277,12 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->orientation = orientationOf(d->png, d->info);
     checkClaims(*d, path, facts);
     chooseTransforms(*d);
-    const bool swap = swapsSides(d->orientation);
-    d->image = QImage(swap ? d->storedHeight : d->storedWidth, swap ? d->storedWidth : d->storedHeight,
-        d->outputBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    if (d->image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
-    if (d->interlaced) {
+    d->sink.emplace(path, d->storedWidth, d->storedHeight, d->orientation, d->outputBytes);
+    if (d->interlaced)
         readInterlacedRows(*d, facts);
-        finishInterlaced(*d);
-    } else {
-        if (d->orientation == 1)
-            d->reducer = std::make_unique<ConcurrentReducer>(d->image);
+    else
         readRows(*d, facts);
-    }
-    return finished(*d);
+    return finished(*d, facts);
 }
 
 } // namespace korvane

@@ -25,6 +25,9 @@ namespace {
 
 // A document is text; one larger than this is not a picture to show.
 constexpr qint64 kMaxDocumentBytes = qint64(64) << 20;
+// Inflating a compressed one holds the whole text: a smaller limit keeps
+// a refused bomb as light as any other refusal.
+constexpr qint64 kMaxInflatedBytes = qint64(16) << 20;
 constexpr int kMaxSvgSide = 32767; // QPainter's raster engine
 
 QByteArray readFile(int fd, const std::string& path, qint64 size)
@@ -50,8 +53,8 @@ bool isGzip(const QByteArray& bytes)
     return bytes.size() >= 2 && uchar(bytes[0]) == 0x1F && uchar(bytes[1]) == 0x8B;
 }
 
-// svgz: inflated up to the document limit, so that a small file cannot
-// claim gigabytes.
+// svgz: inflated up to its limit, so that a small file cannot claim
+// gigabytes.
 QByteArray inflated(const QByteArray& compressed, const std::string& path)
 {
     z_stream stream {};
@@ -62,10 +65,10 @@ QByteArray inflated(const QByteArray& compressed, const std::string& path)
     QByteArray out;
     int status = Z_OK;
     while (status == Z_OK) {
-        if (out.size() >= kMaxDocumentBytes) {
+        if (out.size() >= kMaxInflatedBytes) {
             inflateEnd(&stream);
             raiseDecodeError(DecodeFailure::InvalidPicture, path,
-                "is too large: its document inflates to more than " + std::to_string(kMaxDocumentBytes >> 20) + " MB");
+                "is too large: its document inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MB");
         }
         const qsizetype at = out.size();
         out.resize(at + (1 << 16));

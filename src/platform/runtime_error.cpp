@@ -9,6 +9,15 @@ namespace {
 
 int g_handlerDepth = 0; // how many guarded handlers are running
 
+// A reason may carry a library's own text: it is kept to one line, with
+// the same escapes as the path (a trailing line break is dropped).
+std::string printableReason(std::string reason)
+{
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    return printablePath(reason);
+}
+
 const char* standardWording(ErrorKind kind)
 {
     switch (kind) {
@@ -99,7 +108,7 @@ void raiseError(ErrorKind kind)
 
 void raiseFileError(ErrorKind kind, const std::string& path, const std::string& reason)
 {
-    throw RuntimeError(kind, "cannot open '" + printablePath(path) + "': " + reason);
+    throw RuntimeError(kind, "cannot open '" + printablePath(path) + "': " + printableReason(reason));
 }
 
 std::string printablePath(const std::string& path)

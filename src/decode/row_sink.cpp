@@ -1,0 +1,61 @@
+#include "row_sink.h"
+
+#include "decode_error.h"
+
+namespace korvane {
+
+namespace {
+
+QImage uprightPicture(int storedWidth, int storedHeight, int orientation, int pixelBytes)
+{
+    const bool swap = swapsSides(orientation);
+    return QImage(swap ? storedHeight : storedWidth, swap ? storedWidth : storedHeight,
+        pixelBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+}
+
+} // namespace
+
+RowSink::RowSink(const std::string& path, int storedWidth, int storedHeight, int orientation, int pixelBytes)
+    : m_image(uprightPicture(storedWidth, storedHeight, orientation, pixelBytes)),
+      m_writer(m_image, orientation, storedWidth, storedHeight, pixelBytes), m_orientation(orientation),
+      m_storedHeight(storedHeight)
+{
+    if (m_image.isNull())
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+    if (orientation == 1)
+        m_reducer = std::make_unique<ConcurrentReducer>(m_image);
+}
+
+uchar* RowSink::nextPictureRow()
+{
+    if (m_orientation != 1 || m_rowsDone >= m_storedHeight)
+        return nullptr;
+    return m_image.bits() + qsizetype(m_rowsDone) * m_image.bytesPerLine();
+}
+
+void RowSink::put(const uchar* row, const FileFacts& facts)
+{
+    if (m_rowsDone >= m_storedHeight)
+        return;
+    if (row != nextPictureRow())
+        m_writer.putRow(m_rowsDone, row);
+    ++m_rowsDone;
+    if (m_reducer)
+        m_reducer->rowsReady(m_rowsDone);
+    if (m_rowsDone % 64 == 0)
+        facts.reportProgress(m_rowsDone, m_storedHeight);
+}
+
+DecodedPicture RowSink::finish()
+{
+    if (m_rowsDone < m_storedHeight) {
+        m_writer.whitenRowsFrom(m_rowsDone);
+        if (m_reducer)
+            m_reducer->rowsReady(m_storedHeight);
+    }
+    QImage reduced = m_reducer ? m_reducer->finish() : QImage();
+    m_reducer.reset();
+    return {std::move(m_image), std::move(reduced)};
+}
+
+} // namespace korvane
