@@ -183,24 +183,40 @@ int main(int argc, char** argv)
         double decodedMegabytes;
     };
     std::vector<Picture> pictures;
+    // KORVANE_BENCH_ONLY=heic (or jpg, png) measures one format alone.
+    const char* only = std::getenv("KORVANE_BENCH_ONLY");
+    const auto wanted = [only](const std::string& format) { return !only || format == only; };
     for (auto [megapixels, width, height] : {std::tuple{24, 6000, 4000}, {100, 12248, 8165}})
         for (const char* format : {"jpg", "png"}) {
+            if (!wanted(format))
+                continue;
             const std::string path = scratch + "/" + std::to_string(megapixels) + "mp." + format;
             std::fprintf(stderr, "writing %s\n", path.c_str());
             writeBenchImage(path, width, height);
             pictures.push_back({std::to_string(megapixels) + " MP " + format, path, double(width) * height * 3 / 1048576});
         }
+    // A phone's photo: 12 MP HEIC, through libheif's own encoder.
+    if (wanted("heic") && installed("heif-enc")) {
+        const std::string jpeg = scratch + "/12mp.jpg", heic = scratch + "/12mp.heic";
+        std::fprintf(stderr, "writing %s\n", heic.c_str());
+        writeBenchImage(jpeg, 4032, 3024);
+        if (std::system(("heif-enc -q 85 -o '" + heic + "' '" + jpeg + "' >/dev/null 2>&1").c_str()) == 0)
+            pictures.push_back({"12 MP heic", heic, 4032.0 * 3024 * 3 / 1048576});
+    }
 
     std::printf("%-11s %-15s %10s %9s %10s %12s\n", "picture", "program", "time (s)", "x decoder", "peak (MB)",
         "peak - image");
     for (const Picture& picture : pictures) {
-        const bool jpeg = picture.path.ends_with(".jpg");
+        const bool jpeg = picture.path.ends_with(".jpg"), heic = picture.path.ends_with(".heic");
+        // The decoder alone: djpeg, a bare libpng decode, libheif's
+        // converter to raw frames.
         std::vector<Candidate> candidates = {
-            jpeg ? Candidate{"djpeg", {"djpeg", "-outfile", "/dev/null"}, false}
-                 : Candidate{"libpng decode", {argv[2]}, false},
+            jpeg   ? Candidate{"djpeg", {"djpeg", "-outfile", "/dev/null"}, false}
+            : heic ? Candidate{"heif-convert", {"sh", "-c", "heif-convert \"$0\" " + scratch + "/frame.y4m"}, false}
+                   : Candidate{"libpng decode", {argv[2]}, false},
             {"korvane", {argv[1]}, true},
         };
-        for (const char* peer : {"feh", "nsxiv", "qimgv", "eog"})
+        for (const char* peer : {"gpicview", "feh", "nsxiv", "qimgv", "eog"})
             if (installed(peer))
                 candidates.push_back({peer, {peer}, true});
         double decoderSeconds = 0;

@@ -61,8 +61,8 @@ Form1& windowWith(int megapixels)
 Form1& prepare(const benchmark::State& state)
 {
     Form1& form = windowWith(static_cast<int>(state.range(3)));
-    form.window.windowSystemChanged(QSize(static_cast<int>(state.range(0)), static_cast<int>(state.range(1))),
-        QSize(0, 0), FormWindow::kNormal);
+    form.window.windowSystemChanged(PixelSize{static_cast<int>(state.range(0)), static_cast<int>(state.range(1))},
+        PixelSize{}, FormWindow::kNormal);
     const bool fullWidth = state.range(2) != 0;
     if ((form.state().FullWidthMode != 0) != fullWidth)
         form.Command4_Click();
@@ -118,11 +118,12 @@ void DetailDragAndPaint(benchmark::State& state)
 void LayoutPass(benchmark::State& state)
 {
     Form1& form = prepare(state);
-    const QSize size(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    const PixelSize size{static_cast<int>(state.range(0)), static_cast<int>(state.range(1))};
     bool smaller = false;
     for (auto _ : state) {
         smaller = !smaller;
-        form.window.windowSystemChanged(size - QSize(smaller ? 8 : 0, 0), QSize(0, 0), FormWindow::kNormal);
+        form.window.windowSystemChanged(PixelSize{size.width - (smaller ? 8 : 0), size.height}, PixelSize{},
+            FormWindow::kNormal);
     }
 }
 

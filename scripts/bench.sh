@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing (with the peer viewers feh, nsxiv, qimgv and
-# eog), builds a release, and runs every benchmark: the per-move, layout and
+# Installs what is missing (with the peer viewers gpicview, feh, nsxiv,
+# qimgv and eog, and the HEIF loader for the GTK ones), builds a release, and runs every benchmark: the per-move, layout and
 # toggle costs, then time to the first frame and peak memory side by side
 # with the decoders alone and the peers. Prints tables of medians and
 # ratios. Pictures are generated in a scratch directory and removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh feh nsxiv qimgv eog
+bash scripts/install-deps.sh gpicview feh nsxiv qimgv eog heif-gdk-pixbuf libheif-examples
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_BENCHMARKS=ON -DKORVANE_TESTS=OFF >/dev/null
 cmake --build build-bench -j "$(nproc)"
 

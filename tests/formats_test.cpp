@@ -109,6 +109,35 @@ INSTANTIATE_TEST_SUITE_P(DebianEncoders, EncodedFile,
         return name;
     });
 
+TEST(Heif, AppliesWideGamutProfilesAtEightAndTenBitsAndTurnsByIrotAndImir)
+{
+    // Adobe RGB pixels whose sRGB value (LittleCMS, through ImageMagick) is
+    // (220, 53, 57); each encoder carries the profile.
+    run("convert -size 64x48 xc:'rgb(220,53,57)' -profile " + kProfiles + "/sRGB.icc -profile " + kProfiles
+        + "/compatibleWithAdobeRGB1998.icc adobe.png");
+    run("heif-enc -q 95 -o adobe.heic adobe.png && avifenc -d 10 adobe.png adobe10.avif && cjxl -d 0 adobe.png adobe.jxl");
+    for (const std::string name : {"adobe.heic", "adobe10.avif", "adobe.jxl"}) {
+        const QRgb shown = LoadPicture(scratch(name)).image().pixel(30, 20);
+        EXPECT_NEAR(qRed(shown), 220, 4) << name;
+        EXPECT_NEAR(qGreen(shown), 53, 4) << name;
+        EXPECT_NEAR(qBlue(shown), 57, 4) << name;
+    }
+    // Stored 64 x 48 with the top rows white, turned a quarter anticlockwise
+    // (irot 1), or mirrored top to bottom (imir 0).
+    QImage marked(64, 48, QImage::Format_RGB32);
+    marked.fill(Qt::black);
+    for (int x = 0; x < 64; ++x)
+        for (int y = 0; y < 8; ++y)
+            marked.setPixel(x, y, qRgb(255, 255, 255));
+    marked.save(QString::fromStdString(scratch("marked.png")));
+    run("avifenc -l --irot 1 marked.png turned.avif && avifenc -l --imir 0 marked.png mirrored.avif");
+    const QImage turned = LoadPicture(scratch("turned.avif")).image();
+    ASSERT_EQ(turned.size(), QSize(48, 64));
+    EXPECT_EQ(turned.pixel(2, 32), qRgb(255, 255, 255)) << "the top rows are now the left columns";
+    const QImage mirrored = LoadPicture(scratch("mirrored.avif")).image();
+    EXPECT_EQ(mirrored.pixel(32, 45), qRgb(255, 255, 255)) << "the top rows are now at the bottom";
+}
+
 TEST(JpegXl, TurnsThePictureUprightAndShowsWhatACutShortFileHolds)
 {
     // cjxl keeps a JPEG's orientation tag: stored 300 x 200, shown 200 x 300.
