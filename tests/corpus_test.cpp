@@ -91,7 +91,7 @@ std::vector<Case> corpus()
         {"LosslessJxlCutAtHalf", [] { return file("cut50-lossless.jxl", cut(encodeWithTool(cornerPicture(640, 480), "cjxl -d 0 in.png out"), 0.5)); }, ""},
         {"JxlCutInItsHeader", [] { return file("cut-header.jxl", encodeWithTool(cornerPicture(64, 48), "cjxl in.png out").substr(0, 12)); }, "cannot be decoded"},
         {"HeicCutAtHalf", [] { return file("cut50.heic", cut(encodeWithTool(cornerPicture(640, 480), "heif-enc -o out in.png"), 0.5)); }, "cannot be decoded"},
-        {"AvifClaiming65535Square", [] { return file("huge.avif", withHeifSize(encodeWithTool(cornerPicture(64, 48), "avifenc in.png out.avif && mv out.avif out"), 65535, 65535)); }, "too large"},
+        {"AvifClaiming100000Square", [] { return file("huge.avif", withHeifSize(encodeWithTool(cornerPicture(64, 48), "avifenc in.png out.avif && mv out.avif out"), 100000, 100000)); }, "is damaged"},
         {"SvgzInflatingTo100MB", [] { return file("bomb.svgz", encodeWithTool(QImage(1, 1, QImage::Format_RGB32), "head -c 100000000 /dev/zero | tr '\\0' ' ' | gzip -9 > out")); }, "too large"},
         {"SvgClaimingAMillionPixelsASide", [] { return file("huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1000000' height='1000000'/>"); }, "more than 32767"},
         {"PngWithATextChunkThatInflatesTo256MB", [=] { return file("bomb.png", withTextBomb(smallPng, 256u << 20)); }, ""},

@@ -86,6 +86,9 @@ struct OptionsDeleter {
 
 [[noreturn]] void refuse(const std::string& path, const heif_error& error)
 {
+    // libheif's limits on sides and pixels, checked as it reads the boxes.
+    if (error.subcode == heif_suberror_Security_limit_exceeded)
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("is damaged: ") + error.message);
     if (error.code == heif_error_Memory_allocation_error)
         raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + error.message);
