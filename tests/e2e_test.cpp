@@ -1,5 +1,7 @@
-// The real program in a real X server (Xvfb, no window manager), driven by
-// real input through XTest and checked by reading the screen.
+// The real program on a real desktop (a private X server with no window
+// manager, or a headless Wayland compositor: one build each), driven by
+// real input through the window system and checked by reading the screen.
+#include "desktop.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -12,11 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
-// Brings in Xlib, whose macros (None, Bool, Status) clash with other headers.
+// Spawning and waiting; brings in Xlib, whose macros clash with other headers.
 #include "x_session.h"
-
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
 
 namespace korvane {
 namespace {
@@ -24,19 +23,21 @@ namespace {
 using namespace std::chrono_literals;
 using test::coordinateColour;
 using test::decodeCoordinate;
-using test::spawn;
 using test::waitFor;
 
 class RealProgram : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        ASSERT_TRUE(s_session.start()) << "no X server";
-        s_display = s_session.display();
-        s_name = s_session.name();
+        s_desktop = test::makeDesktop();
+        ASSERT_TRUE(s_desktop->start()) << "no " << s_desktop->name() << " desktop";
         s_picture = test::writeImage(test::coordinateImage(2000, 1000), "e2e.png", "png");
     }
-    static void TearDownTestSuite() { s_session.stop(); }
+    static void TearDownTestSuite()
+    {
+        s_desktop->stop();
+        s_desktop.reset();
+    }
     void TearDown() override
     {
         if (m_program > 0) {
@@ -47,21 +48,22 @@ protected:
     // Starts the viewer and waits until its first frame is on the screen.
     void start()
     {
-        m_program = spawn({KORVANE_BINARY, s_picture}, s_name);
+        m_program = s_desktop->launch({KORVANE_BINARY, s_picture});
         ASSERT_TRUE(waitFor([&] { return screen(1007, 633) == coordinateColour(207, 633); }))
             << "first frame not shown";
     }
-    static QRgb screen(int x, int y) { return s_session.pixel(x, y); }
-    static void moveTo(int x, int y)
+    // The same on a scaled screen, whose pixels only a screenshot reads.
+    void start2x()
     {
-        XTestFakeMotionEvent(s_display, 0, x, y, CurrentTime);
-        XFlush(s_display);
+        m_program = s_desktop->launch({KORVANE_BINARY, s_picture});
+        ASSERT_TRUE(waitFor([] {
+            const QImage shot = s_desktop->screenshot();
+            return shot.width() >= 1920 && decodeCoordinate(shot.pixel(1700, 500)) == QPoint(100, 500);
+        })) << "first frame not shown at 2x";
     }
-    static void button(bool down)
-    {
-        XTestFakeButtonEvent(s_display, 1, down, CurrentTime);
-        XFlush(s_display);
-    }
+    static QRgb screen(int x, int y) { return s_desktop->pixel(x, y); }
+    static void moveTo(int x, int y) { s_desktop->moveTo(x, y); }
+    static void button(bool down) { s_desktop->button(down); }
     // A move is acted on at most once per 60 ms tick: wait out a tick.
     static void pacedMoveTo(int x, int y)
     {
@@ -69,9 +71,8 @@ protected:
         moveTo(x, y);
     }
 
-    static inline test::XSession s_session;
-    static inline Display* s_display = nullptr;
-    static inline std::string s_name, s_picture;
+    static inline std::unique_ptr<test::Desktop> s_desktop;
+    static inline std::string s_picture;
     pid_t m_program = 0;
 };
 
@@ -169,31 +170,36 @@ TEST_F(RealProgram, MovesBetweenTicksAreDropped)
 TEST_F(RealProgram, ShrinkingBelowTheMinimumSpringsBack)
 {
     start();
-    const Window viewer = s_session.viewableWindowTitled("KORVANE");
-    ASSERT_NE(viewer, 0u);
-    XResizeWindow(s_display, viewer, 600, 400);
-    XFlush(s_display);
-    XWindowAttributes attributes{};
-    EXPECT_TRUE(waitFor([&] {
-        XGetWindowAttributes(s_display, viewer, &attributes);
-        return attributes.width == 1008 && attributes.height == 674;
-    }));
+    ASSERT_TRUE(s_desktop->viewerShown());
+    s_desktop->resizeViewer(600, 400);
+    EXPECT_TRUE(waitFor([] { return s_desktop->viewerSize() == test::WindowSize{1008, 674}; }));
     EXPECT_TRUE(waitFor([] { return screen(1007, 633) == coordinateColour(207, 633); }));
-    XResizeWindow(s_display, viewer, 1200, 700);
-    XFlush(s_display);
+    s_desktop->resizeViewer(1200, 700);
     // All the extra room goes to the detail view, shown from (0, 0) again.
     EXPECT_TRUE(waitFor([] { return decodeCoordinate(screen(1199, 659)) == QPoint(399, 659); }));
 }
 
+// On a screen scaled 2x, one picture pixel is one device pixel: the detail
+// view, 800 logical pixels in, starts at device pixel 1600.
+TEST_F(RealProgram, ShowsOnePicturePixelPerDevicePixelOnAScaledScreen)
+{
+    if (!s_desktop->setScreenScale(2))
+        GTEST_SKIP() << "this desktop's screen scale is fixed; the scaled widgets are tested offscreen";
+    start2x();
+    const QImage shot = s_desktop->screenshot();
+    s_desktop->setScreenScale(1);
+    ASSERT_GE(shot.width(), 1920);
+    for (QPoint p : {QPoint(0, 0), QPoint(1, 1), QPoint(250, 400), QPoint(319, 999)})
+        EXPECT_EQ(decodeCoordinate(shot.pixel(1600 + p.x(), p.y())), p) << p.x() << "," << p.y();
+}
+
 TEST_F(RealProgram, MissingFileShowsTheErrorAndEndsWithStatusOne)
 {
-    m_program = spawn({KORVANE_BINARY, test::tempDir() + "/missing.png"}, s_name);
+    m_program = s_desktop->launch({KORVANE_BINARY, test::tempDir() + "/missing.png"});
     int status = 0;
-    // The message box waits for the user: press Return until the program ends.
+    // The message box waits for the user: answer it until the program ends.
     const bool ended = waitFor([&] {
-        XTestFakeKeyEvent(s_display, XKeysymToKeycode(s_display, XK_Return), True, CurrentTime);
-        XTestFakeKeyEvent(s_display, XKeysymToKeycode(s_display, XK_Return), False, CurrentTime);
-        XFlush(s_display);
+        s_desktop->dismissDialog();
         return waitpid(m_program, &status, WNOHANG) == m_program;
     });
     ASSERT_TRUE(ended);
@@ -204,7 +210,7 @@ TEST_F(RealProgram, MissingFileShowsTheErrorAndEndsWithStatusOne)
 
 TEST_F(RealProgram, EmptyCommandLineShowsWhitePanels)
 {
-    m_program = spawn({KORVANE_BINARY}, s_name);
+    m_program = s_desktop->launch({KORVANE_BINARY});
     EXPECT_TRUE(waitFor([] { return screen(1007, 633) == 0xFFFFFFFF && screen(100, 100) == 0xFFFFFFFF; }));
 }
 

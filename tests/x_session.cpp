@@ -14,7 +14,7 @@
 
 namespace korvane::test {
 
-pid_t spawn(const std::vector<std::string>& args, const std::string& display, const std::string& errorPath)
+pid_t spawnWith(const std::vector<std::string>& args, const Environment& environment, const std::string& errorPath)
 {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -23,8 +23,12 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& display, co
             dup2(fd, 2);
             close(fd);
         }
-        setenv("DISPLAY", display.c_str(), 1);
-        unsetenv("QT_QPA_PLATFORM");
+        for (const auto& [name, value] : environment) {
+            if (value.empty())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), value.c_str(), 1);
+        }
         std::vector<char*> argv;
         for (const auto& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -33,6 +37,11 @@ pid_t spawn(const std::vector<std::string>& args, const std::string& display, co
         _exit(127);
     }
     return pid;
+}
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& display, const std::string& errorPath)
+{
+    return spawnWith(args, {{"DISPLAY", display}, {"QT_QPA_PLATFORM", ""}}, errorPath);
 }
 
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout)

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // Xlib's macros (None, Bool, Status) clash with other headers: it comes last.
@@ -15,8 +16,11 @@
 
 namespace korvane::test {
 
-// Starts a program on the given display, with Qt left to choose xcb;
+// Starts a program with these variables set (an empty value unsets one);
 // its standard error goes to errorPath when one is given.
+using Environment = std::vector<std::pair<std::string, std::string>>;
+pid_t spawnWith(const std::vector<std::string>& args, const Environment& environment, const std::string& errorPath = {});
+// Starts a program on the given X display, with Qt left to choose xcb.
 pid_t spawn(const std::vector<std::string>& args, const std::string& display, const std::string& errorPath = {});
 
 // Polls the condition every 20 ms until it holds or the time is up.
