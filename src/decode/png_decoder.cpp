@@ -122,8 +122,8 @@ std::optional<QColorSpace> chromaticitiesOf(png_structp png, png_infop info, flo
         QColorSpace::TransferFunction::Gamma, decodingGamma);
 }
 
-// iCCP first, then sRGB, then gAMA and cHRM, as the PNG specification
-// orders them.
+// iCCP first, then sRGB, then gAMA and cHRM: the order in which a PNG
+// names its colour, each one overriding the ones after it.
 ColourProfile colourProfileOf(png_structp png, png_infop info)
 {
     png_charp name = nullptr;
