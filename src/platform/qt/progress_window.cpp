@@ -2,11 +2,12 @@
 
 #include "platform/picture.h"
 
-#include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -69,10 +70,17 @@ void waitShowingProgress(const std::string& path, const LoadProgress& progress,
     ProgressWindow window(path);
     window.update(progress);
     window.show();
-    do {
+    // A real event loop, not a polling one: the window system's requests
+    // (the window's map among them) are sent when the loop goes idle.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
         window.update(progress);
-        QApplication::processEvents(QEventLoop::ExcludeSocketNotifiers);
-    } while (!finished(kRefresh));
+        if (finished(0ms))
+            loop.quit();
+    });
+    poll.start(kRefresh);
+    loop.exec();
 }
 
 } // namespace
