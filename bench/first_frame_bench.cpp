@@ -28,6 +28,7 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
+#include <X11/extensions/XTest.h>
 
 namespace korvane::bench {
 namespace {
@@ -41,6 +42,7 @@ constexpr long kShownPixels = 60000;
 
 struct Measure {
     double seconds = 0;
+    double wholeSeconds = 0; // korvane: until a press far down shows final pixels
     double peakMegabytes = 0;
     bool ok = false;
 };
@@ -66,9 +68,28 @@ public:
         XDestroyImage(m_image);
         shmdt(m_segment.shmaddr);
     }
+    unsigned pixel(int x, int y) const
+    {
+        return reinterpret_cast<const unsigned*>(m_image->data + size_t(y) * m_image->bytes_per_line)[x] & 0xFFFFFF;
+    }
+    bool isPicture(int x, int y) const
+    {
+        const unsigned p = pixel(x, y);
+        return isBenchHue((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+    }
+    // A checksum of the screen's pixels right of x, as last read.
+    unsigned long long sumRightOf(int x) const
+    {
+        unsigned long long sum = 0;
+        for (int y = 0; y < kScreenHeight; y += 2)
+            for (int column = x; column < kScreenWidth; column += 2)
+                sum = sum * 31 + pixel(column, y);
+        return sum;
+    }
+    void read() { XShmGetImage(m_display, DefaultRootWindow(m_display), m_image, 0, 0, AllPlanes); }
     long picturePixels()
     {
-        XShmGetImage(m_display, DefaultRootWindow(m_display), m_image, 0, 0, AllPlanes);
+        read();
         long count = 0;
         for (int y = 0; y < kScreenHeight; y += 4) {
             const auto* row = reinterpret_cast<const unsigned*>(m_image->data + size_t(y) * m_image->bytes_per_line);
@@ -97,13 +118,58 @@ Measure runToExit(const std::vector<std::string>& args, const std::string& displ
     int status = 0;
     rusage usage {};
     wait4(pid, &status, 0, &usage);
-    return {std::chrono::duration<double>(Clock::now() - start).count(), megabytes(usage),
-        WIFEXITED(status) && WEXITSTATUS(status) == 0};
+    Measure measure;
+    measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    measure.peakMegabytes = megabytes(usage);
+    measure.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return measure;
+}
+
+// Korvane's overview is the left panel: the first picture pixels of the
+// screen's top rows, 800 pixels wide for a landscape picture.
+bool findOverview(ScreenReader& screen, int& left, int& top, int& bottom)
+{
+    for (top = 0; top < kScreenHeight; ++top)
+        for (left = 0; left < kScreenWidth / 2; ++left)
+            if (screen.isPicture(left, top) && screen.isPicture(left + 4, top + 4)) {
+                for (bottom = top; bottom < kScreenHeight && screen.isPicture(left + 2, bottom); ++bottom) {
+                }
+                return bottom - top > 100;
+            }
+    return false;
+}
+
+// Presses on the overview's bottom-right corner: the detail view then needs
+// the picture's last rows, and changes only once they are decoded.
+double secondsUntilWholePicture(test::XSession& session, ScreenReader& screen, Clock::time_point start)
+{
+    int left = 0, top = 0, bottom = 0;
+    screen.read();
+    if (!findOverview(screen, left, top, bottom))
+        return 0;
+    const unsigned long long before = screen.sumRightOf(left + 820);
+    Display* display = session.display();
+    XTestFakeMotionEvent(display, -1, left + 796, bottom - 4, CurrentTime);
+    XTestFakeButtonEvent(display, 1, True, CurrentTime);
+    XFlush(display);
+    double seconds = 0;
+    while (Clock::now() - start < 60s) {
+        screen.read();
+        if (screen.sumRightOf(left + 820) != before) {
+            seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            break;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    XFlush(display);
+    return seconds;
 }
 
 // A viewer: from start until the picture is on the screen; then it is
 // left a moment to settle before it is ended and its peak taken.
-Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& session, ScreenReader& screen)
+Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& session, ScreenReader& screen,
+    bool measureWhole)
 {
     const auto start = Clock::now();
     const pid_t pid = test::spawn(args, session.name(), "/dev/null");
@@ -115,6 +181,8 @@ Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& se
         if (screen.picturePixels() >= kShownPixels) {
             measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
             measure.ok = true;
+            if (measureWhole)
+                measure.wholeSeconds = secondsUntilWholePicture(session, screen, start);
             break;
         }
         if (wait4(pid, &status, WNOHANG, &usage) == pid) {
@@ -186,9 +254,9 @@ int main(int argc, char** argv)
     // KORVANE_BENCH_ONLY=heic (or jpg, png) measures one format alone.
     const char* only = std::getenv("KORVANE_BENCH_ONLY");
     const auto wanted = [only](const std::string& format) { return !only || format == only; };
-    for (auto [megapixels, width, height] : {std::tuple{24, 6000, 4000}, {100, 12248, 8165}})
+    for (auto [megapixels, width, height] : {std::tuple{2, 1920, 1080}, {24, 6000, 4000}, {100, 12248, 8165}})
         for (const char* format : {"jpg", "png"}) {
-            if (!wanted(format))
+            if (!wanted(format) || (megapixels == 2 && std::string(format) == "png"))
                 continue;
             const std::string path = scratch + "/" + std::to_string(megapixels) + "mp." + format;
             std::fprintf(stderr, "writing %s\n", path.c_str());
@@ -204,8 +272,8 @@ int main(int argc, char** argv)
             pictures.push_back({"12 MP heic", heic, 4032.0 * 3024 * 3 / 1048576});
     }
 
-    std::printf("%-11s %-15s %10s %9s %10s %12s\n", "picture", "program", "time (s)", "x decoder", "peak (MB)",
-        "peak - image");
+    std::printf("%-11s %-15s %10s %9s %10s %12s %10s\n", "picture", "program", "time (s)", "x decoder", "peak (MB)",
+        "peak - image", "whole (s)");
     for (const Picture& picture : pictures) {
         const bool jpeg = picture.path.ends_with(".jpg"), heic = picture.path.ends_with(".heic");
         // The decoder alone: djpeg, a bare libpng decode, libheif's
@@ -221,15 +289,17 @@ int main(int argc, char** argv)
                 candidates.push_back({peer, {peer}, true});
         double decoderSeconds = 0;
         for (const Candidate& candidate : candidates) {
-            std::vector<double> times, peaks;
+            std::vector<double> times, peaks, wholes;
             bool ok = true;
             for (int run = 0; run < runs; ++run) {
                 std::vector<std::string> args = candidate.command;
                 args.push_back(picture.path);
-                const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen)
+                const bool korvane = candidate.name == "korvane";
+                const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane)
                                                    : runToExit(args, session.name());
                 ok = ok && m.ok;
                 times.push_back(m.seconds);
+                wholes.push_back(m.wholeSeconds);
                 peaks.push_back(m.peakMegabytes);
             }
             const double seconds = median(times), peak = median(peaks);
@@ -240,8 +310,10 @@ int main(int argc, char** argv)
                     "not shown", "-", peak, "-");
                 continue;
             }
-            std::printf("%-11s %-15s %10.3f %9.2f %10.0f %12.0f\n", picture.label.c_str(), candidate.name.c_str(),
-                seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, peak, peak - picture.decodedMegabytes);
+            const double whole = median(wholes);
+            std::printf("%-11s %-15s %10.3f %9.2f %10.0f %12.0f %10s\n", picture.label.c_str(), candidate.name.c_str(),
+                seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, peak, peak - picture.decodedMegabytes,
+                whole > 0 ? std::to_string(whole).substr(0, 5).c_str() : "");
             std::fflush(stdout);
         }
     }

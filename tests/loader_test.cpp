@@ -2,6 +2,9 @@
 #include "platform/picture.h"
 #include "platform/pixel_ops.h"
 
+#include "decode/decoders.h"
+#include "decode/image_normalize.h"
+
 #include "bad_files.h"
 #include "support.h"
 
@@ -15,11 +18,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace korvane {
 namespace {
@@ -355,6 +361,71 @@ TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
     }
 }
 
+
+// A photo-like picture: smooth waves in every channel and hard edges.
+QImage wavesImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y) {
+        uchar* row = image.scanLine(y);
+        for (int x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<uchar>(128 + 100 * std::sin(x * 0.01));
+            row[3 * x + 1] = static_cast<uchar>(128 + 100 * std::cos(y * 0.013));
+            row[3 * x + 2] = static_cast<uchar>(((x / 97 + y / 89) % 2) * 200 + 20);
+        }
+    }
+    return image;
+}
+
+// A baseline JPEG large enough to be shown before it is whole: once its rows
+// are all in, they are exactly those of a whole decode (colour, orientation,
+// grey, a cut-short file), and so is its overview, within 2 levels.
+TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
+{
+    const QImage waves = wavesImage(4000, 2500);
+    QImage wide = waves;
+    wide.setColorSpace(QColorSpace::DisplayP3);
+    const std::string plain = test::writeImage(waves, "early.jpg", "jpg", 90);
+    std::ifstream in(plain, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<std::string> paths = {
+        test::writeImage(wide, "early-p3.jpg", "jpg", 90),
+        test::writeOrientedJpeg(waves, "early-turned.jpg", 6),
+        test::writeImage(waves.convertToFormat(QImage::Format_Grayscale8), "early-grey.jpg", "jpg", 90),
+        test::writeBytes("early-cut.jpg", bytes.substr(0, bytes.size() * 2 / 3)),
+    };
+    for (const std::string& path : paths) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        FileFacts facts;
+        facts.fileBytes = static_cast<qint64>(std::filesystem::file_size(path));
+        facts.availableBytes = qint64(1) << 32;
+        const QImage whole = toDisplayFormat(decodeJpeg(fd, path, facts).image);
+        facts.overviewSides = QSize(800, 600);
+        DecodedPicture early = decodeJpeg(fd, path, facts);
+        ::close(fd);
+        ASSERT_TRUE(early.fill) << path;
+        const Picture picture(early.image, early.reduced, early.fill);
+        const QSize overview = whole.size().scaled(800, 800, Qt::KeepAspectRatio);
+        picture.scaledTo(overview.width(), overview.height()); // the early overview, most likely
+        ASSERT_EQ(picture.image().size(), whole.size()) << path;
+        int differing = 0;
+        for (int y = 0; y < whole.height(); ++y)
+            differing += std::memcmp(picture.image().constScanLine(y), whole.constScanLine(y),
+                             static_cast<std::size_t>(whole.bytesPerLine())) != 0;
+        EXPECT_EQ(differing, 0) << path;
+        const QImage fromWhole = scaleSmooth(whole, overview.width(), overview.height());
+        const QImage& early8 = picture.scaledTo(overview.width(), overview.height());
+        int worst = 0;
+        for (int y = 0; y < overview.height(); ++y)
+            for (int x = 0; x < overview.width(); ++x) {
+                const QRgb a = early8.pixel(x, y), b = fromWhole.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                    std::abs(qBlue(a) - qBlue(b))});
+            }
+        EXPECT_LE(worst, 2) << path;
+    }
+}
 
 std::string pngBytes(const QImage& image)
 {

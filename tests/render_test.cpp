@@ -2,10 +2,17 @@
 
 #include "support.h"
 
+#include "decode/row_fill.h"
+#include "platform/pixel_ops.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <future>
+#include <thread>
 
 namespace korvane {
 namespace {
@@ -13,6 +20,18 @@ namespace {
 using test::coordinateColour;
 using test::decodeCoordinate;
 using test::pixelAt;
+using namespace std::chrono_literals;
+
+bool waitUntil(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 struct OverviewCase {
     int width, height;        // picture, pixels
@@ -254,6 +273,52 @@ TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
     EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first);
 }
 
+
+// A picture still decoding: its first 100 rows are in, the rest come when
+// the test lets its decoder go on. A paint of the first rows does not wait;
+// a paint of the later ones shows nothing until those rows exist, and then
+// shows them final. The overview shown meanwhile is redone once it is whole.
+TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
+{
+    const QImage final = test::coordinateImage(400, 300);
+    QImage image(final.size(), final.format());
+    uchar* bits = image.bits(); // the decoder writes through this alone
+    std::memset(bits, 0, static_cast<std::size_t>(image.sizeInBytes()));
+    std::promise<void> goOn;
+    std::shared_future<void> allowed = goOn.get_future().share();
+    auto fill = std::make_shared<RowFill>(300, 301, nullptr, [&, allowed](RowFill& rows) {
+        const auto copyRows = [&](int first, int end) {
+            std::memcpy(bits + first * image.bytesPerLine(), final.constScanLine(first),
+                static_cast<std::size_t>((end - first) * final.bytesPerLine()));
+            rows.publish(end);
+        };
+        copyRows(0, 100);
+        allowed.wait();
+        copyRows(100, 300);
+    });
+    const QImage earlyCopy = final.scaled(100, 75); // what a decoder's early copy looks like
+    const Picture picture(image, earlyCopy, fill);
+    fill->waitFor(100);
+
+    PictureBox top(0, 0, 3000, 1500), bottom(0, 0, 3000, 1500), overview(0, 0, 1500, 1125);
+    top.PaintPicture(picture, 0, 0, 3000, 1500, 0, 0, 3000, 1500);
+    EXPECT_EQ(decodeCoordinate(pixelAt(top, 150, 99)), QPoint(150, 99));
+    overview.PaintPicture(picture, 0, 0, 1500, 1125); // 100 x 75 from the early copy
+    const QRgb early = picture.scaledTo(100, 75).pixel(50, 70) | 0xFF000000;
+
+    auto painting = std::async(std::launch::async, [&] { bottom.PaintPicture(picture, 0, 0, 3000, 1500, 0, 3000, 3000, 1500); });
+    EXPECT_EQ(painting.wait_for(100ms), std::future_status::timeout); // waits for rows 200 .. 299
+    goOn.set_value();
+    painting.get();
+    EXPECT_EQ(decodeCoordinate(pixelAt(bottom, 150, 99)), QPoint(150, 299));
+    EXPECT_EQ(decodeCoordinate(pixelAt(bottom, 399 - 250, 0)), QPoint(149, 200));
+
+    ASSERT_TRUE(waitUntil([&] { return picture.isComplete(); }));
+    overview.refreshProvisional();
+    const QRgb exact = scaleSmooth(final, 100, 75).pixel(50, 70);
+    EXPECT_EQ(pixelAt(overview, 50, 70), exact | 0xFF000000);
+    EXPECT_NE(early, exact | 0xFF000000);
+}
 
 TEST(Overview, HalfTransparentEdgesBlendIntoWhiteWithoutFringes)
 {

@@ -1,5 +1,7 @@
 #include "colour_profile.h"
 
+#include "image_normalize.h"
+
 #include <lcms2.h>
 
 namespace korvane {
@@ -7,29 +9,19 @@ namespace korvane {
 namespace {
 
 // Every LittleCMS object is freed however a conversion ends.
-struct Profile {
-    cmsHPROFILE handle;
-    explicit Profile(cmsHPROFILE h) : handle(h) {}
-    ~Profile()
+template <typename Handle, auto Free>
+struct Held {
+    Handle handle;
+    explicit Held(Handle h) : handle(h) {}
+    ~Held()
     {
         if (handle)
-            cmsCloseProfile(handle);
+            Free(handle);
     }
-    Profile(const Profile&) = delete;
-    Profile& operator=(const Profile&) = delete;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
 };
-
-struct Transform {
-    cmsHTRANSFORM handle;
-    explicit Transform(cmsHTRANSFORM h) : handle(h) {}
-    ~Transform()
-    {
-        if (handle)
-            cmsDeleteTransform(handle);
-    }
-    Transform(const Transform&) = delete;
-    Transform& operator=(const Transform&) = delete;
-};
+using Profile = Held<cmsHPROFILE, cmsCloseProfile>;
 
 cmsHPROFILE openIcc(const QByteArray& icc)
 {
@@ -65,64 +57,75 @@ cmsHPROFILE greyProfileOf(const QColorSpace& space)
     }
 }
 
-void transformRows(cmsHTRANSFORM transform, QImage& image)
+// A transform from `source` to sRGB, grey or RGB alike; null when
+// LittleCMS cannot build it.
+cmsHTRANSFORM transformToSrgb(cmsHPROFILE source, bool grey)
 {
-    const int width = image.width();
-    for (int y = 0; y < image.height(); ++y) {
-        uchar* row = image.scanLine(y);
-        cmsDoTransform(transform, row, row, static_cast<cmsUInt32Number>(width));
-    }
-}
-
-// Converts the rows in place from `source` to sRGB, grey or RGB alike.
-void convertInPlace(QImage& image, cmsHPROFILE source)
-{
-    const bool grey = image.format() == QImage::Format_Grayscale8;
     const Profile target(grey ? greyProfile(srgbCurve()) : cmsCreate_sRGBProfile());
     if (!target.handle)
-        return;
+        return nullptr;
     const cmsUInt32Number format = grey ? TYPE_GRAY_8 : TYPE_RGB_8;
-    const Transform transform(
-        cmsCreateTransform(source, format, target.handle, format, INTENT_RELATIVE_COLORIMETRIC, 0));
-    if (transform.handle)
-        transformRows(transform.handle, image);
+    return cmsCreateTransform(source, format, target.handle, format, INTENT_RELATIVE_COLORIMETRIC, 0);
 }
 
-QImage applyToGrey(QImage image, const ColourProfile& profile)
+bool needsConversion(const QColorSpace& space)
 {
-    const Profile source(profile.icc.isEmpty() ? greyProfileOf(profile.space) : openIcc(profile.icc));
-    if (source.handle && cmsGetColorSpace(source.handle) == cmsSigGrayData)
-        convertInPlace(image, source.handle);
-    return image;
-}
-
-QImage applyToRgb(QImage image, const ColourProfile& profile)
-{
-    if (profile.icc.isEmpty()) {
-        image.setColorSpace(profile.space);
-        return image;
-    }
-    const QColorSpace space = QColorSpace::fromIccProfile(profile.icc);
-    if (space.isValid()) {
-        image.setColorSpace(space);
-        return image;
-    }
-    // Profiles built from lookup tables, which Qt does not read.
-    const Profile source(openIcc(profile.icc));
-    if (source.handle && cmsGetColorSpace(source.handle) == cmsSigRgbData)
-        convertInPlace(image, source.handle);
-    return image;
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
 }
 
 } // namespace
+
+SrgbRows::SrgbRows(const ColourProfile& profile, bool grey)
+{
+    if (!grey && profile.icc.isEmpty()) {
+        m_space = profile.space;
+        return;
+    }
+    if (!grey) {
+        m_space = QColorSpace::fromIccProfile(profile.icc);
+        if (m_space.isValid())
+            return;
+    }
+    // Grey profiles and RGB profiles built from lookup tables, which Qt
+    // does not read.
+    const Profile source(profile.icc.isEmpty() ? greyProfileOf(profile.space) : openIcc(profile.icc));
+    if (source.handle && cmsGetColorSpace(source.handle) == (grey ? cmsSigGrayData : cmsSigRgbData))
+        m_transform = transformToSrgb(source.handle, grey);
+}
+
+SrgbRows::~SrgbRows()
+{
+    if (m_transform)
+        cmsDeleteTransform(m_transform);
+}
+
+bool SrgbRows::needed() const
+{
+    return m_transform || needsConversion(m_space);
+}
+
+void SrgbRows::convert(uchar* rows, qsizetype stride, int width, int count) const
+{
+    if (m_transform) {
+        for (int y = 0; y < count; ++y)
+            cmsDoTransform(m_transform, rows + y * stride, rows + y * stride, static_cast<cmsUInt32Number>(width));
+    } else if (needsConversion(m_space)) {
+        convertRgb888RowsToSrgb(rows, stride, width, count, m_space);
+    }
+}
 
 QImage applyColourProfile(QImage image, const ColourProfile& profile)
 {
     if (image.isNull())
         return image;
-    if (image.format() == QImage::Format_Grayscale8)
-        return applyToGrey(std::move(image), profile);
-    return applyToRgb(std::move(image), profile);
+    const bool grey = image.format() == QImage::Format_Grayscale8;
+    const SrgbRows rows(profile, grey);
+    if (!grey && !rows.usesLittleCms()) {
+        image.setColorSpace(rows.space()); // converted with the display format, in bands
+        return image;
+    }
+    rows.convert(image.bits(), image.bytesPerLine(), image.width(), image.height());
+    return image;
 }
 
 std::unique_ptr<CmykToSrgb> CmykToSrgb::fromIcc(const QByteArray& icc, bool inverted)

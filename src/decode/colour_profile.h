@@ -21,6 +21,27 @@ struct ColourProfile {
 // place to sRGB's grey curve.
 QImage applyColourProfile(QImage image, const ColourProfile& profile);
 
+// Rows of a picture converted to sRGB where they lie, as many at a time as
+// are ready: what applyColourProfile does to a whole picture, for a picture
+// shown while it is still being decoded.
+class SrgbRows {
+public:
+    SrgbRows(const ColourProfile& profile, bool grey);
+    ~SrgbRows();
+    SrgbRows(const SrgbRows&) = delete;
+    SrgbRows& operator=(const SrgbRows&) = delete;
+
+    bool needed() const;
+    void convert(uchar* rows, qsizetype stride, int width, int count) const;
+    // How: through LittleCMS, or else from this Qt colour space.
+    bool usesLittleCms() const { return m_transform != nullptr; }
+    const QColorSpace& space() const { return m_space; }
+
+private:
+    QColorSpace m_space;
+    void* m_transform = nullptr;
+};
+
 // CMYK rows to sRGB through the file's own CMYK profile.
 class CmykToSrgb {
 public:

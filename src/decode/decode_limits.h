@@ -2,7 +2,7 @@
 // Checks made on a picture's header, before any pixel memory is taken.
 #include "load_progress.h"
 
-#include <QtGlobal>
+#include <QSize>
 
 #include <string>
 
@@ -12,6 +12,10 @@ struct FileFacts {
     qint64 fileBytes = 0;      // the file's size
     qint64 availableBytes = 0; // memory the system can still give
     LoadProgress* progress = nullptr; // told how far decoding has come, when set
+    // The overview's sides in pixels: a landscape picture's is this wide,
+    // any other this high. A decoder that can show a picture before it is
+    // whole makes a copy at least this big first; empty: never.
+    QSize overviewSides;
 
     void reportProgress(long long done, long long total) const
     {

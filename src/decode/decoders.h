@@ -5,20 +5,25 @@
 // null image when the file is not its format or uses a feature left to
 // Qt's readers; a damaged or oversized file raises a file error.
 #include "decode_limits.h"
+#include "row_fill.h"
 
 #include <QImage>
 
 #include <cctype>
+#include <memory>
 #include <span>
 #include <string>
 
 namespace korvane {
 
 // A decoded picture, and the same picture averaged over square blocks when
-// that was made alongside (large pictures stored upright).
+// that was made alongside (large pictures stored upright). A picture handed
+// over before it is whole has its fill: its rows are still being written,
+// in sRGB already, and only the rows the fill says are final may be read.
 struct DecodedPicture {
     QImage image;
     QImage reduced;
+    std::shared_ptr<RowFill> fill = nullptr;
 };
 
 // The file's first bytes say which decoder to use.

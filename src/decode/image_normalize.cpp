@@ -13,9 +13,14 @@ namespace {
 // bits a pixel is ever held beside the picture: a band is about this big.
 constexpr qsizetype kBandBytes = 4 << 20;
 
+int bandRowsFor(int width)
+{
+    return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(qsizetype(width) * 8, 1), 1, 4096));
+}
+
 int bandRows(const QImage& image)
 {
-    return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(qsizetype(image.width()) * 8, 1), 1, 4096));
+    return bandRowsFor(image.width());
 }
 
 bool isGrey(const QImage& image)
@@ -73,22 +78,27 @@ QImage toRgb888InBands(const QImage& source)
 void convertRgb888ToSrgb(QImage& image)
 {
     const QColorSpace space = image.colorSpace();
-    const int step = bandRows(image);
-    const qsizetype rowBytes = qsizetype(image.width()) * 3;
-    for (int y = 0; y < image.height(); y += step) {
-        const int rows = std::min(step, image.height() - y);
-        QImage band = image.copy(0, y, image.width(), rows);
-        band.setColorSpace(space);
-        band.convertToColorSpace(QColorSpace::SRgb);
-        if (band.format() != QImage::Format_RGB888)
-            band.convertTo(QImage::Format_RGB888);
-        for (int r = 0; r < rows; ++r)
-            std::memcpy(image.scanLine(y + r), band.constScanLine(r), static_cast<size_t>(rowBytes));
-    }
+    convertRgb888RowsToSrgb(image.bits(), image.bytesPerLine(), image.width(), image.height(), space);
     image.setColorSpace(QColorSpace(QColorSpace::SRgb));
 }
 
 } // namespace
+
+void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count, const QColorSpace& space)
+{
+    const int step = bandRowsFor(width);
+    const qsizetype rowBytes = qsizetype(width) * 3;
+    for (int y = 0; y < count; y += step) {
+        const int inBand = std::min(step, count - y);
+        QImage band = QImage(rows + y * stride, width, inBand, stride, QImage::Format_RGB888).copy();
+        band.setColorSpace(space);
+        band.convertToColorSpace(QColorSpace::SRgb);
+        if (band.format() != QImage::Format_RGB888)
+            band.convertTo(QImage::Format_RGB888);
+        for (int r = 0; r < inBand; ++r)
+            std::memcpy(rows + (y + r) * stride, band.constScanLine(r), static_cast<size_t>(rowBytes));
+    }
+}
 
 uchar overWhite(int value, int alpha)
 {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QColorSpace>
 #include <QImage>
 
 namespace korvane {
@@ -9,6 +10,10 @@ namespace korvane {
 // few megabytes of bands, and an RGB888 result when the image is in
 // another format.
 QImage toDisplayFormat(QImage image);
+
+// RGB888 rows from `space` to sRGB where they lie, a few megabytes at a time;
+// the memory they sit in is written through this pointer only.
+void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count, const QColorSpace& space);
 
 // One channel of a pixel with alpha, laid over white.
 uchar overWhite(int value, int alpha);

@@ -6,6 +6,7 @@
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "orientation.h"
+#include "row_fill.h"
 #include "row_sink.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 #include <memory>
 #include <optional>
@@ -49,11 +51,13 @@ struct ErrorManager {
 // shows what could be decoded.
 void onMessage(j_common_ptr, int) {}
 
-// Reads the descriptor in large blocks; at its end, an end-of-image marker
+// Reads the descriptor in large blocks at its own position, so that two
+// decoders can read one file at once; at its end, an end-of-image marker
 // stands in for the missing data.
 struct FileSource {
     jpeg_source_mgr base;
     int fd;
+    off_t position;
     bool ended;
     JOCTET buffer[1 << 16];
 };
@@ -66,8 +70,10 @@ boolean fillInput(j_decompress_ptr cinfo)
     auto* source = reinterpret_cast<FileSource*>(cinfo->src);
     ssize_t count;
     do
-        count = ::read(source->fd, source->buffer, sizeof source->buffer);
+        count = ::pread(source->fd, source->buffer, sizeof source->buffer, source->position);
     while (count < 0 && errno == EINTR);
+    if (count > 0)
+        source->position += count;
     if (count <= 0) {
         source->ended = true;
         source->buffer[0] = 0xFF;
@@ -89,7 +95,7 @@ void skipInput(j_decompress_ptr cinfo, long count)
         source->base.bytes_in_buffer -= static_cast<size_t>(count);
         return;
     }
-    ::lseek(source->fd, static_cast<off_t>(count - static_cast<long>(source->base.bytes_in_buffer)), SEEK_CUR);
+    source->position += static_cast<off_t>(count - static_cast<long>(source->base.bytes_in_buffer));
     source->base.bytes_in_buffer = 0;
 }
 
@@ -108,6 +114,12 @@ struct JpegDecoding {
     QByteArray iccProfile;
     std::unique_ptr<CmykToSrgb> cmykToSrgb; // when the file's profile is a CMYK one
     std::vector<JOCTET> rgbRow;             // its output
+    // A picture shown before it is whole: the picture, its whole-picture
+    // decoder, and the overview's copy this decoder makes.
+    QImage image;
+    std::shared_ptr<RowFill> fill;
+    QImage scaled;
+    int rowsDone = 0, rowsPublished = 0;
     bool created = false;
     // libjpeg's pools are freed however decoding ends, a C++ exception included.
     ~JpegDecoding()
@@ -216,6 +228,201 @@ void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& fact
     d.cinfo.mem->max_memory_to_use = static_cast<long>(std::max<qint64>(facts.availableBytes - pictureBytes, 1 << 20));
 }
 
+
+// The picture shown before it is whole. A baseline file is decoded twice at
+// once: whole, into the picture, on a thread of its own, and here at 1/2,
+// 1/4 or 1/8 of its size by libjpeg's DCT scaling, for the overview. The
+// whole picture's rows are handed over as they are decoded, so the detail
+// view's first rows are ready long before the last ones.
+
+// The whole-picture decoder's descriptor, closed when it ends.
+struct OwnedFd {
+    int fd;
+    explicit OwnedFd(int descriptor) : fd(descriptor) {}
+    ~OwnedFd() { ::close(fd); }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+};
+
+// Where the whole-picture decoder writes. Set up before the picture is
+// handed over: it writes through these pointers only, never through an
+// image the program holds.
+struct WholePictureJob {
+    std::shared_ptr<OwnedFd> file;
+    UprightWriter writer;
+    uchar* bits;
+    qsizetype stride;
+    int uprightWidth, uprightHeight, storedWidth, storedHeight, orientation, pixelBytes;
+    ColourProfile profile;
+    long maxMemory;
+};
+
+constexpr int kRowsPerPublish = 16;
+// A smaller picture is decoded whole before the program's window is up,
+// and a second, scaled decode would only take a core from it.
+constexpr qint64 kStreamFromPixels = 4'000'000;
+// The whole-picture decoder stops here while the program starts (until it
+// waits for the picture, or the overview's copy is made): rows enough for a
+// detail view on a 1920 x 1200 screen, the rest once a core is free.
+constexpr int kFirstViewRows = 1200;
+
+// As stored or mirrored: rows become final in their upright order.
+bool keepsRowOrder(int orientation)
+{
+    return orientation <= 2;
+}
+
+// The smallest DCT scale whose copy is still at least the overview's size
+// on the side the overview fits (a landscape picture's width, any other's
+// height); 0 when the picture is too small for one, or when the early copy
+// would cost a second whole-file buffer (progressive) or a second CMYK
+// conversion.
+int overviewScale(JpegDecoding& d, const FileFacts& facts)
+{
+    if (facts.overviewSides.isEmpty() || d.cmyk || jpeg_has_multiple_scans(&d.cinfo)
+        || qint64(d.storedWidth) * d.storedHeight < kStreamFromPixels)
+        return 0;
+    const bool swap = swapsSides(d.orientation);
+    const int width = swap ? d.storedHeight : d.storedWidth, height = swap ? d.storedWidth : d.storedHeight;
+    const bool landscape = width > height;
+    const qint64 side = landscape ? width : height;
+    const qint64 wanted = landscape ? facts.overviewSides.width() : facts.overviewSides.height();
+    for (const int scale : {8, 4, 2})
+        if (wanted * scale <= side)
+            return scale;
+    return 0;
+}
+
+void publishRows(const WholePictureJob& job, const SrgbRows& colour, RowFill& fill, int first, int end)
+{
+    colour.convert(job.bits + qsizetype(first) * job.stride, job.stride, job.uprightWidth, end - first);
+    fill.publish(end);
+}
+
+void readWholeRows(JpegDecoding& d, const WholePictureJob& job, RowFill& fill, const SrgbRows& colour)
+{
+    UprightWriter writer = job.writer;
+    d.row.resize(std::size_t(job.storedWidth) * std::size_t(job.pixelBytes));
+    while (d.rowsDone < job.storedHeight && !fill.stopRequested() && !d.source.ended) {
+        uchar* direct = job.orientation == 1 ? job.bits + qsizetype(d.rowsDone) * job.stride : nullptr;
+        JSAMPROW rows[1] = {direct ? direct : d.row.data()};
+        if (jpeg_read_scanlines(&d.cinfo, rows, 1) != 1)
+            return;
+        if (!direct)
+            writer.putRow(d.rowsDone, rows[0]);
+        ++d.rowsDone;
+        if (keepsRowOrder(job.orientation) && d.rowsDone - d.rowsPublished >= kRowsPerPublish) {
+            publishRows(job, colour, fill, d.rowsPublished, d.rowsDone);
+            d.rowsPublished = d.rowsDone;
+        }
+    }
+}
+
+// Runs on the fill's thread. Every row is published however decoding ends:
+// what the file could not give is white, as in a whole decode.
+void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
+{
+    auto d = std::make_unique<JpegDecoding>();
+    const SrgbRows colour(job.profile, job.pixelBytes == 1);
+    d->cinfo.err = jpeg_std_error(&d->errors.base);
+    d->errors.base.error_exit = onError;
+    d->errors.base.emit_message = onMessage;
+    if (setjmp(d->errors.jump) == 0) {
+        jpeg_create_decompress(&d->cinfo);
+        d->created = true;
+        attachSource(*d, job.file->fd);
+        jpeg_read_header(&d->cinfo, TRUE);
+        d->cinfo.out_color_space = job.pixelBytes == 1 ? JCS_GRAYSCALE : JCS_RGB;
+        d->cinfo.mem->max_memory_to_use = job.maxMemory;
+        jpeg_start_decompress(&d->cinfo);
+        readWholeRows(*d, job, fill, colour);
+    }
+    if (fill.stopRequested())
+        return;
+    UprightWriter writer = job.writer;
+    writer.whitenRowsFrom(d->rowsDone);
+    publishRows(job, colour, fill, keepsRowOrder(job.orientation) ? d->rowsPublished : 0, job.uprightHeight);
+}
+
+// The overview's copy, upright and in sRGB; rows the file could not give
+// are white.
+QImage finishScaled(JpegDecoding& d)
+{
+    QImage& stored = d.scaled;
+    const qsizetype rowBytes = qsizetype(stored.width()) * d.pixelBytes;
+    for (int y = d.rowsDone; y < stored.height(); ++y)
+        std::memset(stored.scanLine(y), 0xFF, static_cast<std::size_t>(rowBytes));
+    QImage upright = stored;
+    if (d.orientation != 1) {
+        upright = uprightPicture(stored.width(), stored.height(), d.orientation, d.pixelBytes);
+        if (upright.isNull())
+            return {};
+        UprightWriter writer(upright, d.orientation, stored.width(), stored.height(), d.pixelBytes);
+        for (int y = 0; y < stored.height(); ++y)
+            writer.putRow(y, stored.constScanLine(y));
+    }
+    SrgbRows(ColourProfile{d.iccProfile, {}}, d.pixelBytes == 1)
+        .convert(upright.bits(), upright.bytesPerLine(), upright.width(), upright.height());
+    return upright;
+}
+
+DecodedPicture streamed(JpegDecoding& d)
+{
+    DecodedPicture picture{d.image, finishScaled(d), d.fill};
+    d.fill->resume();
+    return picture;
+}
+
+// Decodes the overview's copy with the header's decoder, while the whole
+// picture decodes beside it.
+void decodeScaled(JpegDecoding& d, int scale, const std::string& path, const FileFacts& facts)
+{
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned int>(scale);
+    jpeg_start_decompress(&cinfo);
+    const int height = static_cast<int>(cinfo.output_height);
+    d.scaled = QImage(static_cast<int>(cinfo.output_width), height,
+        d.pixelBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (d.scaled.isNull())
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+    while (d.rowsDone < height && !d.source.ended) {
+        JSAMPROW rows[1] = {d.scaled.scanLine(d.rowsDone)};
+        if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
+            return;
+        ++d.rowsDone;
+        if (d.rowsDone % 16 == 0)
+            facts.reportProgress(d.rowsDone, height);
+    }
+}
+
+// Hands the picture over once the overview's copy is made; its rows fill
+// in on their own thread. Null when the descriptor cannot be shared.
+DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::string& path, const FileFacts& facts)
+{
+    // The copy, stored and upright, beside the picture.
+    const qint64 copyBytes = 2 * (qint64(d.storedWidth) / scale + 1) * (qint64(d.storedHeight) / scale + 1) * d.pixelBytes;
+    if (copyBytes > facts.availableBytes - qint64(d.storedWidth) * d.storedHeight * d.pixelBytes)
+        return {};
+    const int descriptor = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (descriptor < 0)
+        return {};
+    auto file = std::make_shared<OwnedFd>(descriptor);
+    QImage image = uprightPicture(d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes);
+    if (image.isNull())
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+    const WholePictureJob job{file, UprightWriter(image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes),
+        image.bits(), image.bytesPerLine(), image.width(), image.height(), d.storedWidth, d.storedHeight,
+        d.orientation, d.pixelBytes, ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
+    d.image = std::move(image);
+    // Rows that come out of order are handed over only at the end: no pause.
+    const int pauseAt = keepsRowOrder(d.orientation) ? kFirstViewRows : job.uprightHeight;
+    d.fill = std::make_shared<RowFill>(job.uprightHeight, pauseAt, facts.progress ? facts.progress->awaited : nullptr,
+        [job](RowFill& fill) { decodeWholePicture(job, fill); });
+    decodeScaled(d, scale, path, facts);
+    return streamed(d);
+}
+
 } // namespace
 
 bool looksLikeJpeg(std::span<const unsigned char> head)
@@ -225,8 +432,6 @@ bool looksLikeJpeg(std::span<const unsigned char> head)
 
 DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
 {
-    if (::lseek(fd, 0, SEEK_SET) != 0)
-        return {};
     auto d = std::make_unique<JpegDecoding>();
     d->cinfo.err = jpeg_std_error(&d->errors.base);
     d->errors.base.error_exit = onError;
@@ -235,6 +440,9 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
         // A failure once rows have been decoded still shows those rows.
         if (d->sink && d->sink->rowsDone() > 0)
             return finished(*d);
+        if (d->fill && d->rowsDone > 0)
+            return streamed(*d);
+        d->fill.reset(); // stops the whole-picture decoder: nothing is shown
         const std::string reason = d->errors.message;
         raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
     }
@@ -255,6 +463,9 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     d->storedHeight = static_cast<int>(cinfo.image_height);
     checkClaims(*d, path, facts);
     readMetadata(*d);
+    if (const int scale = overviewScale(*d, facts))
+        if (DecodedPicture picture = decodeStreaming(*d, fd, scale, path, facts); !picture.image.isNull())
+            return picture;
     if (cmyk)
         d->cmykToSrgb = CmykToSrgb::fromIcc(d->iccProfile, d->inverted);
     d->sink.emplace(path, d->storedWidth, d->storedHeight, d->orientation, d->pixelBytes);

@@ -4,16 +4,12 @@
 
 namespace korvane {
 
-namespace {
-
 QImage uprightPicture(int storedWidth, int storedHeight, int orientation, int pixelBytes)
 {
     const bool swap = swapsSides(orientation);
     return QImage(swap ? storedHeight : storedWidth, swap ? storedWidth : storedHeight,
         pixelBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
 }
-
-} // namespace
 
 RowSink::RowSink(const std::string& path, int storedWidth, int storedHeight, int orientation, int pixelBytes)
     : m_image(uprightPicture(storedWidth, storedHeight, orientation, pixelBytes)),

@@ -12,6 +12,10 @@
 
 namespace korvane {
 
+// A picture of the stored size turned by `orientation`, 1 (grey) or 3 (RGB)
+// bytes a pixel; null when it cannot be had.
+QImage uprightPicture(int storedWidth, int storedHeight, int orientation, int pixelBytes);
+
 class RowSink {
 public:
     // The picture of the stored size turned by `orientation`, 1 (grey) or 3

@@ -131,6 +131,13 @@ struct PictureBox::Pixels {
     std::optional<PixelCopy> copy;
     std::vector<Mark> marks;
     QImage backing;
+    // The last whole-picture copy made while its picture still decoded.
+    struct Provisional {
+        Picture picture;
+        QSize size;
+        qint64 sourceKey;
+    };
+    std::optional<Provisional> provisional;
 };
 
 PictureBox::PictureBox(Single left, Single top, Single width, Single height)
@@ -279,14 +286,14 @@ void PictureBox::PaintPicture(const Picture& picture, Single x1, Single y1, Sing
     if (sw <= 0 || sh <= 0)
         return;
     if (sw == width1 && sh == height1)
-        paintUnscaled(picture.image(), x1, y1, width1, height1, sx, sy);
+        paintUnscaled(picture, x1, y1, width1, height1, sx, sy);
     else if (sx == 0 && sy == 0 && sw == fullWidth && sh == fullHeight)
         paintWholeScaled(picture, x1, y1, width1, height1);
     else
         paintRegionScaled(picture, QRectF(x1, y1, width1, height1), QRectF(sx, sy, sw, sh));
 }
 
-void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1,
+void PictureBox::paintUnscaled(const Picture& picture, double x1, double y1, double width1, double height1,
     double x2, double y2)
 {
     // A destination pixel shows the source pixel under its centre.
@@ -295,7 +302,11 @@ void PictureBox::paintUnscaled(const QImage& image, double x1, double y1, double
     const int shiftY = -clampedInt(std::floor((step / 2 + y2 - y1) / step));
     const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
     const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
-    copyIn(image, QPoint(shiftX, shiftY), QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+    // Only the picture's rows down to the panel's last are needed, and
+    // only those are waited for while the picture is still decoding.
+    const int rowsNeeded = static_cast<int>(std::clamp<qint64>(qint64(std::min(bottom, m_pixels->size.height())) - shiftY, 0, picture.pixelHeight()));
+    copyIn(picture.imageWithRows(rowsNeeded), QPoint(shiftX, shiftY),
+        QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
 }
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
@@ -304,7 +315,25 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
     const QPoint origin(twipsToDevicePixels(x1), twipsToDevicePixels(y1));
     if (QRect(origin, QSize(width, height)).intersected(QRect(QPoint(0, 0), m_pixels->size)).isEmpty())
         return;
-    copyIn(picture.scaledTo(width, height), origin, QRect(origin, QSize(width, height)));
+    const QImage& scaled = picture.scaledTo(width, height);
+    copyIn(scaled, origin, QRect(origin, QSize(width, height)));
+    if (picture.isComplete())
+        return;
+    m_pixels->provisional = Pixels::Provisional{picture, QSize(width, height), scaled.cacheKey()};
+    if (view())
+        view()->refreshWhenComplete(picture);
+}
+
+void PictureBox::refreshProvisional()
+{
+    std::optional<Pixels::Provisional> provisional = std::move(m_pixels->provisional);
+    m_pixels->provisional.reset();
+    auto& copy = m_pixels->copy;
+    if (!provisional || !provisional->picture.isComplete() || !m_pixels->described || !copy
+        || copy->source.cacheKey() != provisional->sourceKey)
+        return; // painted over since, or not yet whole
+    copy->source = provisional->picture.scaledTo(provisional->size.width(), provisional->size.height());
+    changed(copy->area);
 }
 
 void PictureBox::paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source)

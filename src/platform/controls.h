@@ -45,6 +45,10 @@ public:
     virtual void geometryChanged() {}
     virtual void contentChanged(const QRect& devicePixels);
     virtual void captionChanged() {}
+    // The panel shows an overview made while `picture` still decodes: the
+    // view calls the panel's refreshProvisional() on its own thread once
+    // the picture is complete.
+    virtual void refreshWhenComplete(const Picture& /*picture*/) {}
 };
 
 // Shared by panels and the button: a place in the window's inner area.
@@ -105,6 +109,10 @@ public:
     // Outline of a circle centred on (x, y); colour is &H00BBGGRR.
     void Circle(Single x, Single y, Single radius, Long colour);
 
+    // An overview painted while its picture decoded is made again from the
+    // whole picture, when the panel still shows it as painted.
+    void refreshProvisional();
+
     // What was painted, in device pixels; null before anything was.
     const QImage& backing() const;
     // Draws the panel's device pixels in `area` with the painter, whose
@@ -117,7 +125,7 @@ protected:
     void sizeChanged() override;
 
 private:
-    void paintUnscaled(const QImage& image, double x1, double y1, double width1, double height1, double x2, double y2);
+    void paintUnscaled(const Picture& picture, double x1, double y1, double width1, double height1, double x2, double y2);
     void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
     void paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source);
     QSize backingSize() const;

@@ -16,6 +16,8 @@ class QImage;
 
 namespace korvane {
 
+class RowFill;
+
 class Picture {
 public:
     Picture(); // the empty picture
@@ -24,18 +26,35 @@ public:
     // which small scaled copies are made faster.
     explicit Picture(QImage image);
     Picture(QImage image, QImage reduced);
+    // A picture handed over before it is whole: `fill` says which of the
+    // image's rows are final; the rest are still being decoded.
+    Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }
     int pixelWidth() const;
     int pixelHeight() const;
+    // The whole image, once every row is final.
     const QImage& image() const;
+    // The image once its rows 0 .. rows - 1 are final: whoever draws a part
+    // of it waits here for the rows that part needs, and no longer.
+    const QImage& imageWithRows(int rows) const;
 
     // The whole picture smoothly scaled to width x height pixels, in the
-    // panels' pixel format. Computed once per size and kept.
+    // panels' pixel format. Computed once per size and kept. While the
+    // picture still decodes, this is made from an early copy and is within
+    // a few levels of the final one, except at sharp edges.
     const QImage& scaledTo(int width, int height) const;
 
+    // Every row is decoded (always, for a picture loaded whole).
+    bool isComplete() const;
+    // Runs `callback` once the picture is complete: on its decoder's
+    // thread, or at once.
+    void whenComplete(std::function<void()> callback) const;
+
 private:
+    QImage scaledFrom(const QImage& reduced, int width, int height) const;
+
     struct Data;
     std::shared_ptr<Data> m_data;
 };

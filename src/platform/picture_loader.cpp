@@ -4,6 +4,7 @@
 #include "picture.h"
 
 #include "memory_info.h"
+#include "overview_geometry.h"
 #include "runtime_error.h"
 
 #include "decode/container_checks.h"
@@ -235,7 +236,10 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
     const FileCloser file{openRegularFile(path, facts)};
     facts.availableBytes = availableMemoryBytes();
     facts.progress = progress;
+    facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
+    if (decoded.fill) // already in the display format, its rows still coming
+        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
     if (decoded.image.isNull()) {
         if (!withQtReaders)
             return Picture(); // SVG and Qt's readers wait for the application
@@ -306,6 +310,7 @@ std::optional<Load> takePreload(const std::string& path)
 // its picture or raises its error.
 std::optional<Picture> finish(Load& load)
 {
+    load.progress->awaited->store(true, std::memory_order_relaxed);
     if (g_waiter)
         g_waiter(load.path, *load.progress, [&load](std::chrono::milliseconds wait) {
             return load.picture.wait_for(wait) == std::future_status::ready;

@@ -4,8 +4,10 @@
 
 #include "platform/runtime_error.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 #include <cmath>
 
@@ -120,6 +122,18 @@ void PanelWidget::contentChanged(const QRect& devicePixels)
     const double ratio = devicePixelRatio();
     update(QRectF(devicePixels.x() / ratio, devicePixels.y() / ratio, devicePixels.width() / ratio,
         devicePixels.height() / ratio).toAlignedRect());
+}
+
+void PanelWidget::refreshWhenComplete(const Picture& picture)
+{
+    // The picture completes on its decoder's thread: the refresh is posted
+    // to this one, and dropped if the panel has gone by then.
+    picture.whenComplete([panel = QPointer<PanelWidget>(this)] {
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [panel] {
+            if (panel)
+                panel->m_panel.refreshProvisional();
+        }, Qt::QueuedConnection);
+    });
 }
 
 void PanelWidget::paintEvent(QPaintEvent* event)

@@ -31,6 +31,7 @@ public:
     PanelWidget(PictureBox& panel, QWidget* parent);
     void geometryChanged() override;
     void contentChanged(const QRect& pixels) override;
+    void refreshWhenComplete(const Picture& picture) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
