@@ -284,6 +284,9 @@ int main(int argc, char** argv)
                    : Candidate{"libpng decode", {argv[2]}, false},
             {"korvane", {argv[1]}, true},
         };
+        // KORVANE_BENCH_BASELINE=PATH: another build of korvane, side by side.
+        if (const char* baseline = std::getenv("KORVANE_BENCH_BASELINE"))
+            candidates.push_back({"korvane before", {baseline}, true});
         for (const char* peer : {"gpicview", "feh", "nsxiv", "qimgv", "eog"})
             if (installed(peer))
                 candidates.push_back({peer, {peer}, true});
@@ -294,7 +297,7 @@ int main(int argc, char** argv)
             for (int run = 0; run < runs; ++run) {
                 std::vector<std::string> args = candidate.command;
                 args.push_back(picture.path);
-                const bool korvane = candidate.name == "korvane";
+                const bool korvane = candidate.name.starts_with("korvane");
                 const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane)
                                                    : runToExit(args, session.name());
                 ok = ok && m.ok;

@@ -286,7 +286,7 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
     std::memset(bits, 0, static_cast<std::size_t>(image.sizeInBytes()));
     std::promise<void> goOn;
     std::shared_future<void> allowed = goOn.get_future().share();
-    auto fill = std::make_shared<RowFill>(300, 301, nullptr, [&, allowed](RowFill& rows) {
+    auto fill = std::make_shared<RowFill>(300, [&, allowed](RowFill& rows) {
         const auto copyRows = [&](int first, int end) {
             std::memcpy(bits + first * image.bytesPerLine(), final.constScanLine(first),
                 static_cast<std::size_t>((end - first) * final.bytesPerLine()));

@@ -261,10 +261,6 @@ constexpr int kRowsPerPublish = 16;
 // A smaller picture is decoded whole before the program's window is up,
 // and a second, scaled decode would only take a core from it.
 constexpr qint64 kStreamFromPixels = 4'000'000;
-// The whole-picture decoder stops here while the program starts (until it
-// waits for the picture, or the overview's copy is made): rows enough for a
-// detail view on a 1920 x 1200 screen, the rest once a core is free.
-constexpr int kFirstViewRows = 1200;
 
 // As stored or mirrored: rows become final in their upright order.
 bool keepsRowOrder(int orientation)
@@ -368,9 +364,7 @@ QImage finishScaled(JpegDecoding& d)
 
 DecodedPicture streamed(JpegDecoding& d)
 {
-    DecodedPicture picture{d.image, finishScaled(d), d.fill};
-    d.fill->resume();
-    return picture;
+    return {d.image, finishScaled(d), d.fill};
 }
 
 // Decodes the overview's copy with the header's decoder, while the whole
@@ -415,10 +409,7 @@ DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::st
         image.bits(), image.bytesPerLine(), image.width(), image.height(), d.storedWidth, d.storedHeight,
         d.orientation, d.pixelBytes, ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
     d.image = std::move(image);
-    // Rows that come out of order are handed over only at the end: no pause.
-    const int pauseAt = keepsRowOrder(d.orientation) ? kFirstViewRows : job.uprightHeight;
-    d.fill = std::make_shared<RowFill>(job.uprightHeight, pauseAt, facts.progress ? facts.progress->awaited : nullptr,
-        [job](RowFill& fill) { decodeWholePicture(job, fill); });
+    d.fill = std::make_shared<RowFill>(job.uprightHeight, [job](RowFill& fill) { decodeWholePicture(job, fill); });
     decodeScaled(d, scale, path, facts);
     return streamed(d);
 }

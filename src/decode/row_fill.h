@@ -5,7 +5,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,22 +15,15 @@ class RowFill {
 public:
     // `height` rows in all; the work runs on its own thread and must
     // publish every row before it ends (white for rows it could not decode).
-    // Once it has published `pauseAt` rows it waits for resume() or for
-    // `released` (when given) to be set, so that work the first frame needs
-    // more has the cores to itself.
-    RowFill(int height, int pauseAt, std::shared_ptr<const std::atomic<bool>> released,
-        std::function<void(RowFill&)> work);
+    RowFill(int height, std::function<void(RowFill&)> work);
     // Asks the work to stop and waits for it: the picture's memory is not
     // given back while a decoder still writes into it.
     ~RowFill();
     RowFill(const RowFill&) = delete;
     RowFill& operator=(const RowFill&) = delete;
 
-    // Rows 0 .. rows - 1 are final. Called by the work only; waits while
-    // the work is held at its pause.
+    // Rows 0 .. rows - 1 are final. Called by the work only.
     void publish(int rows);
-    // Lets the work go on past its pause.
-    void resume();
     // The owner no longer needs the rest: the work may end early.
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
@@ -49,8 +41,6 @@ private:
     const int m_height;
     std::atomic<int> m_ready{0};
     std::atomic<bool> m_stop{false};
-    int m_pauseAt;
-    std::shared_ptr<const std::atomic<bool>> m_released;
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     bool m_ended = false;

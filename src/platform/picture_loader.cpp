@@ -310,7 +310,6 @@ std::optional<Load> takePreload(const std::string& path)
 // its picture or raises its error.
 std::optional<Picture> finish(Load& load)
 {
-    load.progress->awaited->store(true, std::memory_order_relaxed);
     if (g_waiter)
         g_waiter(load.path, *load.progress, [&load](std::chrono::milliseconds wait) {
             return load.picture.wait_for(wait) == std::future_status::ready;
