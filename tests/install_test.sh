@@ -58,5 +58,13 @@ icon_property=$(xprop -id "$window" _NET_WM_ICON) # whole, not piped: grep -q wo
 for size in 16 32 64 128; do
   grep -q "Icon ($size x $size)" <<<"$icon_property" || fail "_NET_WM_ICON lacks ${size}px"
 done
+kill "$viewer"; wait "$viewer" 2>/dev/null || true
+# A JPEG XL picture takes the decoder module installed beside the program.
+cjxl -q 100 "$prefix/picture.png" "$prefix/picture.jxl" >/dev/null 2>&1 || fail "cjxl cannot encode"
+"$prefix/bin/korvane" "$prefix/picture.jxl" 2>"$prefix/jxl-errors.txt" &
+viewer=$!
+wait_until 10 xdotool search --onlyvisible --name '^KORVANE$' >/dev/null \
+  || fail "the installed binary shows no JPEG XL picture: $(cat "$prefix/jxl-errors.txt")"
+[[ ! -s "$prefix/jxl-errors.txt" ]] || fail "the JPEG XL picture was refused: $(cat "$prefix/jxl-errors.txt")"
 if QT_QPA_PLATFORM=offscreen "$prefix/bin/korvane" "$prefix/missing.png" 2>/dev/null; then fail "a missing file did not fail"; fi
 echo "install checks: 1 passed, 0 failed"

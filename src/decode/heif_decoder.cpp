@@ -3,6 +3,7 @@
 // picture then keeps (no copy). Transparency is laid over white in that
 // buffer; ICC and nclx colour go to the conversion to sRGB.
 #include "decoders.h"
+#include "decoder_module.h"
 
 #include "colour_profile.h"
 #include "decode_error.h"
@@ -175,14 +176,6 @@ void releaseImage(void* image)
 
 } // namespace
 
-bool looksLikeHeif(std::span<const unsigned char> head)
-{
-    if (head.size() < 12 || std::memcmp(head.data() + 4, "ftyp", 4) != 0)
-        return false;
-    return heif_check_filetype(head.data(), int(std::min<std::size_t>(head.size(), 1 << 20)))
-        == heif_filetype_yes_supported;
-}
-
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts)
 {
     const SilencedStderr quiet;
@@ -231,3 +224,5 @@ DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& fact
 }
 
 } // namespace korvane
+
+extern "C" const korvane::DecoderModule korvane_decoder_module = {&korvane::decodeHeif};

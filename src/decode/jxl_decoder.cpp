@@ -6,6 +6,7 @@
 // cut short shows what it holds: a lossy one libjxl's rendering of the
 // passes it has, a lossless one the groups it has, the rest white.
 #include "decoders.h"
+#include "decoder_module.h"
 
 #include "colour_profile.h"
 #include "decode_error.h"
@@ -200,12 +201,6 @@ DecodedPicture partly(JxlDecoding& d, JxlDecoder* decoder, const std::string& pa
 
 } // namespace
 
-bool looksLikeJxl(std::span<const unsigned char> head)
-{
-    const JxlSignature signature = JxlSignatureCheck(head.data(), head.size());
-    return signature == JXL_SIG_CODESTREAM || signature == JXL_SIG_CONTAINER;
-}
-
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts)
 {
     const SilencedStderr quiet;
@@ -251,3 +246,5 @@ DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts
 }
 
 } // namespace korvane
+
+extern "C" const korvane::DecoderModule korvane_decoder_module = {&korvane::decodeJxl};

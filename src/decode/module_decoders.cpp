@@ -1,0 +1,101 @@
+// HEIF (libheif with its codecs) and JPEG XL (libjxl with highway) are
+// decoded by modules loaded when the first such file is opened: linked into
+// the program, their libraries' loading and start-up code cost every
+// picture a tenth of its start-up. Their signatures are known here.
+#include "decoders.h"
+
+#include "decode_error.h"
+#include "decoder_module.h"
+
+#include <array>
+#include <cstring>
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <unistd.h>
+
+namespace korvane {
+
+namespace {
+
+// The modules beside a program in its build tree, else where the program
+// is installed: the same way from the program's own directory.
+std::string moduleDirectory()
+{
+    std::array<char, 4096> self {};
+    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
+    const std::string program = length > 0 ? std::string(self.data(), static_cast<std::size_t>(length)) : "";
+    if (program.starts_with(KORVANE_BUILD_ROOT "/"))
+        return KORVANE_BUILD_MODULE_DIR;
+    return program.substr(0, program.rfind('/') + 1) + KORVANE_MODULE_DIR_FROM_BINDIR;
+}
+
+using Decode = DecodedPicture (*)(int fd, const std::string& path, const FileFacts& facts);
+
+Decode decoderIn(const std::string& module, const std::string& path)
+{
+    static std::mutex mutex;
+    static std::map<std::string, Decode> loaded;
+    std::lock_guard lock(mutex);
+    if (const auto found = loaded.find(module); found != loaded.end())
+        return found->second;
+    const std::string file = moduleDirectory() + "/" + module + ".so";
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const void* symbol = handle ? ::dlsym(handle, "korvane_decoder_module") : nullptr;
+    if (!symbol) {
+        const char* reason = ::dlerror();
+        raiseDecodeError(DecodeFailure::InvalidPicture, path,
+            "cannot be decoded: its decoder " + file + " cannot be loaded (" + (reason ? reason : "") + ")");
+    }
+    const Decode decode = static_cast<const DecoderModule*>(symbol)->decode;
+    loaded.emplace(module, decode);
+    return decode;
+}
+
+bool hasBrand(std::span<const unsigned char> brand)
+{
+    static constexpr std::array<const char*, 8> kBrands = {"heic", "heix", "heim", "heis", "avif", "avis", "mif1", "msf1"};
+    for (const char* known : kBrands)
+        if (std::memcmp(brand.data(), known, 4) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
+// An ISO media file whose type box names a HEIF or AVIF brand, as its
+// major brand or a compatible one.
+bool looksLikeHeif(std::span<const unsigned char> head)
+{
+    if (head.size() < 16 || std::memcmp(head.data() + 4, "ftyp", 4) != 0)
+        return false;
+    const std::size_t boxEnd = std::min<std::size_t>(
+        head.size(), (std::size_t(head[0]) << 24) | (std::size_t(head[1]) << 16) | (std::size_t(head[2]) << 8) | head[3]);
+    if (hasBrand(head.subspan(8, 4)))
+        return true;
+    for (std::size_t at = 16; at + 4 <= boxEnd; at += 4)
+        if (hasBrand(head.subspan(at, 4)))
+            return true;
+    return false;
+}
+
+// A bare codestream, or the container's signature box.
+bool looksLikeJxl(std::span<const unsigned char> head)
+{
+    static constexpr unsigned char kContainer[12] = {0, 0, 0, 0x0C, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    if (head.size() >= 2 && head[0] == 0xFF && head[1] == 0x0A)
+        return true;
+    return head.size() >= sizeof kContainer && std::memcmp(head.data(), kContainer, sizeof kContainer) == 0;
+}
+
+DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts)
+{
+    return decoderIn("korvane-heif", path)(fd, path, facts);
+}
+
+DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts)
+{
+    return decoderIn("korvane-jxl", path)(fd, path, facts);
+}
+
+} // namespace korvane
