@@ -378,8 +378,8 @@ QImage wavesImage(int width, int height)
 }
 
 // A baseline JPEG large enough to be shown before it is whole: once its rows
-// are all in, they are exactly those of a whole decode (colour, orientation,
-// grey, a cut-short file), and so is its overview, within 2 levels.
+// are all in, they are exactly those of a whole decode (colour, a mirrored
+// photo, grey, a cut-short file), and so is its overview, within 2 levels.
 TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
 {
     const QImage waves = wavesImage(4000, 2500);
@@ -390,7 +390,7 @@ TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
     const std::string bytes((std::istreambuf_iterator<char>(in)), {});
     const std::vector<std::string> paths = {
         test::writeImage(wide, "early-p3.jpg", "jpg", 90),
-        test::writeOrientedJpeg(waves, "early-turned.jpg", 6),
+        test::writeOrientedJpeg(waves, "early-mirrored.jpg", 2),
         test::writeImage(waves.convertToFormat(QImage::Format_Grayscale8), "early-grey.jpg", "jpg", 90),
         test::writeBytes("early-cut.jpg", bytes.substr(0, bytes.size() * 2 / 3)),
     };

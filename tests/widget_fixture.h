@@ -6,17 +6,20 @@
 #include "platform/qt/form_host.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTest>
+
+#include <functional>
 
 namespace korvane::test {
 
 class Widgets : public FormTest {
 protected:
-    void show(int width, int height)
+    void show(int width, int height) { showFile(writeImage(coordinateImage(width, height), "w.png", "png")); }
+    void showFile(const std::string& path)
     {
-        const std::string path = writeImage(coordinateImage(width, height), "w.png", "png");
         form = std::make_unique<Form1>(path);
         host = std::make_unique<FormHost>(form->window);
         host->addPanel(form->Picture1);
@@ -36,9 +39,22 @@ protected:
         QMouseEvent event(type, QPointF(at), widget->mapToGlobal(QPointF(at)), button, held, Qt::NoModifier);
         QApplication::sendEvent(widget, &event);
     }
+    // Runs the event loop until `condition` holds; false once the deadline
+    // has passed. (Qt's own QTRY macros report to Qt Test, not to the test
+    // runner here: a failure there would go unseen.)
+    static bool waitUntil(const std::function<bool()>& condition, int milliseconds = 5000)
+    {
+        const QDeadlineTimer deadline(milliseconds);
+        while (!condition()) {
+            if (deadline.hasExpired())
+                return false;
+            QTest::qWait(2);
+        }
+        return true;
+    }
     void waitForTick()
     {
-        QTRY_COMPARE_WITH_TIMEOUT(state().TickReady, Integer(1), 1000);
+        EXPECT_TRUE(waitUntil([&] { return state().TickReady == 1; }, 1000)) << "no timer tick";
     }
     void TearDown() override
     {

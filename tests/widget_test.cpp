@@ -2,6 +2,7 @@
 // mouse events and the real timer.
 #include "widget_fixture.h"
 
+#include "platform/pixel_ops.h"
 
 #include <QPushButton>
 
@@ -34,7 +35,7 @@ TEST_F(Widgets, WindowCannotBeMadeSmallerButLarger)
     // The outer size stops at the minimum, whatever frame the platform draws.
     EXPECT_EQ(host->topLevel()->frameGeometry().size(), QSize(1008, 674));
     host->topLevel()->resize(1400, 900);
-    QTRY_COMPARE(detail()->geometry(), QRect(800, 0, 600, 860));
+    EXPECT_TRUE(waitUntil([&] { return detail()->geometry() == QRect(800, 0, 600, 860); })) << "detail view not laid out";
     EXPECT_EQ(overview()->geometry(), QRect(0, 0, 800, 600));
     EXPECT_EQ(button()->geometry().top(), 868);
 }
@@ -94,6 +95,34 @@ TEST_F(Widgets, DragInTheDetailViewFollowsThePointer)
     EXPECT_EQ(state().OffsetX, 1500);
     QTest::mouseRelease(detail(), Qt::LeftButton, Qt::NoModifier, QPoint(0, 0));
     EXPECT_EQ(state().DetailDragging, 0);
+}
+
+// A large JPEG shows before it is whole, its overview scaled from an early
+// copy that differs at sharp edges; once the picture is whole, the overview
+// on the screen is the one scaled from all its pixels.
+TEST_F(Widgets, TheOverviewOfALargeJpegIsRedoneFromTheWholePicture)
+{
+    QImage checks(6000, 4000, QImage::Format_RGB888);
+    for (int y = 0; y < checks.height(); ++y)
+        for (int x = 0; x < checks.width(); ++x)
+            checks.setPixel(x, y, (x / 37 + y / 41) % 2 ? qRgb(230, 40, 40) : qRgb(20, 20, 200));
+    showFile(test::writeImage(checks, "checks.jpg", "jpg", 95));
+    const Picture& picture = form->Picture2.picture();
+    const QImage first = overview()->grab().toImage();
+    const bool firstWasEarly = !picture.isComplete();
+    ASSERT_TRUE(waitUntil([&] { return picture.isComplete(); }, 30000));
+    const QImage exact = scaleSmooth(picture.image(), overview()->width(), overview()->height());
+    const auto showsExact = [&](const QImage& shown) {
+        for (int y = 0; y < exact.height(); ++y)
+            for (int x = 0; x < exact.width(); ++x)
+                if ((shown.pixel(x, y) & 0xFFFFFF) != (exact.pixel(x, y) & 0xFFFFFF))
+                    return false;
+        return true;
+    };
+    EXPECT_TRUE(waitUntil([&] { return showsExact(overview()->grab().toImage()); }, 10000));
+    if (firstWasEarly) {
+        EXPECT_FALSE(showsExact(first));
+    }
 }
 
 } // namespace

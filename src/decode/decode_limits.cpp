@@ -3,7 +3,9 @@
 #include "decode_error.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <limits>
+#include <unistd.h>
 
 namespace korvane {
 
@@ -60,6 +62,22 @@ void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, 
 int allocationLimitMegabytes(const FileFacts& facts)
 {
     return static_cast<int>(std::clamp<qint64>(facts.availableBytes >> 20, 1, std::numeric_limits<int>::max()));
+}
+
+std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned char> into)
+{
+    std::size_t done = 0;
+    while (done < into.size()) {
+        const ssize_t count = ::pread(fd, into.data() + done, into.size() - done, off_t(done));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
+        if (count == 0)
+            break;
+        done += std::size_t(count);
+    }
+    return done;
 }
 
 } // namespace korvane

@@ -4,6 +4,8 @@
 
 #include <QSize>
 
+#include <cstddef>
+#include <span>
 #include <string>
 
 namespace korvane {
@@ -52,6 +54,11 @@ void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, Pea
 // only spend time and memory on made-up pixels.
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
     qint64 dataBytes);
+
+// Reads the file's first into.size() bytes into `into`, from its start
+// whatever the descriptor's position; returns how many there were (fewer
+// for a shorter file). Raises the unreadable-file error on an I/O error.
+std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned char> into);
 
 // The largest Qt reader allocation, in megabytes, that the budget allows.
 int allocationLimitMegabytes(const FileFacts& facts);

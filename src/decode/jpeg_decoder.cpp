@@ -270,13 +270,15 @@ bool keepsRowOrder(int orientation)
 
 // The smallest DCT scale whose copy is still at least the overview's size
 // on the side the overview fits (a landscape picture's width, any other's
-// height); 0 when the picture is too small for one, or when the early copy
+// height); 0 when the picture is too small for one, when the early copy
 // would cost a second whole-file buffer (progressive) or a second CMYK
-// conversion.
+// conversion, or when the picture is stored turned: its first upright rows
+// would come only with the last stored ones, and the second decode would
+// only slow the whole one.
 int overviewScale(JpegDecoding& d, const FileFacts& facts)
 {
     if (facts.overviewSides.isEmpty() || d.cmyk || jpeg_has_multiple_scans(&d.cinfo)
-        || qint64(d.storedWidth) * d.storedHeight < kStreamFromPixels)
+        || qint64(d.storedWidth) * d.storedHeight < kStreamFromPixels || !keepsRowOrder(d.orientation))
         return 0;
     const bool swap = swapsSides(d.orientation);
     const int width = swap ? d.storedHeight : d.storedWidth, height = swap ? d.storedWidth : d.storedHeight;
@@ -307,7 +309,7 @@ void readWholeRows(JpegDecoding& d, const WholePictureJob& job, RowFill& fill, c
         if (!direct)
             writer.putRow(d.rowsDone, rows[0]);
         ++d.rowsDone;
-        if (keepsRowOrder(job.orientation) && d.rowsDone - d.rowsPublished >= kRowsPerPublish) {
+        if (d.rowsDone - d.rowsPublished >= kRowsPerPublish) {
             publishRows(job, colour, fill, d.rowsPublished, d.rowsDone);
             d.rowsPublished = d.rowsDone;
         }
@@ -337,7 +339,7 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
         return;
     UprightWriter writer = job.writer;
     writer.whitenRowsFrom(d->rowsDone);
-    publishRows(job, colour, fill, keepsRowOrder(job.orientation) ? d->rowsPublished : 0, job.uprightHeight);
+    publishRows(job, colour, fill, d->rowsPublished, job.uprightHeight);
 }
 
 // The overview's copy, upright and in sRGB; rows the file could not give

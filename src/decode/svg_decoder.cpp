@@ -13,7 +13,6 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-#include <cerrno>
 #include <cmath>
 #include <unistd.h>
 
@@ -33,18 +32,9 @@ constexpr int kMaxSvgSide = 32767; // QPainter's raster engine
 QByteArray readFile(int fd, const std::string& path, qint64 size)
 {
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::pread(fd, bytes.data() + done, std::size_t(bytes.size() - done), off_t(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
-        if (count == 0)
-            break;
-        done += count;
-    }
-    bytes.truncate(done);
+    const std::size_t count = readFromStart(fd, path,
+        {reinterpret_cast<unsigned char*>(bytes.data()), static_cast<std::size_t>(bytes.size())});
+    bytes.truncate(qsizetype(count));
     return bytes;
 }
 

@@ -10,7 +10,6 @@
 
 #include <QColorSpace>
 
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
@@ -29,18 +28,7 @@ constexpr int kMaxWebpSide = 16383;
 std::vector<uint8_t> readWholeFile(int fd, const std::string& path, qint64 size)
 {
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::pread(fd, bytes.data() + done, bytes.size() - done, off_t(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
-        if (count == 0)
-            break;
-        done += std::size_t(count);
-    }
-    bytes.resize(done);
+    bytes.resize(readFromStart(fd, path, bytes));
     return bytes;
 }
 

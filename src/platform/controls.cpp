@@ -131,11 +131,14 @@ struct PictureBox::Pixels {
     std::optional<PixelCopy> copy;
     std::vector<Mark> marks;
     QImage backing;
+    unsigned long long draws = 0; // every drawing so far
     // The last whole-picture copy made while its picture still decoded.
     struct Provisional {
         Picture picture;
+        QPoint origin;
         QSize size;
         qint64 sourceKey;
+        unsigned long long draws; // counted once it was drawn
     };
     std::optional<Provisional> provisional;
 };
@@ -319,7 +322,7 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
     copyIn(scaled, origin, QRect(origin, QSize(width, height)));
     if (picture.isComplete())
         return;
-    m_pixels->provisional = Pixels::Provisional{picture, QSize(width, height), scaled.cacheKey()};
+    m_pixels->provisional = Pixels::Provisional{picture, origin, QSize(width, height), scaled.cacheKey(), m_pixels->draws};
     if (view())
         view()->refreshWhenComplete(picture);
 }
@@ -328,12 +331,16 @@ void PictureBox::refreshProvisional()
 {
     std::optional<Pixels::Provisional> provisional = std::move(m_pixels->provisional);
     m_pixels->provisional.reset();
+    if (!provisional || !provisional->picture.isComplete())
+        return;
+    const QImage& exact = provisional->picture.scaledTo(provisional->size.width(), provisional->size.height());
     auto& copy = m_pixels->copy;
-    if (!provisional || !provisional->picture.isComplete() || !m_pixels->described || !copy
-        || copy->source.cacheKey() != provisional->sourceKey)
-        return; // painted over since, or not yet whole
-    copy->source = provisional->picture.scaledTo(provisional->size.width(), provisional->size.height());
-    changed(copy->area);
+    if (m_pixels->described && copy && copy->source.cacheKey() == provisional->sourceKey) {
+        copy->source = exact; // under whatever was drawn on it since
+        changed(copy->area);
+    } else if (m_pixels->draws == provisional->draws) { // nothing drawn since: its pixels are the copy's
+        copyIn(exact, provisional->origin, QRect(provisional->origin, provisional->size));
+    }
 }
 
 void PictureBox::paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source)
@@ -366,6 +373,7 @@ void PictureBox::Circle(Single x, Single y, Single radius, Long colour)
 
 void PictureBox::changed(const QRect& devicePixels)
 {
+    ++m_pixels->draws;
     if (view() && !devicePixels.isEmpty())
         view()->contentChanged(devicePixels);
 }
