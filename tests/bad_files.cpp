@@ -522,11 +522,34 @@ std::string blackPng(int side)
     png_set_write_fn(png, &out, appendToString, nullptr);
     png_set_compression_level(png, 1);
     png_set_IHDR(png, info, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side), 8, PNG_COLOR_TYPE_GRAY,
-        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
     const std::vector<png_byte> row(static_cast<std::size_t>(side), 0);
-    for (int y = 0; y < side; ++y)
-        png_write_row(png, row.data());
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < side; ++y)
+            png_write_row(png, row.data());
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+std::string pngFilteredBy(const QImage& image, int filter)
+{
+    const bool grey = image.format() == QImage::Format_Grayscale8;
+    const QImage rows = grey ? image : image.convertToFormat(QImage::Format_RGB888);
+    static constexpr int kFilters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH};
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::string out;
+    png_set_write_fn(png, &out, appendToString, nullptr);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, kFilters[filter]);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(rows.width()), static_cast<png_uint_32>(rows.height()), 8,
+        grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+        PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < rows.height(); ++y)
+        png_write_row(png, rows.constScanLine(y));
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     return out;

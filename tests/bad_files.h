@@ -54,8 +54,12 @@ std::string rle8BmpEndingEarly(int width, int height);
 std::string tga(int width, int height, bool rle);
 // An ICO whose one 256 x 256 entry is the PNG.
 std::string icoHolding(const std::string& png);
-// A black grey-scale PNG of side x side that inflates slowly but is small.
+// A black grey-scale PNG of side x side, interlaced, that decodes slowly
+// (seven passes through libpng) but is small.
 std::string blackPng(int side);
+// An 8-bit RGB (or grey, for a Grayscale8 image) PNG whose every row uses
+// one filter: 0 none, 1 sub, 2 up, 3 average, 4 Paeth.
+std::string pngFilteredBy(const QImage& image, int filter);
 // The picture as an Adam7-interlaced PNG.
 std::string interlacedPng(const QImage& image);
 
