@@ -1,5 +1,6 @@
-// PNG through libpng: 8-bit RGB or grey straight into the picture's rows;
-// transparent pixels laid over white as each row arrives.
+// PNG through libpng, and zlib on a second core for the commonest kind:
+// 8-bit RGB or grey straight into the picture's rows; transparent pixels
+// laid over white as each row arrives.
 #include "decoders.h"
 
 #include "colour_profile.h"
