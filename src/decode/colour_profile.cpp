@@ -68,11 +68,6 @@ cmsHTRANSFORM transformToSrgb(cmsHPROFILE source, bool grey)
     return cmsCreateTransform(source, format, target.handle, format, INTENT_RELATIVE_COLORIMETRIC, 0);
 }
 
-bool needsConversion(const QColorSpace& space)
-{
-    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
-}
-
 } // namespace
 
 SrgbRows::SrgbRows(const ColourProfile& profile, bool grey)
@@ -99,17 +94,12 @@ SrgbRows::~SrgbRows()
         cmsDeleteTransform(m_transform);
 }
 
-bool SrgbRows::needed() const
-{
-    return m_transform || needsConversion(m_space);
-}
-
 void SrgbRows::convert(uchar* rows, qsizetype stride, int width, int count) const
 {
     if (m_transform) {
         for (int y = 0; y < count; ++y)
             cmsDoTransform(m_transform, rows + y * stride, rows + y * stride, static_cast<cmsUInt32Number>(width));
-    } else if (needsConversion(m_space)) {
+    } else if (needsSrgbConversion(m_space)) {
         convertRgb888RowsToSrgb(rows, stride, width, count, m_space);
     }
 }

@@ -31,7 +31,6 @@ public:
     SrgbRows(const SrgbRows&) = delete;
     SrgbRows& operator=(const SrgbRows&) = delete;
 
-    bool needed() const;
     void convert(uchar* rows, qsizetype stride, int width, int count) const;
     // How: through LittleCMS, or else from this Qt colour space.
     bool usesLittleCms() const { return m_transform != nullptr; }

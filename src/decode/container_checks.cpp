@@ -1,5 +1,7 @@
 #include "container_checks.h"
 
+#include "byte_order.h"
+
 #include <cstdint>
 #include <cstring>
 #include <unistd.h>
@@ -12,11 +14,6 @@ namespace {
 // Qt's readers decode an entry at 4 bytes a pixel, converted then to 3.
 constexpr PeakBytes kQtPeak{4 + 3, 0};
 constexpr std::uint32_t kLargestPngSide = 0x7FFFFFFF;
-
-std::uint32_t bigEndian32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
 
 std::uint32_t littleEndian32(const unsigned char* p)
 {

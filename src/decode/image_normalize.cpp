@@ -18,11 +18,6 @@ int bandRowsFor(int width)
     return static_cast<int>(std::clamp<qsizetype>(kBandBytes / std::max<qsizetype>(qsizetype(width) * 8, 1), 1, 4096));
 }
 
-int bandRows(const QImage& image)
-{
-    return bandRowsFor(image.width());
-}
-
 bool isGrey(const QImage& image)
 {
     switch (image.format()) {
@@ -38,16 +33,11 @@ bool isGrey(const QImage& image)
     }
 }
 
-bool needsConversion(const QColorSpace& space)
-{
-    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
-}
-
 // One band of any format, in sRGB, opaque over white, into RGB888 rows.
 void putBand(const QImage& source, int firstRow, int rows, QImage& out)
 {
     QImage band = source.copy(0, firstRow, source.width(), rows);
-    if (needsConversion(source.colorSpace()))
+    if (needsSrgbConversion(source.colorSpace()))
         band.convertToColorSpace(QColorSpace::SRgb);
     band.convertTo(QImage::Format_ARGB32);
     for (int y = 0; y < rows; ++y) {
@@ -68,7 +58,7 @@ QImage toRgb888InBands(const QImage& source)
     QImage out(source.size(), QImage::Format_RGB888);
     if (out.isNull())
         return out;
-    const int step = bandRows(source);
+    const int step = bandRowsFor(source.width());
     for (int y = 0; y < source.height(); y += step)
         putBand(source, y, std::min(step, source.height() - y), out);
     return out;
@@ -83,6 +73,11 @@ void convertRgb888ToSrgb(QImage& image)
 }
 
 } // namespace
+
+bool needsSrgbConversion(const QColorSpace& space)
+{
+    return space.isValid() && space != QColorSpace(QColorSpace::SRgb);
+}
 
 void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count, const QColorSpace& space)
 {
@@ -125,7 +120,7 @@ QImage toDisplayFormat(QImage image)
         return image;
     }
     if (image.format() == QImage::Format_RGB888) {
-        if (needsConversion(image.colorSpace()))
+        if (needsSrgbConversion(image.colorSpace()))
             convertRgb888ToSrgb(image);
         return image;
     }

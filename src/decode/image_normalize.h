@@ -11,6 +11,9 @@ namespace korvane {
 // another format.
 QImage toDisplayFormat(QImage image);
 
+// A colour space other than sRGB, which the pixels must be converted from.
+bool needsSrgbConversion(const QColorSpace& space);
+
 // RGB888 rows from `space` to sRGB where they lie, a few megabytes at a time;
 // the memory they sit in is written through this pointer only.
 void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count, const QColorSpace& space);

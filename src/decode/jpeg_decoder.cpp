@@ -252,7 +252,7 @@ struct WholePictureJob {
     UprightWriter writer;
     uchar* bits;
     qsizetype stride;
-    int uprightWidth, uprightHeight, storedWidth, storedHeight, orientation, pixelBytes;
+    int width, height, orientation, pixelBytes; // stored upright or mirrored: its sides as shown
     ColourProfile profile;
     long maxMemory;
 };
@@ -280,10 +280,8 @@ int overviewScale(JpegDecoding& d, const FileFacts& facts)
     if (facts.overviewSides.isEmpty() || d.cmyk || jpeg_has_multiple_scans(&d.cinfo)
         || qint64(d.storedWidth) * d.storedHeight < kStreamFromPixels || !keepsRowOrder(d.orientation))
         return 0;
-    const bool swap = swapsSides(d.orientation);
-    const int width = swap ? d.storedHeight : d.storedWidth, height = swap ? d.storedWidth : d.storedHeight;
-    const bool landscape = width > height;
-    const qint64 side = landscape ? width : height;
+    const bool landscape = d.storedWidth > d.storedHeight; // upright or mirrored: as shown
+    const qint64 side = landscape ? d.storedWidth : d.storedHeight;
     const qint64 wanted = landscape ? facts.overviewSides.width() : facts.overviewSides.height();
     for (const int scale : {8, 4, 2})
         if (wanted * scale <= side)
@@ -293,15 +291,15 @@ int overviewScale(JpegDecoding& d, const FileFacts& facts)
 
 void publishRows(const WholePictureJob& job, const SrgbRows& colour, RowFill& fill, int first, int end)
 {
-    colour.convert(job.bits + qsizetype(first) * job.stride, job.stride, job.uprightWidth, end - first);
+    colour.convert(job.bits + qsizetype(first) * job.stride, job.stride, job.width, end - first);
     fill.publish(end);
 }
 
 void readWholeRows(JpegDecoding& d, const WholePictureJob& job, RowFill& fill, const SrgbRows& colour)
 {
     UprightWriter writer = job.writer;
-    d.row.resize(std::size_t(job.storedWidth) * std::size_t(job.pixelBytes));
-    while (d.rowsDone < job.storedHeight && !fill.stopRequested() && !d.source.ended) {
+    d.row.resize(std::size_t(job.width) * std::size_t(job.pixelBytes));
+    while (d.rowsDone < job.height && !fill.stopRequested() && !d.source.ended) {
         uchar* direct = job.orientation == 1 ? job.bits + qsizetype(d.rowsDone) * job.stride : nullptr;
         JSAMPROW rows[1] = {direct ? direct : d.row.data()};
         if (jpeg_read_scanlines(&d.cinfo, rows, 1) != 1)
@@ -339,7 +337,7 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
         return;
     UprightWriter writer = job.writer;
     writer.whitenRowsFrom(d->rowsDone);
-    publishRows(job, colour, fill, d->rowsPublished, job.uprightHeight);
+    publishRows(job, colour, fill, d->rowsPublished, job.height);
 }
 
 // The overview's copy, upright and in sRGB; rows the file could not give
@@ -408,10 +406,10 @@ DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::st
     if (image.isNull())
         raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
     const WholePictureJob job{file, UprightWriter(image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes),
-        image.bits(), image.bytesPerLine(), image.width(), image.height(), d.storedWidth, d.storedHeight,
-        d.orientation, d.pixelBytes, ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
+        image.bits(), image.bytesPerLine(), d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes,
+        ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
     d.image = std::move(image);
-    d.fill = std::make_shared<RowFill>(job.uprightHeight, [job](RowFill& fill) { decodeWholePicture(job, fill); });
+    d.fill = std::make_shared<RowFill>(job.height, [job](RowFill& fill) { decodeWholePicture(job, fill); });
     decodeScaled(d, scale, path, facts);
     return streamed(d);
 }

@@ -4,6 +4,7 @@
 // picture a tenth of its start-up. Their signatures are known here.
 #include "decoders.h"
 
+#include "byte_order.h"
 #include "decode_error.h"
 #include "decoder_module.h"
 
@@ -69,8 +70,7 @@ bool looksLikeHeif(std::span<const unsigned char> head)
 {
     if (head.size() < 16 || std::memcmp(head.data() + 4, "ftyp", 4) != 0)
         return false;
-    const std::size_t boxEnd = std::min<std::size_t>(
-        head.size(), (std::size_t(head[0]) << 24) | (std::size_t(head[1]) << 16) | (std::size_t(head[2]) << 8) | head[3]);
+    const std::size_t boxEnd = std::min<std::size_t>(head.size(), bigEndian32(head.data()));
     if (hasBrand(head.subspan(8, 4)))
         return true;
     for (std::size_t at = 16; at + 4 <= boxEnd; at += 4)

@@ -3,6 +3,7 @@
 // laid over white as each row arrives.
 #include "decoders.h"
 
+#include "byte_order.h"
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "image_normalize.h"
@@ -232,8 +233,7 @@ private:
             if (::pread(m_fd, header, sizeof header, m_position) != ssize_t(sizeof header)
                 || std::memcmp(header + 8, "IDAT", 4) != 0)
                 return false; // the crc, then the next chunk's length and type
-            m_left = (std::uint32_t(header[4]) << 24) | (std::uint32_t(header[5]) << 16)
-                | (std::uint32_t(header[6]) << 8) | header[7];
+            m_left = bigEndian32(header + 4);
             m_position += off_t(sizeof header);
         }
         const ssize_t count = ::pread(m_fd, m_input.data(), std::min<std::size_t>(m_left, m_input.size()), m_position);
@@ -361,9 +361,7 @@ void readRowsOnTwoCores(PngDecoding& d, const FileFacts& facts)
     if (position < 8 || ::pread(d.fd, length, sizeof length, position - 8) != ssize_t(sizeof length))
         return;
     const std::size_t rowBytes = std::size_t(d.storedWidth) * std::size_t(d.outputBytes);
-    RowInflater inflater(d.fd, position,
-        (std::uint32_t(length[0]) << 24) | (std::uint32_t(length[1]) << 16) | (std::uint32_t(length[2]) << 8) | length[3],
-        rowBytes + 1, d.storedHeight);
+    RowInflater inflater(d.fd, position, bigEndian32(length), rowBytes + 1, d.storedHeight);
     std::vector<std::uint8_t> above(rowBytes, 0), row(rowBytes);
     for (int y = 0; y < d.storedHeight; ++y) {
         const std::uint8_t* filtered = inflater.waitForRow(y);

@@ -27,7 +27,6 @@ public:
     // The owner no longer needs the rest: the work may end early.
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
-    int height() const { return m_height; }
     bool complete() const { return m_ready.load(std::memory_order_acquire) >= m_height; }
     // Returns once rows 0 .. rows - 1 are final (or the work has ended).
     void waitFor(int rows) const;
