@@ -318,9 +318,12 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
     const QPoint origin(twipsToDevicePixels(x1), twipsToDevicePixels(y1));
     if (QRect(origin, QSize(width, height)).intersected(QRect(QPoint(0, 0), m_pixels->size)).isEmpty())
         return;
+    // Asked before scaling: a picture that completes meanwhile may still
+    // have handed over its early overview.
+    const bool wasComplete = picture.isComplete();
     const QImage& scaled = picture.scaledTo(width, height);
     copyIn(scaled, origin, QRect(origin, QSize(width, height)));
-    if (picture.isComplete())
+    if (wasComplete)
         return;
     m_pixels->provisional = Pixels::Provisional{picture, origin, QSize(width, height), scaled.cacheKey(), m_pixels->draws};
     if (view())
