@@ -128,7 +128,12 @@ std::string randomBytes(std::size_t count, unsigned seed)
     return bytes;
 }
 
-std::string jpegOfKind(JpegKind kind, int width, int height)
+namespace {
+
+// A JPEG of width x height pixels of `components` samples in `space`,
+// set up by `configure` after libjpeg's defaults, its rows given by `row`.
+template <typename Configure, typename Row>
+std::string compressJpeg(int width, int height, int components, J_COLOR_SPACE space, Configure configure, Row row)
 {
     jpeg_compress_struct cinfo {};
     jpeg_error_mgr errors {};
@@ -139,25 +144,13 @@ std::string jpegOfKind(JpegKind kind, int width, int height)
     jpeg_mem_dest(&cinfo, &out, &size);
     cinfo.image_width = static_cast<JDIMENSION>(width);
     cinfo.image_height = static_cast<JDIMENSION>(height);
-    const bool grey = kind == JpegKind::Grey, cmyk = kind == JpegKind::Cmyk;
-    cinfo.input_components = grey ? 1 : cmyk ? 4 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB;
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    if (kind == JpegKind::Progressive)
-        jpeg_simple_progression(&cinfo);
-    if (kind == JpegKind::Arithmetic)
-        cinfo.arith_code = TRUE;
+    configure(cinfo);
     jpeg_start_compress(&cinfo, TRUE);
-    // CMYK is stored inverted, as Adobe's programs write it: ink 0 is 255.
-    const std::vector<unsigned char> pixel = grey ? std::vector<unsigned char>{100}
-        : cmyk                                 ? std::vector<unsigned char>{200, 60, 30, 255}
-                                               : std::vector<unsigned char>{200, 60, 30};
-    std::vector<unsigned char> row;
-    for (int x = 0; x < width; ++x)
-        row.insert(row.end(), pixel.begin(), pixel.end());
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW rows[1] = {row.data()};
+        JSAMPROW rows[1] = {const_cast<unsigned char*>(row(static_cast<int>(cinfo.next_scanline)))};
         jpeg_write_scanlines(&cinfo, rows, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -165,6 +158,40 @@ std::string jpegOfKind(JpegKind kind, int width, int height)
     std::string bytes(reinterpret_cast<const char*>(out), size);
     std::free(out);
     return bytes;
+}
+
+} // namespace
+
+std::string jpegOfKind(JpegKind kind, int width, int height)
+{
+    const bool grey = kind == JpegKind::Grey, cmyk = kind == JpegKind::Cmyk;
+    // CMYK is stored inverted, as Adobe's programs write it: ink 0 is 255.
+    const std::vector<unsigned char> pixel = grey ? std::vector<unsigned char>{100}
+        : cmyk                                 ? std::vector<unsigned char>{200, 60, 30, 255}
+                                               : std::vector<unsigned char>{200, 60, 30};
+    std::vector<unsigned char> row;
+    for (int x = 0; x < width; ++x)
+        row.insert(row.end(), pixel.begin(), pixel.end());
+    const auto configure = [kind](jpeg_compress_struct& cinfo) {
+        jpeg_set_quality(&cinfo, 95, TRUE);
+        if (kind == JpegKind::Progressive)
+            jpeg_simple_progression(&cinfo);
+        if (kind == JpegKind::Arithmetic)
+            cinfo.arith_code = TRUE;
+    };
+    return compressJpeg(width, height, grey ? 1 : cmyk ? 4 : 3, grey ? JCS_GRAYSCALE : cmyk ? JCS_CMYK : JCS_RGB,
+        configure, [&row](int) { return row.data(); });
+}
+
+std::string jpegSampled(const QImage& rgb888, int across, int down)
+{
+    const auto configure = [across, down](jpeg_compress_struct& cinfo) {
+        jpeg_set_quality(&cinfo, 90, TRUE);
+        cinfo.comp_info[0].h_samp_factor = across;
+        cinfo.comp_info[0].v_samp_factor = down;
+    };
+    return compressJpeg(rgb888.width(), rgb888.height(), 3, JCS_RGB, configure,
+        [&rgb888](int y) { return rgb888.constScanLine(y); });
 }
 
 std::string withJpegSize(std::string jpeg, int width, int height)

@@ -25,6 +25,9 @@ std::string randomBytes(std::size_t count, unsigned seed);
 enum class JpegKind { Grey, Cmyk, Progressive, Arithmetic };
 // A flat JPEG of the kind, its corner kCornerColour (or grey 100).
 std::string jpegOfKind(JpegKind kind, int width, int height);
+// A colour JPEG of an RGB888 image whose brightness has across x down
+// samples to each colour sample.
+std::string jpegSampled(const QImage& rgb888, int across, int down);
 // The JPEG with its frame header changed to claim width x height.
 std::string withJpegSize(std::string jpeg, int width, int height);
 

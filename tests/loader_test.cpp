@@ -4,6 +4,8 @@
 
 #include "decode/decoders.h"
 #include "decode/image_normalize.h"
+#include "decode/orientation.h"
+#include "decode/row_sink.h"
 
 #include "bad_files.h"
 #include "support.h"
@@ -26,6 +28,8 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <jpeglib.h>
 
 namespace korvane {
 namespace {
@@ -395,6 +399,98 @@ TEST(LoadPicture, UndoesEveryPngRowFilterExactly)
         }
 }
 
+// A decoded picture as the loader hands it over.
+Picture pictureOf(DecodedPicture decoded)
+{
+    if (decoded.planes)
+        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
+    if (decoded.fill)
+        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
+    return Picture(toDisplayFormat(std::move(decoded.image)));
+}
+
+// libjpeg's own RGB decode, with its default (smooth) upsampling.
+QImage libjpegRgb(const std::string& bytes)
+{
+    jpeg_decompress_struct cinfo {};
+    jpeg_error_mgr errors {};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    QImage image(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB888);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rows[1] = {image.scanLine(static_cast<int>(cinfo.output_scanline))};
+        jpeg_read_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return image;
+}
+
+int worstDifference(const QImage& a, QPoint at, const QImage& b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x + at.x(), y + at.y());
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
+// A colour JPEG is kept as its planes and made into RGB where drawn: at
+// every sampling, whole or a part at a time (parts that overlap the last
+// one drawn, parts at the edges, odd offsets), it is libjpeg's own RGB
+// decode within a level, turned upright as its tag says; so is one large
+// enough to be shown before it is whole.
+TEST(LoadPicture, AColourJpegIsDrawnAsLibjpegDecodesItAtEverySampling)
+{
+    // Colour edges on every second and third pixel, where upsampling shows.
+    QImage noisy = wavesImage(203, 157);
+    for (int y = 0; y < noisy.height(); ++y)
+        for (int x = 0; x < noisy.width(); ++x)
+            if ((x * 7 + y * 3) % 11 < 3)
+                noisy.setPixel(x, y, (x + y) % 3 ? qRgb(250, 10, 30) : qRgb(0, 240, 250));
+    struct Case {
+        int across, down, orientation;
+        QImage image;
+    };
+    const std::vector<Case> cases = {{1, 1, 1, noisy}, {2, 1, 1, noisy}, {2, 2, 1, noisy}, {1, 2, 1, noisy},
+        {4, 1, 1, noisy}, {2, 2, 6, noisy}, {2, 1, 7, noisy}, {2, 2, 1, wavesImage(2501, 1603)}};
+    const std::vector<QRect> parts = {QRect(0, 0, 50, 40), QRect(3, 1, 50, 40), QRect(1, 2, 61, 41),
+        QRect(-20, 90, 300, 300), QRect(0, 0, 1, 1), QRect(151, 119, 52, 38)};
+    for (const Case& c : cases) {
+        const std::string name = std::to_string(c.across) + "x" + std::to_string(c.down) + "-"
+            + std::to_string(c.orientation) + "-" + std::to_string(c.image.width());
+        std::string bytes = test::jpegSampled(c.image, c.across, c.down);
+        const QImage stored = libjpegRgb(bytes);
+        if (c.orientation != 1) {
+            // The same file with an orientation tag: APP1 right after SOI.
+            const std::string tagged = test::writeOrientedJpeg(c.image, "tag.jpg", c.orientation);
+            std::ifstream in(tagged, std::ios::binary);
+            const std::string withTag((std::istreambuf_iterator<char>(in)), {});
+            bytes.insert(2, withTag.substr(2, 36));
+        }
+        QImage expected = uprightPicture(stored.width(), stored.height(), c.orientation, 3);
+        UprightWriter writer(expected, c.orientation, stored.width(), stored.height(), 3);
+        for (int y = 0; y < stored.height(); ++y)
+            writer.putRow(y, stored.constScanLine(y));
+        const Picture picture = LoadPicture(test::writeBytes("sampled-" + name + ".jpg", bytes));
+        ASSERT_EQ(picture.image().size(), expected.size()) << name;
+        EXPECT_LE(worstDifference(picture.image(), QPoint(), expected), 1) << name;
+        for (const QRect& part : parts) {
+            const QRect inside = part & expected.rect();
+            const Picture::Pixels pixels = picture.pixelsFor(part);
+            ASSERT_EQ(QRect(QPoint(pixels.originX, pixels.originY), pixels.image.size()), inside) << name;
+            EXPECT_EQ(worstDifference(pixels.image, inside.topLeft(), picture.image()), 0) << name;
+        }
+    }
+}
+
 // A baseline JPEG large enough to be shown before it is whole: once its rows
 // are all in, they are exactly those of a whole decode (colour, a mirrored
 // photo, grey, a cut-short file), and so is its overview, within 2 levels.
@@ -418,12 +514,13 @@ TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
         FileFacts facts;
         facts.fileBytes = static_cast<qint64>(std::filesystem::file_size(path));
         facts.availableBytes = qint64(1) << 32;
-        const QImage whole = toDisplayFormat(decodeJpeg(fd, path, facts).image);
+        const QImage whole = pictureOf(decodeJpeg(fd, path, facts)).image();
         facts.overviewSides = QSize(800, 600);
         DecodedPicture early = decodeJpeg(fd, path, facts);
         ::close(fd);
         ASSERT_TRUE(early.fill) << path;
-        const Picture picture(early.image, early.reduced, early.fill);
+        const Picture picture = pictureOf(std::move(early));
+        ASSERT_FALSE(whole.isNull()) << path;
         const QSize overview = whole.size().scaled(800, 800, Qt::KeepAspectRatio);
         picture.scaledTo(overview.width(), overview.height()); // the early overview, most likely
         ASSERT_EQ(picture.image().size(), whole.size()) << path;

@@ -65,7 +65,9 @@ cmsHTRANSFORM transformToSrgb(cmsHPROFILE source, bool grey)
     if (!target.handle)
         return nullptr;
     const cmsUInt32Number format = grey ? TYPE_GRAY_8 : TYPE_RGB_8;
-    return cmsCreateTransform(source, format, target.handle, format, INTENT_RELATIVE_COLORIMETRIC, 0);
+    // Without LittleCMS's one-pixel cache, one transform serves several
+    // threads at once.
+    return cmsCreateTransform(source, format, target.handle, format, INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 // null image when the file is not its format or uses a feature left to
 // Qt's readers; a damaged or oversized file raises a file error.
 #include "decode_limits.h"
+#include "jpeg_planes.h"
 #include "row_fill.h"
 
 #include <QImage>
@@ -24,6 +25,8 @@ struct DecodedPicture {
     QImage image;
     QImage reduced;
     std::shared_ptr<RowFill> fill = nullptr;
+    // A colour JPEG: its planes instead of `image`, which is then null.
+    std::shared_ptr<const YcbcrPicture> planes = nullptr;
 };
 
 // The file's first bytes say which decoder to use.

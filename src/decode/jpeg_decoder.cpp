@@ -1,10 +1,13 @@
-// JPEG through libjpeg-turbo's own interface: RGB or grey straight into
-// the picture's rows, turned upright row by row, with the embedded colour
-// profile kept for the conversion to sRGB.
+// JPEG through libjpeg-turbo's own interface: colour files into their Y,
+// Cb and Cr planes as stored (made into RGB where they are shown); grey,
+// RGB-coded and CMYK files straight into the picture's rows, turned
+// upright row by row. The embedded colour profile is kept for the
+// conversion to sRGB.
 #include "decoders.h"
 
 #include "colour_profile.h"
 #include "decode_error.h"
+#include "jpeg_planes.h"
 #include "orientation.h"
 #include "row_fill.h"
 #include "row_sink.h"
@@ -111,6 +114,8 @@ struct JpegDecoding {
     int orientation = 1;
     bool cmyk = false;
     bool inverted = false; // CMYK stored as Adobe writes it
+    bool inPlanes = false; // a colour file kept as its Y, Cb and Cr planes
+    std::shared_ptr<YcbcrPlanes> planes;
     QByteArray iccProfile;
     std::unique_ptr<CmykToSrgb> cmykToSrgb; // when the file's profile is a CMYK one
     std::vector<JOCTET> rgbRow;             // its output
@@ -221,10 +226,11 @@ void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& fact
     left.availableBytes -= coefficientBytes;
     // Row buffers: our row (up to 4 bytes a pixel for CMYK) and libjpeg's
     // upsampling and conversion rows, a few per component.
-    checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{d.pixelBytes, 4 + 16 * 4}, left);
+    const int pictureBytesPerPixel = d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
+    checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{pictureBytesPerPixel, 4 + 16 * 4}, left);
     if (!d.cinfo.arith_code)
         checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes);
-    const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * d.pixelBytes;
+    const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel;
     d.cinfo.mem->max_memory_to_use = static_cast<long>(std::max<qint64>(facts.availableBytes - pictureBytes, 1 << 20));
 }
 
@@ -249,6 +255,7 @@ struct OwnedFd {
 // image the program holds.
 struct WholePictureJob {
     std::shared_ptr<OwnedFd> file;
+    std::shared_ptr<YcbcrPlanes> planes; // or else RGB or grey rows, through the rest
     UprightWriter writer;
     uchar* bits;
     qsizetype stride;
@@ -316,6 +323,13 @@ void readWholeRows(JpegDecoding& d, const WholePictureJob& job, RowFill& fill, c
 
 // Runs on the fill's thread. Every row is published however decoding ends:
 // what the file could not give is white, as in a whole decode.
+// The planes band by band, each handed over as it is decoded.
+void readWholePlanes(JpegDecoding& d, YcbcrPlanes& planes, RowFill& fill)
+{
+    while (!fill.stopRequested() && !d.source.ended && planes.readBand(d.cinfo))
+        fill.publish(planes.rowsDone());
+}
+
 void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
 {
     auto d = std::make_unique<JpegDecoding>();
@@ -328,13 +342,22 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
         d->created = true;
         attachSource(*d, job.file->fd);
         jpeg_read_header(&d->cinfo, TRUE);
-        d->cinfo.out_color_space = job.pixelBytes == 1 ? JCS_GRAYSCALE : JCS_RGB;
+        d->cinfo.out_color_space = job.planes ? JCS_YCbCr : job.pixelBytes == 1 ? JCS_GRAYSCALE : JCS_RGB;
+        d->cinfo.raw_data_out = job.planes ? TRUE : FALSE;
         d->cinfo.mem->max_memory_to_use = job.maxMemory;
         jpeg_start_decompress(&d->cinfo);
-        readWholeRows(*d, job, fill, colour);
+        if (job.planes)
+            readWholePlanes(*d, *job.planes, fill);
+        else
+            readWholeRows(*d, job, fill, colour);
     }
     if (fill.stopRequested())
         return;
+    if (job.planes) {
+        job.planes->whitenFrom(job.planes->rowsDone());
+        fill.publish(job.height);
+        return;
+    }
     UprightWriter writer = job.writer;
     writer.whitenRowsFrom(d->rowsDone);
     publishRows(job, colour, fill, d->rowsPublished, job.height);
@@ -362,9 +385,14 @@ QImage finishScaled(JpegDecoding& d)
     return upright;
 }
 
+std::shared_ptr<const YcbcrPicture> planesPicture(const JpegDecoding& d)
+{
+    return std::make_shared<YcbcrPicture>(d.planes, d.orientation, ColourProfile{d.iccProfile, {}});
+}
+
 DecodedPicture streamed(JpegDecoding& d)
 {
-    return {d.image, finishScaled(d), d.fill};
+    return {d.image, finishScaled(d), d.fill, d.planes ? planesPicture(d) : nullptr};
 }
 
 // Decodes the overview's copy with the header's decoder, while the whole
@@ -395,23 +423,52 @@ void decodeScaled(JpegDecoding& d, int scale, const std::string& path, const Fil
 DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::string& path, const FileFacts& facts)
 {
     // The copy, stored and upright, beside the picture.
+    const int pictureBytesPerPixel = d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
     const qint64 copyBytes = 2 * (qint64(d.storedWidth) / scale + 1) * (qint64(d.storedHeight) / scale + 1) * d.pixelBytes;
-    if (copyBytes > facts.availableBytes - qint64(d.storedWidth) * d.storedHeight * d.pixelBytes)
+    if (copyBytes > facts.availableBytes - qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel)
         return {};
     const int descriptor = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (descriptor < 0)
         return {};
     auto file = std::make_shared<OwnedFd>(descriptor);
-    QImage image = uprightPicture(d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes);
-    if (image.isNull())
+    QImage image;
+    if (d.inPlanes)
+        d.planes = YcbcrPlanes::forFile(d.cinfo);
+    else
+        image = uprightPicture(d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes);
+    if (d.inPlanes ? !d.planes : image.isNull())
         raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
-    const WholePictureJob job{file, UprightWriter(image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes),
+    const WholePictureJob job{file, d.planes, UprightWriter(image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes),
         image.bits(), image.bytesPerLine(), d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes,
         ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
     d.image = std::move(image);
     d.fill = std::make_shared<RowFill>(job.height, [job](RowFill& fill) { decodeWholePicture(job, fill); });
     decodeScaled(d, scale, path, facts);
     return streamed(d);
+}
+
+// The rows decoded, the rest white.
+DecodedPicture planesFinished(JpegDecoding& d)
+{
+    d.planes->whitenFrom(d.planes->rowsDone());
+    return {QImage(), QImage(), nullptr, planesPicture(d)};
+}
+
+// A colour file decoded whole into its planes.
+DecodedPicture decodePlanes(JpegDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    jpeg_decompress_struct& cinfo = d.cinfo;
+    d.planes = YcbcrPlanes::forFile(cinfo);
+    if (!d.planes)
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+    cinfo.raw_data_out = TRUE;
+    cinfo.out_color_space = JCS_YCbCr;
+    jpeg_start_decompress(&cinfo);
+    const bool dataCanEndEarly = !jpeg_has_multiple_scans(&cinfo);
+    while (!(dataCanEndEarly && d.source.ended) && d.planes->readBand(cinfo))
+        facts.reportProgress(d.planes->rowsDone(), d.storedHeight);
+    jpeg_abort_decompress(&cinfo); // the rest of the file is not needed
+    return planesFinished(d);
 }
 
 } // namespace
@@ -433,6 +490,8 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
             return finished(*d);
         if (d->fill && d->rowsDone > 0)
             return streamed(*d);
+        if (!d->fill && d->planes && d->planes->rowsDone() > 0)
+            return planesFinished(*d);
         d->fill.reset(); // stops the whole-picture decoder: nothing is shown
         const std::string reason = d->errors.message;
         raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
@@ -450,13 +509,16 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     d->cmyk = cmyk;
     d->inverted = cmyk && cinfo.saw_Adobe_marker;
     d->pixelBytes = grey ? 1 : 3;
+    d->inPlanes = YcbcrPlanes::suits(cinfo);
     d->storedWidth = static_cast<int>(cinfo.image_width);
     d->storedHeight = static_cast<int>(cinfo.image_height);
     checkClaims(*d, path, facts);
     readMetadata(*d);
     if (const int scale = overviewScale(*d, facts))
-        if (DecodedPicture picture = decodeStreaming(*d, fd, scale, path, facts); !picture.image.isNull())
+        if (DecodedPicture picture = decodeStreaming(*d, fd, scale, path, facts); !picture.image.isNull() || picture.planes)
             return picture;
+    if (d->inPlanes)
+        return decodePlanes(*d, path, facts);
     if (cmyk)
         d->cmykToSrgb = CmykToSrgb::fromIcc(d->iccProfile, d->inverted);
     d->sink.emplace(path, d->storedWidth, d->storedHeight, d->orientation, d->pixelBytes);

@@ -305,11 +305,11 @@ void PictureBox::paintUnscaled(const Picture& picture, double x1, double y1, dou
     const int shiftY = -clampedInt(std::floor((step / 2 + y2 - y1) / step));
     const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
     const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
-    // Only the picture's rows down to the panel's last are needed, and
-    // only those are waited for while the picture is still decoding.
-    const int rowsNeeded = static_cast<int>(std::clamp<qint64>(qint64(std::min(bottom, m_pixels->size.height())) - shiftY, 0, picture.pixelHeight()));
-    copyIn(picture.imageWithRows(rowsNeeded), QPoint(shiftX, shiftY),
-        QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)));
+    // Only the part of the picture the panel shows is asked for (and waited
+    // for, while the picture is still decoding).
+    const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(0, 0), m_pixels->size);
+    const Picture::Pixels pixels = picture.pixelsFor(area.translated(-shiftX, -shiftY));
+    copyIn(pixels.image, QPoint(shiftX + pixels.originX, shiftY + pixels.originY), area);
 }
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
@@ -356,7 +356,9 @@ void PictureBox::paintRegionScaled(const Picture& picture, const QRectF& target,
         return;
     QPainter painter(&m_pixels->backing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(toPixels(target), picture.image(), toPixels(source));
+    const QRectF from = toPixels(source);
+    const Picture::Pixels pixels = picture.pixelsFor(from.toAlignedRect());
+    painter.drawImage(toPixels(target), pixels.image, from.translated(-pixels.originX, -pixels.originY));
     changed(toPixels(target).toAlignedRect().intersected(m_pixels->backing.rect()));
 }
 

@@ -2,18 +2,22 @@
 
 #include "pixel_ops.h"
 
+#include "decode/jpeg_planes.h"
 #include "decode/row_fill.h"
 
 #include <QImage>
 
 #include <atomic>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 
 namespace korvane {
 
 struct Picture::Data {
-    QImage image;
+    QImage image; // null for a picture kept as planes
+    std::shared_ptr<const YcbcrPicture> planes;
+    QSize size;
     QImage reduced; // null, or the image averaged over blocks
     Long handle = 0;
     mutable QImage scaled; // the last scaled copy; the overview asks for one size
@@ -26,20 +30,37 @@ struct Picture::Data {
     mutable QSize wanted;
     bool exactPending = false;
     QImage exact;
+    // Planes: the RGB of the last area drawn, so that a drag converts only
+    // the strips it uncovers; and the whole picture, made only when asked.
+    mutable QRect lastArea;
+    mutable QImage lastRegion;
+    mutable QImage whole;
     std::shared_ptr<RowFill> fill; // last: its decoder stops before the rest goes
 
     void makeExactOverview();
+    QImage scaledWhole(int width, int height) const;
 };
+
+// Every pixel of the picture, smoothly scaled.
+QImage Picture::Data::scaledWhole(int width, int height) const
+{
+    if (!planes)
+        return scaleSmooth(image, width, height);
+    const YcbcrPicture& source = *planes;
+    return scaleSmoothMade(size, [&source](const QRect& area, uchar* out, qsizetype stride) {
+        source.toRgb(area, out, stride);
+    }, width, height);
+}
 
 // Runs on the decoder's thread once every row is final.
 void Picture::Data::makeExactOverview()
 {
-    QSize size;
+    QSize asked;
     {
         std::lock_guard lock(mutex);
-        size = wanted;
+        asked = wanted;
     }
-    QImage made = size.isEmpty() ? QImage() : scaleSmooth(image, size.width(), size.height());
+    QImage made = asked.isEmpty() ? QImage() : scaledWhole(asked.width(), asked.height());
     std::lock_guard lock(mutex);
     exact = std::move(made);
     exactPending = false;
@@ -78,9 +99,26 @@ Picture::Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill)
     : m_data(std::make_shared<Data>())
 {
     m_data->image = std::move(image);
+    m_data->size = m_data->image.size();
     m_data->reduced = std::move(reduced);
     m_data->fill = std::move(fill);
     m_data->handle = nextHandle();
+    watchFill();
+}
+
+Picture::Picture(std::shared_ptr<const YcbcrPicture> planes, QImage early, std::shared_ptr<RowFill> fill)
+    : m_data(std::make_shared<Data>())
+{
+    m_data->size = planes->size();
+    m_data->planes = std::move(planes);
+    m_data->reduced = std::move(early);
+    m_data->fill = std::move(fill);
+    m_data->handle = nextHandle();
+    watchFill();
+}
+
+void Picture::watchFill()
+{
     if (m_data->fill) {
         m_data->exactPending = true;
         // The fill goes first when the data does: the callback never
@@ -90,20 +128,66 @@ Picture::Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill)
 }
 
 Long Picture::Handle() const { return m_data ? m_data->handle : 0; }
-int Picture::pixelWidth() const { return m_data ? m_data->image.width() : 0; }
-int Picture::pixelHeight() const { return m_data ? m_data->image.height() : 0; }
+int Picture::pixelWidth() const { return m_data ? m_data->size.width() : 0; }
+int Picture::pixelHeight() const { return m_data ? m_data->size.height() : 0; }
 const QImage& Picture::image() const
-{
-    return imageWithRows(pixelHeight());
-}
-
-const QImage& Picture::imageWithRows(int rows) const
 {
     if (!m_data)
         return nullImage();
     if (m_data->fill)
-        m_data->fill->waitFor(rows);
-    return m_data->image;
+        m_data->fill->waitFor(pixelHeight());
+    if (m_data->planes && m_data->whole.isNull())
+        m_data->whole = m_data->planes->toRgb(QRect(QPoint(0, 0), m_data->size));
+    return m_data->planes ? m_data->whole : m_data->image;
+}
+
+Picture::Pixels Picture::pixelsFor(const QRect& area) const
+{
+    if (!m_data)
+        return {nullImage()};
+    const QRect part = area & QRect(QPoint(0, 0), m_data->size);
+    if (m_data->planes)
+        return {planeRegion(part), part.left(), part.top()};
+    if (m_data->fill && !part.isEmpty())
+        m_data->fill->waitFor(part.top() + part.height());
+    return {m_data->image};
+}
+
+// The RGB of `area`; what the last area shares with it is copied over, and
+// only the rest converted.
+const QImage& Picture::planeRegion(const QRect& area) const
+{
+    Data& data = *m_data;
+    if (area.isEmpty())
+        return nullImage();
+    if (data.fill)
+        data.fill->waitFor(data.planes->storedRowsNeededFor(area));
+    if (area == data.lastArea)
+        return data.lastRegion;
+    QImage made(area.size(), QImage::Format_RGB888);
+    if (made.isNull())
+        return nullImage();
+    const QRect kept = area & data.lastArea;
+    const auto convert = [&](const QRect& part) {
+        if (!part.isEmpty())
+            data.planes->toRgb(part, made.scanLine(part.top() - area.top()) + 3 * qsizetype(part.left() - area.left()),
+                made.bytesPerLine());
+    };
+    if (kept.isEmpty()) {
+        convert(area);
+    } else {
+        for (int y = kept.top(); y <= kept.bottom(); ++y)
+            std::memcpy(made.scanLine(y - area.top()) + 3 * qsizetype(kept.left() - area.left()),
+                data.lastRegion.constScanLine(y - data.lastArea.top()) + 3 * qsizetype(kept.left() - data.lastArea.left()),
+                3 * size_t(kept.width()));
+        convert(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), kept.top() - 1)));
+        convert(QRect(QPoint(area.left(), kept.bottom() + 1), QPoint(area.right(), area.bottom())));
+        convert(QRect(QPoint(area.left(), kept.top()), QPoint(kept.left() - 1, kept.bottom())));
+        convert(QRect(QPoint(kept.right() + 1, kept.top()), QPoint(area.right(), kept.bottom())));
+    }
+    data.lastArea = area;
+    data.lastRegion = std::move(made);
+    return data.lastRegion;
 }
 
 bool Picture::isComplete() const
@@ -150,12 +234,15 @@ QImage Picture::scaledFrom(const QImage& reduced, int width, int height) const
 {
     // A copy reduced at least as much as the block-averaged image is made
     // from it: the same averages, from far fewer pixels.
-    const QImage& image = m_data->image; // its size only, unless scaled whole
-    const int block = reduced.isNull() ? 1 : (image.width() + reduced.width() - 1) / reduced.width();
-    const bool fromReduced = block > 1 && qint64(width) * block <= image.width()
-        && qint64(height) * block <= image.height();
-    return fromReduced ? scaleSmoothFromBlocks(reduced, image.size(), block, width, height)
-                       : scaleSmooth(this->image(), width, height);
+    const QSize size = m_data->size;
+    const int block = reduced.isNull() ? 1 : (size.width() + reduced.width() - 1) / reduced.width();
+    const bool fromReduced = block > 1 && qint64(width) * block <= size.width()
+        && qint64(height) * block <= size.height();
+    if (fromReduced)
+        return scaleSmoothFromBlocks(reduced, m_data->size, block, width, height);
+    if (m_data->fill)
+        m_data->fill->waitFor(pixelHeight());
+    return m_data->scaledWhole(width, height);
 }
 
 } // namespace korvane

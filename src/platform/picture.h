@@ -1,7 +1,8 @@
 #pragma once
 // A picture as the loader hands it over: the decoded image, kept at its own
-// pixel size in a compact display format, and a handle that is 0 only for
-// the empty picture.
+// pixel size in a compact display format (a colour JPEG as its Y, Cb and
+// Cr planes, made into RGB where it is drawn), and a handle that is 0 only
+// for the empty picture.
 #include "numeric.h"
 
 #include "decode/load_progress.h"
@@ -13,10 +14,12 @@
 #include <vector>
 
 class QImage;
+class QRect;
 
 namespace korvane {
 
 class RowFill;
+class YcbcrPicture;
 
 class Picture {
 public:
@@ -29,16 +32,25 @@ public:
     // A picture handed over before it is whole: `fill` says which of the
     // image's rows are final; the rest are still being decoded.
     Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill);
+    // A colour JPEG as its planes; `early` and `fill` as above.
+    Picture(std::shared_ptr<const YcbcrPicture> planes, QImage early, std::shared_ptr<RowFill> fill);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }
     int pixelWidth() const;
     int pixelHeight() const;
-    // The whole image, once every row is final.
+    // The whole image, once every row is final. A picture kept as planes
+    // is made into RGB whole here, once: the panels never ask for it.
     const QImage& image() const;
-    // The image once its rows 0 .. rows - 1 are final: whoever draws a part
-    // of it waits here for the rows that part needs, and no longer.
-    const QImage& imageWithRows(int rows) const;
+    // Pixels that hold `area` of the picture, once they are final: an
+    // image whose pixel (0, 0) is picture pixel (originX, originY). Whoever
+    // draws a part of the picture waits here for the rows that part needs,
+    // and no longer.
+    struct Pixels {
+        const QImage& image;
+        int originX = 0, originY = 0;
+    };
+    Pixels pixelsFor(const QRect& area) const;
 
     // The whole picture smoothly scaled to width x height pixels, in the
     // panels' pixel format. Computed once per size and kept. While the
@@ -54,6 +66,8 @@ public:
 
 private:
     QImage scaledFrom(const QImage& reduced, int width, int height) const;
+    const QImage& planeRegion(const QRect& area) const;
+    void watchFill();
 
     struct Data;
     std::shared_ptr<Data> m_data;

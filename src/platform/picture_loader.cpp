@@ -238,6 +238,8 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
+    if (decoded.planes) // made into RGB, in sRGB, where drawn; perhaps still decoding
+        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
     if (decoded.fill) // already in the display format, its rows still coming
         return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
     if (decoded.image.isNull()) {

@@ -91,8 +91,39 @@ struct Destination {
     int width;
 };
 
-template <int Channels>
-void scaleRows(const QImage& source, Destination result, const AxisWeights& across, const AxisWeights& down,
+// Source rows straight from an image.
+struct ImageRows {
+    const QImage* image;
+    const uchar* operator()(int y) const { return image->constScanLine(y); }
+};
+
+// Source rows made a band at a time, as the scaling reaches them (it asks
+// for them top to bottom).
+class BandRows {
+public:
+    BandRows(const RowMaker* make, QSize size) : m_make(make), m_size(size) {}
+    const uchar* operator()(int y)
+    {
+        if (m_band.isNull())
+            m_band = QImage(m_size.width(), std::min(kRows, m_size.height()), QImage::Format_RGB888);
+        if (m_first < 0 || y < m_first || y >= m_first + m_count) {
+            m_first = y;
+            m_count = std::min(kRows, m_size.height() - y);
+            (*m_make)(QRect(0, y, m_size.width(), m_count), m_band.bits(), m_band.bytesPerLine());
+        }
+        return m_band.constScanLine(y - m_first);
+    }
+
+private:
+    static constexpr int kRows = 32;
+    const RowMaker* m_make;
+    QSize m_size;
+    QImage m_band;
+    int m_first = -1, m_count = 0;
+};
+
+template <int Channels, typename Rows>
+void scaleRows(Rows source, Destination result, const AxisWeights& across, const AxisWeights& down,
     int rowBegin, int rowEnd)
 {
     const int width = result.width;
@@ -105,7 +136,7 @@ void scaleRows(const QImage& source, Destination result, const AxisWeights& acro
         for (int t = down.first[row]; t < down.first[row + 1]; ++t) {
             const Tap& tap = down.taps[static_cast<size_t>(t)];
             if (tap.index != cachedRow) {
-                resampleRow<Channels>(source.constScanLine(tap.index), across, sourceRow.data());
+                resampleRow<Channels>(source(tap.index), across, sourceRow.data());
                 cachedRow = tap.index;
             }
             for (size_t i = 0; i < sum.size(); ++i)
@@ -127,29 +158,55 @@ QImage scaleSmooth(const QImage& source, int width, int height)
     return scaleSmoothFromBlocks(source, source.size(), 1, width, height);
 }
 
-QImage scaleSmoothFromBlocks(const QImage& source, QSize pictureSize, int block, int width, int height)
+namespace {
+
+// `rows` runs over destination rows [begin, end) with a reader of its own.
+template <typename RowsFor>
+QImage scaleWith(const RowsFor& rows, qint64 sourcePixels, QSize pictureSize, int block, int width, int height)
 {
-    if (width <= 0 || height <= 0 || source.isNull())
-        return QImage();
     QImage result(width, height, QImage::Format_RGB32);
     if (result.isNull())
         return result;
     const AxisWeights across = axisWeights(pictureSize.width(), width, block);
     const AxisWeights down = axisWeights(pictureSize.height(), height, block);
-    const auto rows = source.format() == QImage::Format_Grayscale8 ? scaleRows<1> : scaleRows<3>;
     const Destination destination{result.bits(), result.bytesPerLine(), width};
-    const bool split = qint64(source.width()) * source.height() >= kPixelsWorthASecondThread && height > 1
-        && std::thread::hardware_concurrency() > 1;
+    const bool split = sourcePixels >= kPixelsWorthASecondThread && height > 1 && std::thread::hardware_concurrency() > 1;
     if (!split) {
-        rows(source, destination, across, down, 0, height);
+        rows(destination, across, down, 0, height);
         return result;
     }
     // Two halves, each on its own core; the result's rows do not overlap.
     const int middle = height / 2;
-    std::thread lower(rows, std::cref(source), destination, std::cref(across), std::cref(down), middle, height);
-    rows(source, destination, across, down, 0, middle);
+    std::thread lower([&] { rows(destination, across, down, middle, height); });
+    rows(destination, across, down, 0, middle);
     lower.join();
     return result;
+}
+
+} // namespace
+
+QImage scaleSmoothFromBlocks(const QImage& source, QSize pictureSize, int block, int width, int height)
+{
+    if (width <= 0 || height <= 0 || source.isNull())
+        return QImage();
+    const bool grey = source.format() == QImage::Format_Grayscale8;
+    const auto rows = [&](Destination to, const AxisWeights& across, const AxisWeights& down, int begin, int end) {
+        if (grey)
+            scaleRows<1>(ImageRows{&source}, to, across, down, begin, end);
+        else
+            scaleRows<3>(ImageRows{&source}, to, across, down, begin, end);
+    };
+    return scaleWith(rows, qint64(source.width()) * source.height(), pictureSize, block, width, height);
+}
+
+QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height)
+{
+    if (width <= 0 || height <= 0 || size.isEmpty())
+        return QImage();
+    const auto rows = [&](Destination to, const AxisWeights& across, const AxisWeights& down, int begin, int end) {
+        scaleRows<3>(BandRows(&make, size), to, across, down, begin, end);
+    };
+    return scaleWith(rows, qint64(size.width()) * size.height(), size, 1, width, height);
 }
 
 void copyPixels(const QImage& source, QPoint shift, QImage& destination, QRect area)

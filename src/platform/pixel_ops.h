@@ -6,6 +6,8 @@
 #include <QPoint>
 #include <QRect>
 
+#include <functional>
+
 namespace korvane {
 
 // Area-averaging reduction and linear enlargement, per axis, into RGB32.
@@ -16,6 +18,11 @@ QImage scaleSmooth(const QImage& source, int width, int height);
 // averaged over block x block squares (the last ones cut at the edges).
 // Only for reductions by at least `block` on both axes.
 QImage scaleSmoothFromBlocks(const QImage& blocks, QSize pictureSize, int block, int width, int height);
+// The same scaling of a picture of `size` pixels that is never held whole:
+// `make` writes the RGB888 pixels of a rectangle of it, a band of rows at
+// a time (from two threads at once).
+using RowMaker = std::function<void(const QRect& area, uchar* out, qsizetype stride)>;
+QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height);
 
 // Copies source pixels 1:1 so that source pixel s lands on destination
 // pixel s + shift, limited to the destination rectangle `area` and to both

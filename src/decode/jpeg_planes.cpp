@@ -1,0 +1,286 @@
+// The colour planes and their conversion. TurboJPEG's tjDecodeYUVPlanes
+// would convert them, but it always upsamples colour by repeating samples,
+// while libjpeg's own decode blends neighbouring samples ("fancy"
+// upsampling): the two differ by tens of levels at every colour edge. The
+// arithmetic below is libjpeg's (its smooth upsampling for 2:1 colour, and
+// its fixed-point YCbCr to RGB), so a rectangle converted here is what the
+// whole decode gives at the same pixels.
+#include "jpeg_planes.h"
+
+#include "orientation.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace korvane {
+
+namespace {
+
+constexpr int kScaleBits = 16;
+constexpr int kOneHalf = 1 << (kScaleBits - 1);
+
+constexpr int fixed(double x)
+{
+    return static_cast<int>(x * (1 << kScaleBits) + 0.5);
+}
+
+// libjpeg's YCbCr to RGB tables (jdcolor.c).
+struct ColourTables {
+    std::array<int, 256> crToRed, cbToBlue, crToGreen, cbToGreen;
+    ColourTables()
+    {
+        for (int i = 0; i < 256; ++i) {
+            const int x = i - 128;
+            crToRed[size_t(i)] = (fixed(1.40200) * x + kOneHalf) >> kScaleBits;
+            cbToBlue[size_t(i)] = (fixed(1.77200) * x + kOneHalf) >> kScaleBits;
+            crToGreen[size_t(i)] = -fixed(0.71414) * x;
+            cbToGreen[size_t(i)] = -fixed(0.34414) * x + kOneHalf;
+        }
+    }
+};
+
+const ColourTables& colourTables()
+{
+    static const ColourTables tables;
+    return tables;
+}
+
+uchar clampToByte(int value)
+{
+    return static_cast<uchar>(std::clamp(value, 0, 255));
+}
+
+struct Sampling {
+    int across, down;
+};
+
+// Luma samples per colour sample; {0, 0} for a sampling kept as RGB.
+Sampling samplingOf(const jpeg_decompress_struct& cinfo)
+{
+    if (cinfo.jpeg_color_space != JCS_YCbCr || cinfo.num_components != 3 || cinfo.data_precision != 8)
+        return {0, 0};
+    for (int c = 1; c < 3; ++c)
+        if (cinfo.comp_info[c].h_samp_factor != 1 || cinfo.comp_info[c].v_samp_factor != 1)
+            return {0, 0};
+    const Sampling luma{cinfo.comp_info[0].h_samp_factor, cinfo.comp_info[0].v_samp_factor};
+    const bool named = (luma.across == 1 || luma.across == 2) && (luma.down == 1 || luma.down == 2);
+    return named || (luma.across == 4 && luma.down == 1) ? luma : Sampling{0, 0};
+}
+
+} // namespace
+
+bool YcbcrPlanes::suits(const jpeg_decompress_struct& cinfo)
+{
+    return samplingOf(cinfo).across != 0;
+}
+
+int YcbcrPlanes::bytesPerPixel(const jpeg_decompress_struct& cinfo)
+{
+    const Sampling s = samplingOf(cinfo);
+    return s.across * s.down == 1 ? 3 : 2;
+}
+
+std::unique_ptr<YcbcrPlanes> YcbcrPlanes::forFile(const jpeg_decompress_struct& cinfo)
+{
+    std::unique_ptr<YcbcrPlanes> planes(new YcbcrPlanes);
+    const Sampling s = samplingOf(cinfo);
+    planes->m_width = static_cast<int>(cinfo.image_width);
+    planes->m_height = static_cast<int>(cinfo.image_height);
+    planes->m_across = s.across;
+    planes->m_down = s.down;
+    const int bands = static_cast<int>(cinfo.total_iMCU_rows);
+    for (int c = 0; c < 3; ++c) {
+        const jpeg_component_info& component = cinfo.comp_info[c];
+        Plane& plane = planes->m_planes[c];
+        plane.rowsPerBand = component.v_samp_factor * DCTSIZE;
+        plane.rows = bands * plane.rowsPerBand;
+        plane.stride = qsizetype(component.width_in_blocks) * DCTSIZE;
+        plane.realWidth = static_cast<int>(component.downsampled_width);
+        plane.realHeight = static_cast<int>(component.downsampled_height);
+        // Not cleared: a row is read only once it is decoded.
+        plane.bits.reset(new (std::nothrow) uchar[size_t(plane.stride) * size_t(plane.rows)]);
+        if (!plane.bits)
+            return nullptr;
+    }
+    return planes;
+}
+
+YcbcrPlanes::~YcbcrPlanes() = default;
+
+bool YcbcrPlanes::readBand(jpeg_decompress_struct& cinfo)
+{
+    if (m_rowsDone >= m_height)
+        return false;
+    const int band = m_rowsDone / m_planes[0].rowsPerBand;
+    std::array<std::array<JSAMPROW, 4 * DCTSIZE>, 3> rows {};
+    JSAMPARRAY data[3];
+    for (int c = 0; c < 3; ++c) {
+        const Plane& plane = m_planes[c];
+        for (int r = 0; r < plane.rowsPerBand; ++r)
+            rows[size_t(c)][size_t(r)] = plane.bits.get() + (qsizetype(band) * plane.rowsPerBand + r) * plane.stride;
+        data[c] = rows[size_t(c)].data();
+    }
+    if (jpeg_read_raw_data(&cinfo, data, static_cast<JDIMENSION>(m_planes[0].rowsPerBand)) == 0)
+        return false;
+    m_rowsDone = std::min(m_height, m_rowsDone + m_planes[0].rowsPerBand);
+    return true;
+}
+
+void YcbcrPlanes::whitenFrom(int first)
+{
+    // Full brightness, no colour: white.
+    for (int c = 0; c < 3; ++c) {
+        const Plane& plane = m_planes[c];
+        const int from = std::clamp(c == 0 ? first : (first + m_down - 1) / m_down, 0, plane.rows);
+        std::memset(plane.bits.get() + qsizetype(from) * plane.stride, c == 0 ? 255 : 128,
+            size_t(plane.stride) * size_t(plane.rows - from));
+    }
+}
+
+int YcbcrPlanes::rowsNeededFor(int end) const
+{
+    // Rows blend with the colour row below theirs.
+    return std::min(m_height, m_down == 2 ? end + 2 * m_down : end);
+}
+
+// One colour plane's samples for picture row y, columns x0 .. x0 + width - 1,
+// as libjpeg's upsampling makes them (jdsample.c): 2:1 is blended as
+// 3/4 nearer sample + 1/4 further one on each axis it applies to, except
+// where a plane is at most 2 samples wide (then repeated, as libjpeg
+// does); 4:1 is always repeated. Beyond an edge the edge sample stands in.
+void YcbcrPlanes::upsampleRow(const Plane& plane, int y, int x0, int width, int* out) const
+{
+    const int lastColumn = plane.realWidth - 1;
+    const auto row = [&](int r) { return plane.bits.get() + qsizetype(std::clamp(r, 0, plane.realHeight - 1)) * plane.stride; };
+    const int cy = y / m_down;
+    const uchar* near = row(cy);
+    const bool smooth = m_across == 1 || (m_across == 2 && plane.realWidth > 2);
+    if (m_across == 4 || !smooth) {
+        for (int i = 0; i < width; ++i)
+            out[i] = near[(x0 + i) / m_across];
+        return;
+    }
+    // Column sums: 3 x this row + the row above (even rows) or below (odd).
+    const bool upper = y % 2 == 0;
+    const uchar* far = m_down == 2 ? row(upper ? cy - 1 : cy + 1) : nullptr;
+    const int first = std::max(0, x0 / m_across - 1);
+    const int last = std::min(lastColumn, (x0 + width - 1) / m_across + 1);
+    thread_local std::vector<int> sums;
+    sums.resize(size_t(last - first + 1));
+    for (int c = first; c <= last; ++c)
+        sums[size_t(c - first)] = far ? 3 * near[c] + far[c] : near[c];
+    const auto sum = [&](int c) { return sums[size_t(std::clamp(c, 0, lastColumn) - first)]; };
+    if (m_across == 1) { // 4:4:0: vertical blending only
+        const int bias = upper ? 1 : 2;
+        for (int i = 0; i < width; ++i)
+            out[i] = (sum(x0 + i) + bias) >> 2;
+        return;
+    }
+    if (!far) { // 4:2:2
+        for (int i = 0; i < width; ++i) {
+            const int x = x0 + i, c = x / 2;
+            out[i] = x % 2 == 0 ? (3 * sum(c) + sum(c - 1) + 1) >> 2 : (3 * sum(c) + sum(c + 1) + 2) >> 2;
+        }
+        return;
+    }
+    for (int i = 0; i < width; ++i) { // 4:2:0
+        const int x = x0 + i, c = x / 2;
+        out[i] = x % 2 == 0 ? (3 * sum(c) + sum(c - 1) + 8) >> 4 : (3 * sum(c) + sum(c + 1) + 7) >> 4;
+    }
+}
+
+void YcbcrPlanes::toRgb(const QRect& area, uchar* out, qsizetype stride) const
+{
+    const ColourTables& t = colourTables();
+    const int width = area.width();
+    thread_local std::vector<int> cb, cr;
+    cb.resize(size_t(width));
+    cr.resize(size_t(width));
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        if (m_across == 1 && m_down == 1) {
+            for (int i = 0; i < width; ++i) {
+                cb[size_t(i)] = m_planes[1].bits[size_t(y * m_planes[1].stride + area.left() + i)];
+                cr[size_t(i)] = m_planes[2].bits[size_t(y * m_planes[2].stride + area.left() + i)];
+            }
+        } else {
+            upsampleRow(m_planes[1], y, area.left(), width, cb.data());
+            upsampleRow(m_planes[2], y, area.left(), width, cr.data());
+        }
+        const uchar* luma = m_planes[0].bits.get() + qsizetype(y) * m_planes[0].stride + area.left();
+        uchar* rgb = out + qsizetype(y - area.top()) * stride;
+        for (int i = 0; i < width; ++i) {
+            const int l = luma[i], u = cb[size_t(i)], v = cr[size_t(i)];
+            rgb[3 * i] = clampToByte(l + t.crToRed[size_t(v)]);
+            rgb[3 * i + 1] = clampToByte(l + ((t.cbToGreen[size_t(u)] + t.crToGreen[size_t(v)]) >> kScaleBits));
+            rgb[3 * i + 2] = clampToByte(l + t.cbToBlue[size_t(u)]);
+        }
+    }
+}
+
+YcbcrPicture::YcbcrPicture(std::shared_ptr<YcbcrPlanes> planes, int orientation, const ColourProfile& profile)
+    : m_planes(std::move(planes)), m_orientation(orientation),
+      m_size(swapsSides(orientation) ? QSize(m_planes->height(), m_planes->width())
+                                     : QSize(m_planes->width(), m_planes->height())),
+      m_colour(std::make_shared<SrgbRows>(profile, false))
+{
+}
+
+// The stored rectangle whose pixels land in `upright` (see UprightWriter).
+QRect YcbcrPicture::storedArea(const QRect& u) const
+{
+    const int w = m_planes->width(), h = m_planes->height();
+    const int x0 = u.left(), y0 = u.top(), x1 = u.left() + u.width(), y1 = u.top() + u.height();
+    switch (m_orientation) {
+    case 2: return QRect(w - x1, y0, u.width(), u.height());
+    case 3: return QRect(w - x1, h - y1, u.width(), u.height());
+    case 4: return QRect(x0, h - y1, u.width(), u.height());
+    case 5: return QRect(y0, x0, u.height(), u.width());
+    case 6: return QRect(y0, h - x1, u.height(), u.width());
+    case 7: return QRect(w - y1, h - x1, u.height(), u.width());
+    case 8: return QRect(w - y1, x0, u.height(), u.width());
+    default: return u;
+    }
+}
+
+int YcbcrPicture::storedRowsNeededFor(const QRect& upright) const
+{
+    const QRect stored = storedArea(upright & QRect(QPoint(0, 0), m_size));
+    return stored.isEmpty() ? 0 : m_planes->rowsNeededFor(stored.top() + stored.height());
+}
+
+void YcbcrPicture::toRgb(const QRect& area, uchar* out, qsizetype stride) const
+{
+    if (area.isEmpty())
+        return;
+    const QRect stored = storedArea(area);
+    if (m_orientation <= 1) {
+        m_planes->toRgb(stored, out, stride);
+    } else {
+        // Converted as stored, then turned into place, rectangle for rectangle.
+        QImage turned(stored.size(), QImage::Format_RGB888);
+        if (turned.isNull())
+            return;
+        m_planes->toRgb(stored, turned.bits(), turned.bytesPerLine());
+        QImage target(out, area.width(), area.height(), stride, QImage::Format_RGB888);
+        UprightWriter writer(target, m_orientation, stored.width(), stored.height(), 3);
+        for (int y = 0; y < stored.height(); ++y)
+            writer.putRow(y, turned.constScanLine(y));
+    }
+    m_colour->convert(out, stride, area.width(), area.height());
+}
+
+QImage YcbcrPicture::toRgb(const QRect& area) const
+{
+    QImage image(area.size(), QImage::Format_RGB888);
+    if (!image.isNull())
+        toRgb(area, image.bits(), image.bytesPerLine());
+    return image;
+}
+
+} // namespace korvane
