@@ -16,5 +16,9 @@ build-bench/bench/korvane-interaction-bench --benchmark_repetitions=5 --benchmar
 
 
 echo
+echo "== A bare Qt window on a 1920x1080 Xvfb screen, peak resident MB (the floor for the 2 MP row below)"
+xvfb-run -a -s "-screen 0 1920x1080x24" build-bench/bench/korvane-bare-window
+
+echo
 echo "== Whole program on a 1920x1080 Xvfb screen: median of 5"
 build-bench/bench/korvane-first-frame-bench build-bench/src/korvane build-bench/bench/korvane-png-decode 5

@@ -19,11 +19,13 @@
 #include <QImageWriter>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include <sys/stat.h>
@@ -529,6 +531,11 @@ TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
             differing += std::memcmp(picture.image().constScanLine(y), whole.constScanLine(y),
                              static_cast<std::size_t>(whole.bytesPerLine())) != 0;
         EXPECT_EQ(differing, 0) << path;
+        // The overview is exact once the picture says it is complete.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!picture.isComplete() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(picture.isComplete()) << path;
         const QImage fromWhole = scaleSmooth(whole, overview.width(), overview.height());
         const QImage& early8 = picture.scaledTo(overview.width(), overview.height());
         int worst = 0;

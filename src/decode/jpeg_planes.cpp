@@ -30,27 +30,6 @@ constexpr int fixed(double x)
     return static_cast<int>(x * (1 << kScaleBits) + 0.5);
 }
 
-// libjpeg's YCbCr to RGB tables (jdcolor.c).
-struct ColourTables {
-    std::array<int, 256> crToRed, cbToBlue, crToGreen, cbToGreen;
-    ColourTables()
-    {
-        for (int i = 0; i < 256; ++i) {
-            const int x = i - 128;
-            crToRed[size_t(i)] = (fixed(1.40200) * x + kOneHalf) >> kScaleBits;
-            cbToBlue[size_t(i)] = (fixed(1.77200) * x + kOneHalf) >> kScaleBits;
-            crToGreen[size_t(i)] = -fixed(0.71414) * x;
-            cbToGreen[size_t(i)] = -fixed(0.34414) * x + kOneHalf;
-        }
-    }
-};
-
-const ColourTables& colourTables()
-{
-    static const ColourTables tables;
-    return tables;
-}
-
 uchar clampToByte(int value)
 {
     return static_cast<uchar>(std::clamp(value, 0, 255));
@@ -166,47 +145,52 @@ void YcbcrPlanes::upsampleRow(const Plane& plane, int y, int x0, int width, int*
             out[i] = near[(x0 + i) / m_across];
         return;
     }
-    // Column sums: 3 x this row + the row above (even rows) or below (odd).
+    // Column sums (3 x this row + the row above for even rows, below for
+    // odd ones), with the edge sums repeated one beyond each end.
     const bool upper = y % 2 == 0;
     const uchar* far = m_down == 2 ? row(upper ? cy - 1 : cy + 1) : nullptr;
-    const int first = std::max(0, x0 / m_across - 1);
-    const int last = std::min(lastColumn, (x0 + width - 1) / m_across + 1);
-    thread_local std::vector<int> sums;
-    sums.resize(size_t(last - first + 1));
-    for (int c = first; c <= last; ++c)
-        sums[size_t(c - first)] = far ? 3 * near[c] + far[c] : near[c];
-    const auto sum = [&](int c) { return sums[size_t(std::clamp(c, 0, lastColumn) - first)]; };
+    const int first = x0 / m_across, last = (x0 + width - 1) / m_across;
+    thread_local std::vector<int> sums, blended;
+    sums.resize(size_t(last - first + 3));
+    for (int c = first - 1; c <= last + 1; ++c) {
+        const int k = std::clamp(c, 0, lastColumn);
+        sums[size_t(c - first + 1)] = far ? 3 * near[k] + far[k] : near[k];
+    }
+    const int* s = sums.data() + 1; // s[c - first], from -1 to last - first + 1
     if (m_across == 1) { // 4:4:0: vertical blending only
         const int bias = upper ? 1 : 2;
         for (int i = 0; i < width; ++i)
-            out[i] = (sum(x0 + i) + bias) >> 2;
+            out[i] = (s[i] + bias) >> 2;
         return;
     }
-    if (!far) { // 4:2:2
-        for (int i = 0; i < width; ++i) {
-            const int x = x0 + i, c = x / 2;
-            out[i] = x % 2 == 0 ? (3 * sum(c) + sum(c - 1) + 1) >> 2 : (3 * sum(c) + sum(c + 1) + 2) >> 2;
-        }
-        return;
+    // Two pixels a sample; 4:2:2 sums one row, 4:2:0 two.
+    const int shift = far ? 4 : 2, evenBias = far ? 8 : 1, oddBias = far ? 7 : 2;
+    const int count = last - first + 1;
+    blended.resize(2 * size_t(count));
+    int* b = blended.data();
+    for (int k = 0; k < count; ++k) {
+        b[2 * k] = (3 * s[k] + s[k - 1] + evenBias) >> shift;
+        b[2 * k + 1] = (3 * s[k] + s[k + 1] + oddBias) >> shift;
     }
-    for (int i = 0; i < width; ++i) { // 4:2:0
-        const int x = x0 + i, c = x / 2;
-        out[i] = x % 2 == 0 ? (3 * sum(c) + sum(c - 1) + 8) >> 4 : (3 * sum(c) + sum(c + 1) + 7) >> 4;
-    }
+    std::memcpy(out, b + (x0 - 2 * first), sizeof(int) * size_t(width));
 }
 
 void YcbcrPlanes::toRgb(const QRect& area, uchar* out, qsizetype stride) const
 {
-    const ColourTables& t = colourTables();
+    // libjpeg's tables (jdcolor.c), as arithmetic.
+    constexpr int crToRed = fixed(1.40200), cbToBlue = fixed(1.77200);
+    constexpr int crToGreen = fixed(0.71414), cbToGreen = fixed(0.34414);
     const int width = area.width();
     thread_local std::vector<int> cb, cr;
     cb.resize(size_t(width));
     cr.resize(size_t(width));
     for (int y = area.top(); y <= area.bottom(); ++y) {
         if (m_across == 1 && m_down == 1) {
+            const uchar* b = m_planes[1].bits.get() + qsizetype(y) * m_planes[1].stride + area.left();
+            const uchar* r = m_planes[2].bits.get() + qsizetype(y) * m_planes[2].stride + area.left();
             for (int i = 0; i < width; ++i) {
-                cb[size_t(i)] = m_planes[1].bits[size_t(y * m_planes[1].stride + area.left() + i)];
-                cr[size_t(i)] = m_planes[2].bits[size_t(y * m_planes[2].stride + area.left() + i)];
+                cb[size_t(i)] = b[i];
+                cr[size_t(i)] = r[i];
             }
         } else {
             upsampleRow(m_planes[1], y, area.left(), width, cb.data());
@@ -214,11 +198,13 @@ void YcbcrPlanes::toRgb(const QRect& area, uchar* out, qsizetype stride) const
         }
         const uchar* luma = m_planes[0].bits.get() + qsizetype(y) * m_planes[0].stride + area.left();
         uchar* rgb = out + qsizetype(y - area.top()) * stride;
+        const int* u = cb.data();
+        const int* v = cr.data();
         for (int i = 0; i < width; ++i) {
-            const int l = luma[i], u = cb[size_t(i)], v = cr[size_t(i)];
-            rgb[3 * i] = clampToByte(l + t.crToRed[size_t(v)]);
-            rgb[3 * i + 1] = clampToByte(l + ((t.cbToGreen[size_t(u)] + t.crToGreen[size_t(v)]) >> kScaleBits));
-            rgb[3 * i + 2] = clampToByte(l + t.cbToBlue[size_t(u)]);
+            const int l = luma[i], blue = u[i] - 128, red = v[i] - 128;
+            rgb[3 * i] = clampToByte(l + ((crToRed * red + kOneHalf) >> kScaleBits));
+            rgb[3 * i + 1] = clampToByte(l + ((kOneHalf - cbToGreen * blue - crToGreen * red) >> kScaleBits));
+            rgb[3 * i + 2] = clampToByte(l + ((cbToBlue * blue + kOneHalf) >> kScaleBits));
         }
     }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 namespace korvane {
 
@@ -26,14 +27,15 @@ struct Picture::Data {
     // on the decoder's thread, at the size last asked for.
     mutable QImage provisional;
     mutable std::mutex mutex;
-    mutable std::condition_variable exactMade;
     mutable QSize wanted;
     bool exactPending = false;
+    std::vector<std::function<void()>> whenExact; // run once the exact overview is made
     QImage exact;
     // Planes: the RGB of the last area drawn, so that a drag converts only
     // the strips it uncovers; and the whole picture, made only when asked.
     mutable QRect lastArea;
     mutable QImage lastRegion;
+    mutable QImage spareRegion; // the one before, reused once the panel lets it go
     mutable QImage whole;
     std::shared_ptr<RowFill> fill; // last: its decoder stops before the rest goes
 
@@ -61,10 +63,15 @@ void Picture::Data::makeExactOverview()
         asked = wanted;
     }
     QImage made = asked.isEmpty() ? QImage() : scaledWhole(asked.width(), asked.height());
-    std::lock_guard lock(mutex);
-    exact = std::move(made);
-    exactPending = false;
-    exactMade.notify_all();
+    std::vector<std::function<void()>> callbacks;
+    {
+        std::lock_guard lock(mutex);
+        exact = std::move(made);
+        exactPending = false;
+        callbacks.swap(whenExact);
+    }
+    for (const auto& callback : callbacks)
+        callback();
 }
 
 namespace {
@@ -164,7 +171,10 @@ const QImage& Picture::planeRegion(const QRect& area) const
         data.fill->waitFor(data.planes->storedRowsNeededFor(area));
     if (area == data.lastArea)
         return data.lastRegion;
-    QImage made(area.size(), QImage::Format_RGB888);
+    // A drag asks for areas of one size: the one before last is reused
+    // rather than a fresh one faulted in page by page.
+    QImage made = data.spareRegion.size() == area.size() && data.spareRegion.isDetached()
+        ? std::move(data.spareRegion) : QImage(area.size(), QImage::Format_RGB888);
     if (made.isNull())
         return nullImage();
     const QRect kept = area & data.lastArea;
@@ -186,21 +196,30 @@ const QImage& Picture::planeRegion(const QRect& area) const
         convert(QRect(QPoint(kept.right() + 1, kept.top()), QPoint(area.right(), kept.bottom())));
     }
     data.lastArea = area;
-    data.lastRegion = std::move(made);
+    data.spareRegion = std::exchange(data.lastRegion, std::move(made));
     return data.lastRegion;
 }
 
+// Complete once the exact overview is made too: until then the early one
+// is shown, rather than the overview waiting for the exact one.
 bool Picture::isComplete() const
 {
-    return !m_data || !m_data->fill || m_data->fill->complete();
+    if (!m_data || !m_data->fill)
+        return true;
+    std::lock_guard lock(m_data->mutex);
+    return m_data->fill->complete() && !m_data->exactPending;
 }
 
 void Picture::whenComplete(std::function<void()> callback) const
 {
-    if (m_data && m_data->fill)
-        m_data->fill->whenComplete(std::move(callback));
-    else
-        callback();
+    if (m_data && m_data->fill) {
+        std::lock_guard lock(m_data->mutex);
+        if (m_data->exactPending) {
+            m_data->whenExact.push_back(std::move(callback));
+            return;
+        }
+    }
+    callback();
 }
 
 const QImage& Picture::scaledTo(int width, int height) const
@@ -209,7 +228,7 @@ const QImage& Picture::scaledTo(int width, int height) const
         return nullImage();
     Data& data = *m_data;
     const QSize size(width, height);
-    if (data.fill && !data.fill->complete()) {
+    if (!isComplete()) {
         {
             std::lock_guard lock(data.mutex);
             data.wanted = size;
@@ -219,8 +238,7 @@ const QImage& Picture::scaledTo(int width, int height) const
         return data.provisional;
     }
     if (data.fill) {
-        std::unique_lock lock(data.mutex);
-        data.exactMade.wait(lock, [&] { return !data.exactPending; });
+        std::lock_guard lock(data.mutex);
         if (data.exact.size() == size)
             data.scaled = std::move(data.exact);
         data.exact = QImage();

@@ -58,7 +58,8 @@ public:
     // a few levels of the final one, except at sharp edges.
     const QImage& scaledTo(int width, int height) const;
 
-    // Every row is decoded (always, for a picture loaded whole).
+    // Every row is decoded, and the overview made from them (always, for a
+    // picture loaded whole).
     bool isComplete() const;
     // Runs `callback` once the picture is complete: on its decoder's
     // thread, or at once.
