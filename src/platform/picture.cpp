@@ -238,6 +238,9 @@ const QImage& Picture::scaledTo(int width, int height) const
         return data.provisional;
     }
     if (data.fill) {
+        // Whole: the early overview and the copy it came from are done with.
+        data.provisional = QImage();
+        data.reduced = QImage();
         std::lock_guard lock(data.mutex);
         if (data.exact.size() == size)
             data.scaled = std::move(data.exact);
