@@ -462,7 +462,9 @@ TEST(LoadPicture, AColourJpegIsDrawnAsLibjpegDecodesItAtEverySampling)
         QImage image;
     };
     const std::vector<Case> cases = {{1, 1, 1, noisy}, {2, 1, 1, noisy}, {2, 2, 1, noisy}, {1, 2, 1, noisy},
-        {4, 1, 1, noisy}, {2, 2, 6, noisy}, {2, 1, 7, noisy}, {2, 2, 1, wavesImage(2501, 1603)}};
+        {4, 1, 1, noisy}, {2, 2, 6, noisy}, {2, 1, 7, noisy}, {2, 2, 1, wavesImage(2501, 1603)},
+        // Colour planes one or two samples wide, which libjpeg repeats.
+        {2, 2, 1, noisy.copy(0, 0, 3, 5)}, {2, 1, 1, noisy.copy(0, 0, 4, 1)}, {2, 2, 1, noisy.copy(0, 0, 1, 1)}};
     const std::vector<QRect> parts = {QRect(0, 0, 50, 40), QRect(3, 1, 50, 40), QRect(1, 2, 61, 41),
         QRect(-20, 90, 300, 300), QRect(0, 0, 1, 1), QRect(151, 119, 52, 38)};
     for (const Case& c : cases) {
@@ -486,6 +488,8 @@ TEST(LoadPicture, AColourJpegIsDrawnAsLibjpegDecodesItAtEverySampling)
         EXPECT_LE(worstDifference(picture.image(), QPoint(), expected), 1) << name;
         for (const QRect& part : parts) {
             const QRect inside = part & expected.rect();
+            if (inside.isEmpty())
+                continue;
             const Picture::Pixels pixels = picture.pixelsFor(part);
             ASSERT_EQ(QRect(QPoint(pixels.originX, pixels.originY), pixels.image.size()), inside) << name;
             EXPECT_EQ(worstDifference(pixels.image, inside.topLeft(), picture.image()), 0) << name;
