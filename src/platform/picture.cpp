@@ -40,18 +40,18 @@ struct Picture::Data {
     std::shared_ptr<RowFill> fill; // last: its decoder stops before the rest goes
 
     void makeExactOverview();
-    QImage scaledWhole(int width, int height) const;
+    QImage scaledWhole(int width, int height, bool twoCores = true) const;
 };
 
 // Every pixel of the picture, smoothly scaled.
-QImage Picture::Data::scaledWhole(int width, int height) const
+QImage Picture::Data::scaledWhole(int width, int height, bool twoCores) const
 {
     if (!planes)
         return scaleSmooth(image, width, height);
     const YcbcrPicture& source = *planes;
     return scaleSmoothMade(size, [&source](const QRect& area, uchar* out, qsizetype stride) {
         source.toRgb(area, out, stride);
-    }, width, height);
+    }, width, height, twoCores);
 }
 
 // Runs on the decoder's thread once every row is final.
@@ -62,7 +62,9 @@ void Picture::Data::makeExactOverview()
         std::lock_guard lock(mutex);
         asked = wanted;
     }
-    QImage made = asked.isEmpty() ? QImage() : scaledWhole(asked.width(), asked.height());
+    // One core: the other is left to the window, which may be drawing its
+    // first frame now that the last rows are in.
+    QImage made = asked.isEmpty() ? QImage() : scaledWhole(asked.width(), asked.height(), false);
     std::vector<std::function<void()>> callbacks;
     {
         std::lock_guard lock(mutex);

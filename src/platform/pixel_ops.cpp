@@ -162,7 +162,8 @@ namespace {
 
 // `rows` runs over destination rows [begin, end) with a reader of its own.
 template <typename RowsFor>
-QImage scaleWith(const RowsFor& rows, qint64 sourcePixels, QSize pictureSize, int block, int width, int height)
+QImage scaleWith(const RowsFor& rows, qint64 sourcePixels, QSize pictureSize, int block, int width, int height,
+    bool twoCores = true)
 {
     QImage result(width, height, QImage::Format_RGB32);
     if (result.isNull())
@@ -170,7 +171,8 @@ QImage scaleWith(const RowsFor& rows, qint64 sourcePixels, QSize pictureSize, in
     const AxisWeights across = axisWeights(pictureSize.width(), width, block);
     const AxisWeights down = axisWeights(pictureSize.height(), height, block);
     const Destination destination{result.bits(), result.bytesPerLine(), width};
-    const bool split = sourcePixels >= kPixelsWorthASecondThread && height > 1 && std::thread::hardware_concurrency() > 1;
+    const bool split = twoCores && sourcePixels >= kPixelsWorthASecondThread && height > 1
+        && std::thread::hardware_concurrency() > 1;
     if (!split) {
         rows(destination, across, down, 0, height);
         return result;
@@ -199,14 +201,14 @@ QImage scaleSmoothFromBlocks(const QImage& source, QSize pictureSize, int block,
     return scaleWith(rows, qint64(source.width()) * source.height(), pictureSize, block, width, height);
 }
 
-QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height)
+QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height, bool twoCores)
 {
     if (width <= 0 || height <= 0 || size.isEmpty())
         return QImage();
     const auto rows = [&](Destination to, const AxisWeights& across, const AxisWeights& down, int begin, int end) {
         scaleRows<3>(BandRows(&make, size), to, across, down, begin, end);
     };
-    return scaleWith(rows, qint64(size.width()) * size.height(), size, 1, width, height);
+    return scaleWith(rows, qint64(size.width()) * size.height(), size, 1, width, height, twoCores);
 }
 
 void copyPixels(const QImage& source, QPoint shift, QImage& destination, QRect area)

@@ -20,9 +20,9 @@ QImage scaleSmooth(const QImage& source, int width, int height);
 QImage scaleSmoothFromBlocks(const QImage& blocks, QSize pictureSize, int block, int width, int height);
 // The same scaling of a picture of `size` pixels that is never held whole:
 // `make` writes the RGB888 pixels of a rectangle of it, a band of rows at
-// a time (from two threads at once).
+// a time (from two threads at once, unless `twoCores` is false).
 using RowMaker = std::function<void(const QRect& area, uchar* out, qsizetype stride)>;
-QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height);
+QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height, bool twoCores = true);
 
 // Copies source pixels 1:1 so that source pixel s lands on destination
 // pixel s + shift, limited to the destination rectangle `area` and to both
