@@ -11,6 +11,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 namespace korvane {
@@ -77,6 +78,8 @@ void Picture::Data::makeExactOverview()
 }
 
 namespace {
+
+constexpr qint64 kPixelsWorthTwoCores = 1 << 19;
 
 Long nextHandle()
 {
@@ -180,10 +183,25 @@ const QImage& Picture::planeRegion(const QRect& area) const
     if (made.isNull())
         return nullImage();
     const QRect kept = area & data.lastArea;
+    uchar* const bits = made.bits(); // taken once: the halves below run on two threads
+    const qsizetype stride = made.bytesPerLine();
+    const auto convertPart = [&](const QRect& part) {
+        data.planes->toRgb(part, bits + (part.top() - area.top()) * stride + 3 * qsizetype(part.left() - area.left()),
+            stride);
+    };
     const auto convert = [&](const QRect& part) {
-        if (!part.isEmpty())
-            data.planes->toRgb(part, made.scanLine(part.top() - area.top()) + 3 * qsizetype(part.left() - area.left()),
-                made.bytesPerLine());
+        if (part.isEmpty())
+            return;
+        // A jump to a new part of a large picture converts a whole screenful:
+        // its lower half on a second core.
+        if (qint64(part.width()) * part.height() < kPixelsWorthTwoCores || part.height() < 2) {
+            convertPart(part);
+            return;
+        }
+        const int half = part.height() / 2;
+        std::thread lower(convertPart, QRect(part.left(), part.top() + half, part.width(), part.height() - half));
+        convertPart(QRect(part.left(), part.top(), part.width(), half));
+        lower.join();
     };
     if (kept.isEmpty()) {
         convert(area);
