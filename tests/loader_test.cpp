@@ -462,7 +462,8 @@ TEST(LoadPicture, AColourJpegIsDrawnAsLibjpegDecodesItAtEverySampling)
         QImage image;
     };
     const std::vector<Case> cases = {{1, 1, 1, noisy}, {2, 1, 1, noisy}, {2, 2, 1, noisy}, {1, 2, 1, noisy},
-        {4, 1, 1, noisy}, {2, 2, 6, noisy}, {2, 1, 7, noisy}, {2, 2, 1, wavesImage(2501, 1603)},
+        {4, 1, 1, noisy}, {2, 2, 2, noisy}, {2, 1, 3, noisy}, {4, 1, 4, noisy}, {1, 2, 5, noisy},
+        {2, 2, 6, noisy}, {2, 1, 7, noisy}, {2, 2, 8, noisy}, {2, 2, 1, wavesImage(2501, 1603)},
         // Colour planes one or two samples wide, which libjpeg repeats.
         {2, 2, 1, noisy.copy(0, 0, 3, 5)}, {2, 1, 1, noisy.copy(0, 0, 4, 1)}, {2, 2, 1, noisy.copy(0, 0, 1, 1)}};
     const std::vector<QRect> parts = {QRect(0, 0, 50, 40), QRect(3, 1, 50, 40), QRect(1, 2, 61, 41),
