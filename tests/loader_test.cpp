@@ -282,6 +282,19 @@ QImage stripesOf(const std::vector<TaggedColour>& colours)
     return image;
 }
 
+// The largest difference of a channel between a and the part of b at `at`.
+int worstDifference(const QImage& a, QPoint at, const QImage& b)
+{
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x + at.x(), y + at.y());
+            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
+                std::abs(qBlue(p) - qBlue(q))});
+        }
+    return worst;
+}
+
 void expectNear(QRgb actual, QRgb expected, int tolerance, const std::string& what)
 {
     EXPECT_NEAR(qRed(actual), qRed(expected), tolerance) << what;
@@ -354,14 +367,7 @@ TEST(LoadPicture, SmallCopiesOfLargePicturesMatchScalingTheWholePicture)
         const QImage whole = scaleSmooth(picture.image(), 800, 600);
         const QImage& quick = picture.scaledTo(800, 600);
         ASSERT_EQ(quick.size(), whole.size());
-        int worst = 0;
-        for (int y = 0; y < 600; ++y)
-            for (int x = 0; x < 800; ++x) {
-                const QRgb a = quick.pixel(x, y), b = whole.pixel(x, y);
-                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                    std::abs(qBlue(a) - qBlue(b))});
-            }
-        EXPECT_LE(worst, 2) << format;
+        EXPECT_LE(worstDifference(quick, QPoint(), whole), 2) << format;
         // The last rows and columns, where blocks are partial, are there too.
         EXPECT_NEAR(qBlue(quick.pixel(799, 599)), qBlue(whole.pixel(799, 599)), 2) << format;
     }
@@ -430,18 +436,6 @@ QImage libjpegRgb(const std::string& bytes)
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);
     return image;
-}
-
-int worstDifference(const QImage& a, QPoint at, const QImage& b)
-{
-    int worst = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x + at.x(), y + at.y());
-            worst = std::max({worst, std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)),
-                std::abs(qBlue(p) - qBlue(q))});
-        }
-    return worst;
 }
 
 // A colour JPEG is kept as its planes and made into RGB where drawn: at
@@ -543,14 +537,8 @@ TEST(LoadPicture, AJpegShownBeforeItIsWholeEndsAsTheWholeDecode)
         ASSERT_TRUE(picture.isComplete()) << path;
         const QImage fromWhole = scaleSmooth(whole, overview.width(), overview.height());
         const QImage& early8 = picture.scaledTo(overview.width(), overview.height());
-        int worst = 0;
-        for (int y = 0; y < overview.height(); ++y)
-            for (int x = 0; x < overview.width(); ++x) {
-                const QRgb a = early8.pixel(x, y), b = fromWhole.pixel(x, y);
-                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                    std::abs(qBlue(a) - qBlue(b))});
-            }
-        EXPECT_LE(worst, 2) << path;
+        ASSERT_EQ(early8.size(), fromWhole.size()) << path;
+        EXPECT_LE(worstDifference(early8, QPoint(), fromWhole), 2) << path;
     }
 }
 

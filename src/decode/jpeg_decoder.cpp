@@ -212,6 +212,12 @@ DecodedPicture finished(JpegDecoding& d)
         applyColourProfile(std::move(picture.reduced), profile)};
 }
 
+// What the decoded picture takes a pixel: its planes, or its rows.
+int pictureBytesPerPixel(const JpegDecoding& d)
+{
+    return d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
+}
+
 // The header's claims, checked before any pixel memory is taken.
 void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
@@ -226,11 +232,10 @@ void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& fact
     left.availableBytes -= coefficientBytes;
     // Row buffers: our row (up to 4 bytes a pixel for CMYK) and libjpeg's
     // upsampling and conversion rows, a few per component.
-    const int pictureBytesPerPixel = d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
-    checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{pictureBytesPerPixel, 4 + 16 * 4}, left);
+    checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{pictureBytesPerPixel(d), 4 + 16 * 4}, left);
     if (!d.cinfo.arith_code)
         checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes);
-    const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel;
+    const qint64 pictureBytes = qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel(d);
     d.cinfo.mem->max_memory_to_use = static_cast<long>(std::max<qint64>(facts.availableBytes - pictureBytes, 1 << 20));
 }
 
@@ -321,8 +326,6 @@ void readWholeRows(JpegDecoding& d, const WholePictureJob& job, RowFill& fill, c
     }
 }
 
-// Runs on the fill's thread. Every row is published however decoding ends:
-// what the file could not give is white, as in a whole decode.
 // The planes band by band, each handed over as it is decoded.
 void readWholePlanes(JpegDecoding& d, YcbcrPlanes& planes, RowFill& fill)
 {
@@ -330,10 +333,15 @@ void readWholePlanes(JpegDecoding& d, YcbcrPlanes& planes, RowFill& fill)
         fill.publish(planes.rowsDone());
 }
 
+// Runs on the fill's thread. Every row is published however decoding ends:
+// what the file could not give is white, as in a whole decode.
 void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
 {
     auto d = std::make_unique<JpegDecoding>();
-    const SrgbRows colour(job.profile, job.pixelBytes == 1);
+    // Planes take their colour where they are drawn; rows here.
+    std::optional<SrgbRows> colour;
+    if (!job.planes)
+        colour.emplace(job.profile, job.pixelBytes == 1);
     d->cinfo.err = jpeg_std_error(&d->errors.base);
     d->errors.base.error_exit = onError;
     d->errors.base.emit_message = onMessage;
@@ -349,7 +357,7 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
         if (job.planes)
             readWholePlanes(*d, *job.planes, fill);
         else
-            readWholeRows(*d, job, fill, colour);
+            readWholeRows(*d, job, fill, *colour);
     }
     if (fill.stopRequested())
         return;
@@ -360,7 +368,7 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
     }
     UprightWriter writer = job.writer;
     writer.whitenRowsFrom(d->rowsDone);
-    publishRows(job, colour, fill, d->rowsPublished, job.height);
+    publishRows(job, *colour, fill, d->rowsPublished, job.height);
 }
 
 // The overview's copy, upright and in sRGB; rows the file could not give
@@ -423,9 +431,8 @@ void decodeScaled(JpegDecoding& d, int scale, const std::string& path, const Fil
 DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::string& path, const FileFacts& facts)
 {
     // The copy, stored and upright, beside the picture.
-    const int pictureBytesPerPixel = d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
     const qint64 copyBytes = 2 * (qint64(d.storedWidth) / scale + 1) * (qint64(d.storedHeight) / scale + 1) * d.pixelBytes;
-    if (copyBytes > facts.availableBytes - qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel)
+    if (copyBytes > facts.availableBytes - qint64(d.storedWidth) * d.storedHeight * pictureBytesPerPixel(d))
         return {};
     const int descriptor = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (descriptor < 0)

@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -184,7 +183,7 @@ void YcbcrPlanes::upsampleRow(const Plane& plane, int y, int x0, int width, int*
     const int cy = y / m_down;
     const uchar* near = row(cy);
     const bool smooth = m_across == 1 || (m_across == 2 && plane.realWidth > 2);
-    if (m_across == 4 || !smooth) {
+    if (!smooth) { // 4:1:1, or a plane too narrow to blend
         for (int i = 0; i < width; ++i)
             out[i] = near[(x0 + i) / m_across];
         return;

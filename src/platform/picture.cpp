@@ -9,9 +9,7 @@
 
 #include <atomic>
 #include <cstring>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 namespace korvane {
@@ -194,14 +192,9 @@ const QImage& Picture::planeRegion(const QRect& area) const
             return;
         // A jump to a new part of a large picture converts a whole screenful:
         // its lower half on a second core.
-        if (qint64(part.width()) * part.height() < kPixelsWorthTwoCores || part.height() < 2) {
-            convertPart(part);
-            return;
-        }
-        const int half = part.height() / 2;
-        std::thread lower(convertPart, QRect(part.left(), part.top() + half, part.width(), part.height() - half));
-        convertPart(QRect(part.left(), part.top(), part.width(), half));
-        lower.join();
+        inTwoHalves(part.height(), qint64(part.width()) * part.height() >= kPixelsWorthTwoCores, [&](int begin, int end) {
+            convertPart(QRect(part.left(), part.top() + begin, part.width(), end - begin));
+        });
     };
     if (kept.isEmpty()) {
         convert(area);
@@ -267,7 +260,7 @@ const QImage& Picture::scaledTo(int width, int height) const
         data.exact = QImage();
     }
     if (data.scaled.size() != size)
-        data.scaled = scaledFrom(data.fill ? QImage() : data.reduced, width, height);
+        data.scaled = scaledFrom(data.reduced, width, height);
     return data.scaled;
 }
 
@@ -280,7 +273,7 @@ QImage Picture::scaledFrom(const QImage& reduced, int width, int height) const
     const bool fromReduced = block > 1 && qint64(width) * block <= size.width()
         && qint64(height) * block <= size.height();
     if (fromReduced)
-        return scaleSmoothFromBlocks(reduced, m_data->size, block, width, height);
+        return scaleSmoothFromBlocks(reduced, size, block, width, height);
     if (m_data->fill)
         m_data->fill->waitFor(pixelHeight());
     return m_data->scaledWhole(width, height);

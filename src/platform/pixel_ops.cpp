@@ -171,17 +171,9 @@ QImage scaleWith(const RowsFor& rows, qint64 sourcePixels, QSize pictureSize, in
     const AxisWeights across = axisWeights(pictureSize.width(), width, block);
     const AxisWeights down = axisWeights(pictureSize.height(), height, block);
     const Destination destination{result.bits(), result.bytesPerLine(), width};
-    const bool split = twoCores && sourcePixels >= kPixelsWorthASecondThread && height > 1
-        && std::thread::hardware_concurrency() > 1;
-    if (!split) {
-        rows(destination, across, down, 0, height);
-        return result;
-    }
-    // Two halves, each on its own core; the result's rows do not overlap.
-    const int middle = height / 2;
-    std::thread lower([&] { rows(destination, across, down, middle, height); });
-    rows(destination, across, down, 0, middle);
-    lower.join();
+    // The result's rows do not overlap: two halves can be made at once.
+    inTwoHalves(height, twoCores && sourcePixels >= kPixelsWorthASecondThread,
+        [&](int begin, int end) { rows(destination, across, down, begin, end); });
     return result;
 }
 
@@ -209,6 +201,18 @@ QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height, 
         scaleRows<3>(BandRows(&make, size), to, across, down, begin, end);
     };
     return scaleWith(rows, qint64(size.width()) * size.height(), size, 1, width, height, twoCores);
+}
+
+void inTwoHalves(int count, bool worthIt, const std::function<void(int begin, int end)>& part)
+{
+    if (!worthIt || count < 2 || std::thread::hardware_concurrency() < 2) {
+        part(0, count);
+        return;
+    }
+    const int middle = count / 2;
+    std::thread lower(part, middle, count);
+    part(0, middle);
+    lower.join();
 }
 
 void copyPixels(const QImage& source, QPoint shift, QImage& destination, QRect area)

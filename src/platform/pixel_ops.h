@@ -24,6 +24,11 @@ QImage scaleSmoothFromBlocks(const QImage& blocks, QSize pictureSize, int block,
 using RowMaker = std::function<void(const QRect& area, uchar* out, qsizetype stride)>;
 QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height, bool twoCores = true);
 
+// Runs part(begin, end) over [0, count): as two halves, the second on a
+// thread of its own, when that is worth it and there is a second core;
+// else whole, here.
+void inTwoHalves(int count, bool worthIt, const std::function<void(int begin, int end)>& part);
+
 // Copies source pixels 1:1 so that source pixel s lands on destination
 // pixel s + shift, limited to the destination rectangle `area` and to both
 // images' bounds.
