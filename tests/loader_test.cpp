@@ -1,3 +1,4 @@
+#include "platform/decoded_picture.h"
 #include "platform/memory_info.h"
 #include "platform/picture.h"
 #include "platform/pixel_ops.h"
@@ -410,11 +411,7 @@ TEST(LoadPicture, UndoesEveryPngRowFilterExactly)
 // A decoded picture as the loader hands it over.
 Picture pictureOf(DecodedPicture decoded)
 {
-    if (decoded.planes)
-        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
-    if (decoded.fill)
-        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
-    return Picture(toDisplayFormat(std::move(decoded.image)));
+    return pictureFromDecoded(std::move(decoded), "test", FileFacts{});
 }
 
 // libjpeg's own RGB decode, with its default (smooth) upsampling.

@@ -80,4 +80,9 @@ std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned ch
     return done;
 }
 
+qint64 pictureCacheBytes(qint64 availableBytes)
+{
+    return std::clamp<qint64>(availableBytes / 4, 0, qint64(512) << 20);
+}
+
 } // namespace korvane

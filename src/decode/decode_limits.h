@@ -60,6 +60,11 @@ void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, 
 // for a shorter file). Raises the unreadable-file error on an I/O error.
 std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned char> into);
 
+// The picture cache's budget: a quarter of the memory the program may
+// use, at most 512 MB. A picture larger than that decoded, where its format
+// can be read in parts, is read in tiles through a cache of that size.
+qint64 pictureCacheBytes(qint64 availableBytes);
+
 // The largest Qt reader allocation, in megabytes, that the budget allows.
 int allocationLimitMegabytes(const FileFacts& facts);
 

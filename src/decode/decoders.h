@@ -7,6 +7,7 @@
 #include "decode_limits.h"
 #include "jpeg_planes.h"
 #include "row_fill.h"
+#include "tile_source.h"
 
 #include <QImage>
 
@@ -27,6 +28,12 @@ struct DecodedPicture {
     std::shared_ptr<RowFill> fill = nullptr;
     // A colour JPEG: its planes instead of `image`, which is then null.
     std::shared_ptr<const YcbcrPicture> planes = nullptr;
+    // A picture too large to hold: its tiles as stored, turned upright by
+    // `orientation`, and perhaps a reduced level of it for the overview.
+    // `image` is then null.
+    std::shared_ptr<TileSource> tiles = nullptr;
+    std::shared_ptr<TileSource> overviewTiles = nullptr;
+    int orientation = 1;
 };
 
 // The file's first bytes say which decoder to use.

@@ -6,6 +6,8 @@
 
 #include "decode_error.h"
 #include "orientation.h"
+#include "tiff_file.h"
+#include "tiff_tiles.h"
 
 #include <QColorSpace>
 
@@ -27,60 +29,6 @@ namespace {
 // as one huge strip is converted in parts.
 constexpr qint64 kMaxBandBytes = 64 << 20;
 
-struct TiffFile {
-    int fd = -1;
-    qint64 size = 0;
-    qint64 offset = 0;
-    // Reads past the end give zeros: set for uncompressed pictures, so that
-    // a strip cut short still gives its whole rows (the rest is whitened).
-    bool padPastEnd = false;
-    std::string message; // libtiff's last error
-};
-
-tmsize_t readProc(thandle_t handle, void* buffer, tmsize_t size)
-{
-    auto* file = static_cast<TiffFile*>(handle);
-    tmsize_t done = 0;
-    while (done < size) {
-        const ssize_t count = ::pread(file->fd, static_cast<char*>(buffer) + done, size_t(size - done), file->offset);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += count;
-        file->offset += count;
-    }
-    if (file->padPastEnd && done < size) {
-        std::memset(static_cast<char*>(buffer) + done, 0, std::size_t(size - done));
-        file->offset += size - done;
-        done = size;
-    }
-    return done;
-}
-
-tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }
-
-toff_t seekProc(thandle_t handle, toff_t offset, int whence)
-{
-    auto* file = static_cast<TiffFile*>(handle);
-    const qint64 base = whence == SEEK_CUR ? file->offset : whence == SEEK_END ? file->size : 0;
-    file->offset = base + qint64(offset);
-    return toff_t(file->offset);
-}
-
-int closeProc(thandle_t) { return 0; }
-toff_t sizeProc(thandle_t handle) { return toff_t(static_cast<TiffFile*>(handle)->size); }
-
-int keepError(TIFF*, void* data, const char* module, const char* format, va_list arguments)
-{
-    char text[512];
-    std::vsnprintf(text, sizeof text, format, arguments);
-    static_cast<TiffFile*>(data)->message = module ? std::string(module) + ": " + text : std::string(text);
-    return 1; // handled: nothing reaches stderr
-}
-
-int ignoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
-
 struct TiffDecoding {
     TiffFile file;
     TIFF* tiff = nullptr;
@@ -94,21 +42,6 @@ struct TiffDecoding {
             TIFFClose(tiff);
     }
 };
-
-TIFF* openTiff(TiffFile& file, const std::string& path, const FileFacts& facts)
-{
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
-    TIFFOpenOptionsSetErrorHandlerExtR(options, keepError, &file);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, ignoreWarning, &file);
-    // A second guard beside the checks below: no single allocation of
-    // libtiff's may exceed the memory there is.
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(std::max<qint64>(facts.availableBytes, 1)));
-    // "m": read through the descriptor, never map the file.
-    TIFF* tiff = TIFFClientOpenExt(path.c_str(), "rm", &file, readProc, writeProc, seekProc, closeProc, sizeProc,
-        nullptr, nullptr, options);
-    TIFFOpenOptionsFree(options);
-    return tiff;
-}
 
 [[noreturn]] void refuse(const std::string& path, const TiffFile& file, const char* fallback)
 {
@@ -234,6 +167,18 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     const int w = int(width), h = int(height);
     const bool grey = isGrey(d.tiff);
     const int outputBytes = grey ? 1 : 3;
+    // Larger than the picture cache: read in tiles where the file allows.
+    const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
+    if (qint64(w) * h * outputBytes > cacheBytes) {
+        TiffTiles tiles = openTiffTiles(fd, path, facts, cacheBytes);
+        if (tiles.full) {
+            DecodedPicture decoded;
+            decoded.tiles = std::move(tiles.full);
+            decoded.overviewTiles = std::move(tiles.overview);
+            decoded.orientation = tiles.orientation;
+            return decoded;
+        }
+    }
     const StripLayout layout = stripLayoutOf(d.tiff, h);
     const int rows = bandRows(layout, w, h);
     // The picture, the RGBA band and libtiff's own strip or tile buffer.

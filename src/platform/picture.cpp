@@ -4,6 +4,7 @@
 
 #include "decode/jpeg_planes.h"
 #include "decode/row_fill.h"
+#include "picture/tiled_picture.h"
 
 #include <QImage>
 
@@ -17,6 +18,7 @@ namespace korvane {
 struct Picture::Data {
     QImage image; // null for a picture kept as planes
     std::shared_ptr<const YcbcrPicture> planes;
+    std::shared_ptr<TiledPicture> tiles; // or, for a picture too large to hold, its tiles
     QSize size;
     QImage reduced; // null, or the image averaged over blocks
     Long handle = 0;
@@ -30,7 +32,7 @@ struct Picture::Data {
     bool exactPending = false;
     std::vector<std::function<void()>> whenExact; // run once the exact overview is made
     QImage exact;
-    // Planes: the RGB of the last area drawn, so that a drag converts only
+    // Planes and tiles: the pixels of the last area drawn, so that a drag converts only
     // the strips it uncovers; and the whole picture, made only when asked.
     mutable QRect lastArea;
     mutable QImage lastRegion;
@@ -127,6 +129,15 @@ Picture::Picture(std::shared_ptr<const YcbcrPicture> planes, QImage early, std::
     watchFill();
 }
 
+Picture::Picture(std::shared_ptr<TiledPicture> tiles, QImage overview)
+    : m_data(std::make_shared<Data>())
+{
+    m_data->size = QSize(tiles->width(), tiles->height());
+    m_data->tiles = std::move(tiles);
+    m_data->reduced = std::move(overview);
+    m_data->handle = nextHandle();
+}
+
 void Picture::watchFill()
 {
     if (m_data->fill) {
@@ -144,6 +155,8 @@ const QImage& Picture::image() const
 {
     if (!m_data)
         return nullImage();
+    if (m_data->tiles)
+        return nullImage();
     if (m_data->fill)
         m_data->fill->waitFor(pixelHeight());
     if (m_data->planes && m_data->whole.isNull())
@@ -156,16 +169,16 @@ Picture::Pixels Picture::pixelsFor(const QRect& area) const
     if (!m_data)
         return {nullImage()};
     const QRect part = area & QRect(QPoint(0, 0), m_data->size);
-    if (m_data->planes)
-        return {planeRegion(part), part.left(), part.top()};
+    if (m_data->planes || m_data->tiles)
+        return {regionOf(part), part.left(), part.top()};
     if (m_data->fill && !part.isEmpty())
         m_data->fill->waitFor(part.top() + part.height());
     return {m_data->image};
 }
 
-// The RGB of `area`; what the last area shares with it is copied over, and
-// only the rest converted.
-const QImage& Picture::planeRegion(const QRect& area) const
+// The pixels of `area`, from planes or tiles; what the last area shares
+// with it is copied over, and only the rest made.
+const QImage& Picture::regionOf(const QRect& area) const
 {
     Data& data = *m_data;
     if (area.isEmpty())
@@ -174,40 +187,50 @@ const QImage& Picture::planeRegion(const QRect& area) const
         data.fill->waitFor(data.planes->storedRowsNeededFor(area));
     if (area == data.lastArea)
         return data.lastRegion;
+    const bool grey = data.tiles && data.tiles->channels() == 1;
+    const QImage::Format format = grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
+    const int pixelBytes = grey ? 1 : 3;
     // A drag asks for areas of one size: the one before last is reused
     // rather than a fresh one faulted in page by page.
     QImage made = data.spareRegion.size() == area.size() && data.spareRegion.isDetached()
-        ? std::move(data.spareRegion) : QImage(area.size(), QImage::Format_RGB888);
+        ? std::move(data.spareRegion) : QImage(area.size(), format);
     if (made.isNull())
         return nullImage();
     const QRect kept = area & data.lastArea;
     uchar* const bits = made.bits(); // taken once: the halves below run on two threads
     const qsizetype stride = made.bytesPerLine();
-    const auto convertPart = [&](const QRect& part) {
-        data.planes->toRgb(part, bits + (part.top() - area.top()) * stride + 3 * qsizetype(part.left() - area.left()),
-            stride);
+    const auto makePart = [&](const QRect& part) {
+        uchar* const out = bits + (part.top() - area.top()) * stride + pixelBytes * qsizetype(part.left() - area.left());
+        if (data.tiles)
+            data.tiles->read({part.left(), part.top(), part.width(), part.height()}, out, std::size_t(stride));
+        else
+            data.planes->toRgb(part, out, stride);
     };
-    const auto convert = [&](const QRect& part) {
+    const auto make = [&](const QRect& part) {
         if (part.isEmpty())
             return;
-        // A jump to a new part of a large picture converts a whole screenful:
-        // its lower half on a second core.
-        inTwoHalves(part.height(), qint64(part.width()) * part.height() >= kPixelsWorthTwoCores, [&](int begin, int end) {
-            convertPart(QRect(part.left(), part.top() + begin, part.width(), end - begin));
+        // Tiles are decoded on every core already. A jump to a new part of
+        // a large picture kept as planes converts a whole screenful: its
+        // lower half on a second core.
+        const bool twoHalves = !data.tiles && qint64(part.width()) * part.height() >= kPixelsWorthTwoCores;
+        inTwoHalves(part.height(), twoHalves, [&](int begin, int end) {
+            makePart(QRect(part.left(), part.top() + begin, part.width(), end - begin));
         });
     };
     if (kept.isEmpty()) {
-        convert(area);
+        make(area);
     } else {
         for (int y = kept.top(); y <= kept.bottom(); ++y)
-            std::memcpy(made.scanLine(y - area.top()) + 3 * qsizetype(kept.left() - area.left()),
-                data.lastRegion.constScanLine(y - data.lastArea.top()) + 3 * qsizetype(kept.left() - data.lastArea.left()),
-                3 * size_t(kept.width()));
-        convert(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), kept.top() - 1)));
-        convert(QRect(QPoint(area.left(), kept.bottom() + 1), QPoint(area.right(), area.bottom())));
-        convert(QRect(QPoint(area.left(), kept.top()), QPoint(kept.left() - 1, kept.bottom())));
-        convert(QRect(QPoint(kept.right() + 1, kept.top()), QPoint(area.right(), kept.bottom())));
+            std::memcpy(made.scanLine(y - area.top()) + pixelBytes * qsizetype(kept.left() - area.left()),
+                data.lastRegion.constScanLine(y - data.lastArea.top()) + pixelBytes * qsizetype(kept.left() - data.lastArea.left()),
+                size_t(pixelBytes) * size_t(kept.width()));
+        make(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), kept.top() - 1)));
+        make(QRect(QPoint(area.left(), kept.bottom() + 1), QPoint(area.right(), area.bottom())));
+        make(QRect(QPoint(area.left(), kept.top()), QPoint(kept.left() - 1, kept.bottom())));
+        make(QRect(QPoint(kept.right() + 1, kept.top()), QPoint(area.right(), kept.bottom())));
     }
+    if (data.tiles)
+        data.tiles->fetchAround({area.left(), area.top(), area.width(), area.height()});
     data.lastArea = area;
     data.spareRegion = std::exchange(data.lastRegion, std::move(made));
     return data.lastRegion;
@@ -269,6 +292,8 @@ QImage Picture::scaledFrom(const QImage& reduced, int width, int height) const
     // A copy reduced at least as much as the block-averaged image is made
     // from it: the same averages, from far fewer pixels.
     const QSize size = m_data->size;
+    if (m_data->tiles)
+        return scaleSmooth(reduced, width, height);
     const int block = reduced.isNull() ? 1 : (size.width() + reduced.width() - 1) / reduced.width();
     const bool fromReduced = block > 1 && qint64(width) * block <= size.width()
         && qint64(height) * block <= size.height();

@@ -19,6 +19,7 @@ class QRect;
 namespace korvane {
 
 class RowFill;
+class TiledPicture;
 class YcbcrPicture;
 
 class Picture {
@@ -34,13 +35,18 @@ public:
     Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill);
     // A colour JPEG as its planes; `early` and `fill` as above.
     Picture(std::shared_ptr<const YcbcrPicture> planes, QImage early, std::shared_ptr<RowFill> fill);
+    // A picture too large to hold, read in tiles where drawn; `overview` is
+    // a small copy of it (a reduced level, or block averages), from which
+    // the overview is scaled.
+    Picture(std::shared_ptr<TiledPicture> tiles, QImage overview);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }
     int pixelWidth() const;
     int pixelHeight() const;
     // The whole image, once every row is final. A picture kept as planes
-    // is made into RGB whole here, once: the panels never ask for it.
+    // is made into RGB whole here, once: the panels never ask for it. A
+    // picture read in tiles has none (a null image).
     const QImage& image() const;
     // Pixels that hold `area` of the picture, once they are final: an
     // image whose pixel (0, 0) is picture pixel (originX, originY). Whoever
@@ -67,7 +73,7 @@ public:
 
 private:
     QImage scaledFrom(const QImage& reduced, int width, int height) const;
-    const QImage& planeRegion(const QRect& area) const;
+    const QImage& regionOf(const QRect& area) const;
     void watchFill();
 
     struct Data;

@@ -1,6 +1,7 @@
 // LoadPicture: opens the file itself (so that no path is ever handed to a
 // reader that might block on it), detects the format from the content, and
 // refuses pictures that cannot fit in memory before any pixel is allocated.
+#include "decoded_picture.h"
 #include "picture.h"
 
 #include "memory_info.h"
@@ -12,6 +13,7 @@
 #include "decode/decoders.h"
 #include "decode/image_normalize.h"
 #include "decode/library_messages.h"
+#include "picture/tiled_picture.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -230,6 +232,60 @@ bool hasOwnDecoder(const std::string& path)
     return own;
 }
 
+// Every pixel of a picture read in tiles that is small enough to hold.
+QImage wholeOf(TiledPicture& picture)
+{
+    QImage image(picture.width(), picture.height(),
+        picture.channels() == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    if (!image.isNull())
+        picture.read({0, 0, image.width(), image.height()}, image.bits(), std::size_t(image.bytesPerLine()));
+    return image;
+}
+
+// Blocks that leave about twice the overview's sides (for smooth scaling,
+// and for screens scaled 2x), and at most 4 megapixels.
+int overviewBlock(int width, int height, QSize overviewSides)
+{
+    const int sides = width > height ? width / std::max(1, 2 * overviewSides.width())
+                                     : height / std::max(1, 2 * overviewSides.height());
+    int block = std::clamp(sides, 1, 4096); // the sums of a block stay within 32 bits
+    const auto pixels = [&](int b) { return qint64((width + b - 1) / b) * ((height + b - 1) / b); };
+    while (block < 4096 && pixels(block) > (qint64(4) << 20))
+        ++block;
+    return block;
+}
+
+// The overview's copy of a picture with no reduced level: one pass over
+// every tile, on every core, told to the progress window.
+QImage averagedOverview(const TiledPicture& picture, const FileFacts& facts)
+{
+    const int block = overviewBlock(picture.width(), picture.height(), facts.overviewSides);
+    const BlockAverages averages = picture.averagedBlocks(block,
+        [&facts](long long done, long long total) { facts.reportProgress(done, total); });
+    QImage image(averages.width, averages.height,
+        averages.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    const std::size_t rowBytes = std::size_t(averages.width) * std::size_t(averages.channels);
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(image.scanLine(y), averages.pixels.data() + std::size_t(y) * rowBytes, rowBytes);
+    return image;
+}
+
+Picture tiledPicture(DecodedPicture decoded, const std::string& path, const FileFacts& facts)
+{
+    const auto cacheBytes = std::size_t(pictureCacheBytes(facts.availableBytes));
+    auto tiles = std::make_shared<TiledPicture>(std::move(decoded.tiles), decoded.orientation, cacheBytes);
+    QImage overview;
+    if (decoded.overviewTiles) {
+        TiledPicture level(std::move(decoded.overviewTiles), decoded.orientation, cacheBytes / 2);
+        overview = wholeOf(level);
+    } else {
+        overview = averagedOverview(*tiles, facts);
+    }
+    if (overview.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    return Picture(std::move(tiles), std::move(overview));
+}
+
 Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
 {
     FileFacts facts;
@@ -238,11 +294,8 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
     DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
-    if (decoded.planes) // made into RGB, in sRGB, where drawn; perhaps still decoding
-        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
-    if (decoded.fill) // already in the display format, its rows still coming
-        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
-    if (decoded.image.isNull()) {
+    const bool held = decoded.tiles || decoded.planes || decoded.fill || !decoded.image.isNull();
+    if (!held) {
         if (!withQtReaders)
             return Picture(); // SVG and Qt's readers wait for the application
         if (looksLikeSvg(file.fd))
@@ -250,12 +303,7 @@ Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progr
         else
             decoded.image = decodeWithQt(file.fd, path, facts);
     }
-    // The reduced copy gets the same colour conversion as the picture.
-    decoded.reduced.setColorSpace(decoded.image.colorSpace());
-    QImage image = toDisplayFormat(std::move(decoded.image));
-    if (image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
-    return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
+    return pictureFromDecoded(std::move(decoded), path, facts);
 }
 
 ErrorKind errorKindOf(DecodeFailure failure)
@@ -320,6 +368,22 @@ std::optional<Picture> finish(Load& load)
 }
 
 } // namespace
+
+Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, const FileFacts& facts)
+{
+    if (decoded.tiles) // too large to hold: read in tiles where drawn
+        return tiledPicture(std::move(decoded), path, facts);
+    if (decoded.planes) // made into RGB, in sRGB, where drawn; perhaps still decoding
+        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
+    if (decoded.fill) // already in the display format, its rows still coming
+        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
+    // The reduced copy gets the same colour conversion as the picture.
+    decoded.reduced.setColorSpace(decoded.image.colorSpace());
+    QImage image = toDisplayFormat(std::move(decoded.image));
+    if (image.isNull())
+        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+    return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
+}
 
 void PreloadPicture(const std::string& path)
 {

@@ -1,0 +1,26 @@
+#pragma once
+// A TIFF too large to hold whole, read in tiles: its tiles, or its strips
+// as tiles the picture's width, decoded on demand by several threads at
+// once, and the smallest of its reduced levels (a pyramid's pages or
+// SubIFDs) that still covers the overview.
+#include "decode_limits.h"
+#include "tile_source.h"
+
+#include <memory>
+#include <string>
+
+namespace korvane {
+
+struct TiffTiles {
+    std::shared_ptr<TileSource> full;     // null: the file cannot be read in tiles
+    std::shared_ptr<TileSource> overview; // null: there is no level small enough
+    int orientation = 1;
+};
+
+// Reads the first page's layout and its reduced levels; the source keeps
+// its own copy of the descriptor. A level is taken for the overview only
+// when it covers facts.overviewSides and decodes within half of the
+// cache. Refuses, as a file error, a page libtiff cannot read.
+TiffTiles openTiffTiles(int fd, const std::string& path, const FileFacts& facts, qint64 cacheBytes);
+
+} // namespace korvane

@@ -1,0 +1,34 @@
+#pragma once
+// A picture too large to hold, as a decoder gives it: cut into tiles of one
+// size (a TIFF's tiles, or its strips as tiles the picture's width), each
+// decoded on its own when asked, as stored, in final sRGB.
+#include <cstddef>
+#include <cstdint>
+
+namespace korvane {
+
+struct TileLayout {
+    int width = 0, height = 0;         // the stored picture's pixels
+    int tileWidth = 0, tileHeight = 0; // edge tiles are cut by the picture
+    int channels = 3;                  // 3 (RGB) or 1 (grey), a byte each
+
+    int columns() const { return tileWidth > 0 ? (width + tileWidth - 1) / tileWidth : 0; }
+    int rows() const { return tileHeight > 0 ? (height + tileHeight - 1) / tileHeight : 0; }
+    std::size_t tileBytes() const
+    {
+        return std::size_t(tileWidth) * std::size_t(tileHeight) * std::size_t(channels);
+    }
+};
+
+class TileSource {
+public:
+    virtual ~TileSource() = default;
+    virtual TileLayout layout() const = 0;
+    // Writes tile (column, row) into `out`, rows `stride` bytes apart (an
+    // edge tile only where it lies in the picture). Called from several
+    // threads at once. False when the tile is damaged: its pixels are then
+    // left as they were.
+    virtual bool readTile(int column, int row, std::uint8_t* out, std::size_t stride) = 0;
+};
+
+} // namespace korvane

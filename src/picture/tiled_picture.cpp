@@ -1,0 +1,272 @@
+#include "tiled_picture.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace korvane {
+
+namespace {
+
+int everyCore()
+{
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
+
+bool swapsSides(int orientation)
+{
+    return orientation >= 5 && orientation <= 8;
+}
+
+struct Point {
+    int x, y;
+};
+
+// Where stored pixel (x, y) of a width x height picture lands upright.
+Point uprightOf(int orientation, Point stored, int width, int height)
+{
+    const int x = stored.x, y = stored.y;
+    switch (orientation) {
+    case 2: return {width - 1 - x, y};
+    case 3: return {width - 1 - x, height - 1 - y};
+    case 4: return {x, height - 1 - y};
+    case 5: return {y, x};
+    case 6: return {height - 1 - y, x};
+    case 7: return {height - 1 - y, width - 1 - x};
+    case 8: return {y, width - 1 - x};
+    default: return stored;
+    }
+}
+
+// The stored pixel that shows at upright (x, y).
+Point storedOf(int orientation, Point upright, int width, int height)
+{
+    const int x = upright.x, y = upright.y;
+    switch (orientation) {
+    case 2: return {width - 1 - x, y};
+    case 3: return {width - 1 - x, height - 1 - y};
+    case 4: return {x, height - 1 - y};
+    case 5: return {y, x};
+    case 6: return {y, height - 1 - x};
+    case 7: return {width - 1 - y, height - 1 - x};
+    case 8: return {width - 1 - y, x};
+    default: return upright;
+    }
+}
+
+PixelRect intersected(const PixelRect& a, const PixelRect& b)
+{
+    const int left = std::max(a.x, b.x), top = std::max(a.y, b.y);
+    const int right = std::min(a.x + a.width, b.x + b.width), bottom = std::min(a.y + a.height, b.y + b.height);
+    return right > left && bottom > top ? PixelRect{left, top, right - left, bottom - top} : PixelRect{};
+}
+
+} // namespace
+
+TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
+    : m_source(std::move(source)), m_stored(m_source->layout()),
+      m_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1), m_upright(m_stored),
+      m_cache(cacheBytes), m_workers(threads > 0 ? threads : everyCore(),
+          [this](std::int64_t key) { return decodeTile(key); }, m_cache)
+{
+    if (swapsSides(m_orientation))
+        std::swap(m_upright.width, m_upright.height);
+}
+
+TilePtr TiledPicture::decodeTile(std::int64_t key) const
+{
+    const int columns = m_stored.columns();
+    auto tile = std::make_shared<Tile>(m_stored.tileBytes(), std::uint8_t(0xFF));
+    const std::size_t stride = std::size_t(m_stored.tileWidth) * std::size_t(m_stored.channels);
+    if (!m_source->readTile(int(key % columns), int(key / columns), tile->data(), stride))
+        std::fill(tile->begin(), tile->end(), std::uint8_t(0xFF)); // damaged: white, as a cut-short file
+    return tile;
+}
+
+// The stored rectangle whose pixels show in the upright one.
+PixelRect TiledPicture::storedRect(const PixelRect& upright) const
+{
+    const Point a = storedOf(m_orientation, {upright.x, upright.y}, m_stored.width, m_stored.height);
+    const Point b = storedOf(m_orientation, {upright.x + upright.width - 1, upright.y + upright.height - 1},
+        m_stored.width, m_stored.height);
+    const int left = std::min(a.x, b.x), top = std::min(a.y, b.y);
+    return {left, top, std::max(a.x, b.x) - left + 1, std::max(a.y, b.y) - top + 1};
+}
+
+std::vector<std::int64_t> TiledPicture::tilesOver(const PixelRect& stored) const
+{
+    std::vector<std::int64_t> keys;
+    if (stored.isEmpty())
+        return keys;
+    const int firstColumn = stored.x / m_stored.tileWidth, lastColumn = (stored.x + stored.width - 1) / m_stored.tileWidth;
+    const int firstRow = stored.y / m_stored.tileHeight, lastRow = (stored.y + stored.height - 1) / m_stored.tileHeight;
+    for (int row = firstRow; row <= lastRow; ++row)
+        for (int column = firstColumn; column <= lastColumn; ++column)
+            keys.push_back(std::int64_t(row) * m_stored.columns() + column);
+    return keys;
+}
+
+void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t stride)
+{
+    const PixelRect inside = intersected(area, {0, 0, width(), height()});
+    if (inside.isEmpty())
+        return;
+    const PixelRect stored = storedRect(inside);
+    const std::vector<std::int64_t> keys = tilesOver(stored);
+    const std::vector<TilePtr> tiles = m_workers.get(keys);
+    std::uint8_t* const origin = out + std::size_t(inside.y - area.y) * stride
+        + std::size_t(inside.x - area.x) * std::size_t(channels());
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        copyTile(tiles[i].get(), keys[i], inside, origin, stride);
+}
+
+// The part of one tile that lies in `area` (upright), into `out` (the
+// pixel at the area's top-left). A null tile is white.
+void TiledPicture::copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
+    std::size_t stride) const
+{
+    const int columns = m_stored.columns(), n = m_stored.channels;
+    const PixelRect bounds{int(key % columns) * m_stored.tileWidth, int(key / columns) * m_stored.tileHeight,
+        m_stored.tileWidth, m_stored.tileHeight};
+    const PixelRect part = intersected(bounds, storedRect(area));
+    const std::size_t tileStride = std::size_t(m_stored.tileWidth) * std::size_t(n);
+    const auto source = [&](int x, int y) {
+        return tile->data() + std::size_t(y - bounds.y) * tileStride + std::size_t(x - bounds.x) * std::size_t(n);
+    };
+    if (m_orientation == 1) {
+        for (int y = part.y; y < part.y + part.height; ++y) {
+            std::uint8_t* to = out + std::size_t(y - area.y) * stride + std::size_t(part.x - area.x) * std::size_t(n);
+            const std::size_t bytes = std::size_t(part.width) * std::size_t(n);
+            if (tile)
+                std::memcpy(to, source(part.x, y), bytes);
+            else
+                std::memset(to, 0xFF, bytes);
+        }
+        return;
+    }
+    for (int y = part.y; y < part.y + part.height; ++y)
+        for (int x = part.x; x < part.x + part.width; ++x) {
+            const Point at = uprightOf(m_orientation, {x, y}, m_stored.width, m_stored.height);
+            std::uint8_t* to = out + std::size_t(at.y - area.y) * stride + std::size_t(at.x - area.x) * std::size_t(n);
+            if (tile)
+                std::memcpy(to, source(x, y), std::size_t(n));
+            else
+                std::memset(to, 0xFF, std::size_t(n));
+        }
+}
+
+// What a drag or a nearby press shows next.
+void TiledPicture::fetchAround(const PixelRect& shown)
+{
+    const PixelRect area = intersected(shown, {0, 0, width(), height()});
+    if (area.isEmpty())
+        return;
+    const int marginX = std::max(area.width / 2, m_upright.tileWidth);
+    const int marginY = std::max(area.height / 2, m_upright.tileHeight);
+    const PixelRect around = intersected({area.x - marginX, area.y - marginY, area.width + 2 * marginX,
+        area.height + 2 * marginY}, {0, 0, width(), height()});
+    const PixelRect storedShown = storedRect(area);
+    const PixelRect wider = storedRect(around);
+    std::vector<std::int64_t> keys;
+    for (const std::int64_t key : tilesOver(wider)) {
+        const int column = int(key % m_stored.columns()), row = int(key / m_stored.columns());
+        const PixelRect bounds{column * m_stored.tileWidth, row * m_stored.tileHeight, m_stored.tileWidth,
+            m_stored.tileHeight};
+        if (intersected(bounds, storedShown).isEmpty())
+            keys.push_back(key);
+    }
+    const auto distance = [&](std::int64_t key) {
+        const long long cx = (key % m_stored.columns()) * m_stored.tileWidth + m_stored.tileWidth / 2 - (storedShown.x + storedShown.width / 2);
+        const long long cy = (key / m_stored.columns()) * m_stored.tileHeight + m_stored.tileHeight / 2 - (storedShown.y + storedShown.height / 2);
+        return cx * cx + cy * cy;
+    };
+    std::sort(keys.begin(), keys.end(), [&](std::int64_t a, std::int64_t b) { return distance(a) < distance(b); });
+    m_workers.fetchAhead(keys);
+}
+
+namespace {
+
+// Sums of the blocks one tile covers, added to the picture's under a lock.
+struct BlockSums {
+    int width, height, channels, block;
+    std::vector<std::uint32_t> sums;
+    std::mutex mutex;
+    long long tilesDone = 0;
+};
+
+void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile, const PixelRect& bounds,
+    std::vector<std::uint32_t>& local)
+{
+    const int n = layout.channels, b = into.block;
+    const int firstX = bounds.x / b, lastX = (bounds.x + bounds.width - 1) / b;
+    const int firstY = bounds.y / b, lastY = (bounds.y + bounds.height - 1) / b;
+    const int across = lastX - firstX + 1;
+    local.assign(std::size_t(across) * std::size_t(lastY - firstY + 1) * std::size_t(n), 0);
+    const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(n);
+    for (int y = 0; y < bounds.height; ++y) {
+        const std::uint8_t* row = tile + std::size_t(y) * stride;
+        std::uint32_t* sums = local.data() + std::size_t((bounds.y + y) / b - firstY) * std::size_t(across) * std::size_t(n);
+        for (int x = 0; x < bounds.width; ++x)
+            for (int c = 0; c < n; ++c)
+                sums[std::size_t((bounds.x + x) / b - firstX) * std::size_t(n) + std::size_t(c)] += row[std::size_t(x) * std::size_t(n) + std::size_t(c)];
+    }
+    std::lock_guard lock(into.mutex);
+    for (int y = firstY; y <= lastY; ++y)
+        for (int i = 0; i < across * n; ++i)
+            into.sums[(std::size_t(y) * std::size_t(into.width) + std::size_t(firstX)) * std::size_t(n) + std::size_t(i)]
+                += local[std::size_t(y - firstY) * std::size_t(across) * std::size_t(n) + std::size_t(i)];
+    ++into.tilesDone;
+}
+
+} // namespace
+
+BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const
+{
+    const int n = m_stored.channels;
+    BlockSums sums{(m_stored.width + block - 1) / block, (m_stored.height + block - 1) / block, n, block, {}, {}, 0};
+    sums.sums.assign(std::size_t(sums.width) * std::size_t(sums.height) * std::size_t(n), 0);
+    const long long total = static_cast<long long>(m_stored.columns()) * m_stored.rows();
+    std::atomic<long long> next{0};
+    const auto pass = [&] {
+        Tile tile(m_stored.tileBytes());
+        std::vector<std::uint32_t> local;
+        for (long long key = next++; key < total; key = next++) {
+            const int column = int(key % m_stored.columns()), row = int(key / m_stored.columns());
+            std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+            if (!m_source->readTile(column, row, tile.data(), std::size_t(m_stored.tileWidth) * std::size_t(n)))
+                std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+            const PixelRect bounds = intersected({column * m_stored.tileWidth, row * m_stored.tileHeight,
+                m_stored.tileWidth, m_stored.tileHeight}, {0, 0, m_stored.width, m_stored.height});
+            addTile(sums, m_stored, tile.data(), bounds, local);
+            if (progress) {
+                std::lock_guard lock(sums.mutex);
+                progress(sums.tilesDone, total);
+            }
+        }
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (int i = 1; i < everyCore(); ++i)
+            helpers.emplace_back(pass);
+        pass();
+    }
+    BlockAverages averages{sums.width, sums.height, n, block, {}};
+    if (swapsSides(m_orientation))
+        std::swap(averages.width, averages.height);
+    averages.pixels.resize(std::size_t(averages.width) * std::size_t(averages.height) * std::size_t(n));
+    for (int y = 0; y < sums.height; ++y) {
+        const long long rows = std::min(block, m_stored.height - y * block);
+        for (int x = 0; x < sums.width; ++x) {
+            const long long count = rows * std::min(block, m_stored.width - x * block);
+            const Point at = uprightOf(m_orientation, {x, y}, sums.width, sums.height);
+            for (int c = 0; c < n; ++c)
+                averages.pixels[(std::size_t(at.y) * std::size_t(averages.width) + std::size_t(at.x)) * std::size_t(n) + std::size_t(c)]
+                    = std::uint8_t((sums.sums[(std::size_t(y) * std::size_t(sums.width) + std::size_t(x)) * std::size_t(n) + std::size_t(c)] + count / 2) / count);
+        }
+    }
+    return averages;
+}
+
+} // namespace korvane

@@ -1,0 +1,71 @@
+#pragma once
+// A picture read in tiles on demand: its upright size, and the final
+// pixels of any rectangle of it, from a bounded cache of decoded tiles
+// that worker threads fill. What a panel shows is waited for; what lies
+// around it is fetched ahead.
+#include "tile_cache.h"
+#include "tile_workers.h"
+
+#include "decode/tile_source.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace korvane {
+
+struct PixelRect {
+    int x = 0, y = 0, width = 0, height = 0;
+    bool isEmpty() const { return width <= 0 || height <= 0; }
+};
+
+// A picture averaged over square blocks: ceil(width / block) x
+// ceil(height / block) pixels, the edge blocks cut by the picture.
+struct BlockAverages {
+    int width = 0, height = 0, channels = 3, block = 1;
+    std::vector<std::uint8_t> pixels; // rows width x channels bytes long
+};
+
+class TiledPicture {
+public:
+    // `orientation` (1 to 8, as EXIF gives it) turns the stored tiles
+    // upright; the cache holds at most `cacheBytes` of decoded tiles.
+    TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes,
+        int threads = 0);
+
+    int width() const { return m_upright.width; }
+    int height() const { return m_upright.height; }
+    int channels() const { return m_stored.channels; }
+    const TileCache& cache() const { return m_cache; }
+
+    // Writes the pixels of `area` (upright) into `out`, rows `stride` bytes
+    // apart, once the tiles it needs are decoded; a damaged tile's pixels
+    // are white, and what lies outside the picture is left as it was.
+    void read(const PixelRect& area, std::uint8_t* out, std::size_t stride);
+    // Starts decoding the tiles around `shown` (half of it each way,
+    // nearest first), in place of those asked ahead before.
+    void fetchAround(const PixelRect& shown);
+
+    // One pass over every tile on every core, the tiles not kept: the
+    // upright picture averaged over `block` x `block` squares.
+    // progress(done, total) is told as tiles are done.
+    BlockAverages averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const;
+
+private:
+    PixelRect storedRect(const PixelRect& upright) const;
+    std::vector<std::int64_t> tilesOver(const PixelRect& stored) const;
+    TilePtr decodeTile(std::int64_t key) const;
+    void copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
+        std::size_t stride) const;
+
+    std::shared_ptr<TileSource> m_source;
+    const TileLayout m_stored;
+    const int m_orientation;
+    TileLayout m_upright;
+    TileCache m_cache;
+    TileWorkers m_workers; // last: its threads use the rest
+};
+
+} // namespace korvane
