@@ -1,5 +1,6 @@
 #include "bench_image.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <stdexcept>
@@ -7,6 +8,7 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <tiffio.h>
 
 namespace korvane::bench {
 
@@ -70,10 +72,74 @@ void writePng(std::FILE* file, int width, int height)
     png_destroy_write_struct(&png, &info);
 }
 
+// One page of 256 x 256 tiles, a band of tile rows at a time.
+void writeTiledPage(TIFF* tiff, int width, int height, bool jpeg, bool reduced)
+{
+    constexpr int kTile = 256;
+    TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, reduced ? FILETYPE_REDUCEDIMAGE : 0);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, uint16_t{8});
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, uint16_t{3});
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_TILEWIDTH, uint32_t{kTile});
+    TIFFSetField(tiff, TIFFTAG_TILELENGTH, uint32_t{kTile});
+    if (jpeg) {
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+        TIFFSetField(tiff, TIFFTAG_JPEGQUALITY, 85);
+        TIFFSetField(tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    } else {
+        TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+        TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1); // fast to write
+    }
+    std::vector<std::uint8_t> band(static_cast<size_t>(width) * 3 * kTile), tile(static_cast<size_t>(kTile) * kTile * 3);
+    std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
+    for (int top = 0; top < height; top += kTile) {
+        std::fill(band.begin(), band.end(), std::uint8_t{255});
+        for (int y = top; y < std::min(height, top + kTile); ++y) {
+            fillRow(row, width, y);
+            std::copy(row.begin(), row.end(), band.begin() + static_cast<std::ptrdiff_t>(y - top) * width * 3);
+        }
+        for (int left = 0; left < width; left += kTile) {
+            std::fill(tile.begin(), tile.end(), std::uint8_t{255});
+            for (int y = 0; y < kTile; ++y)
+                for (int x = 0; x < kTile && left + x < width; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        tile[(static_cast<size_t>(y) * kTile + x) * 3 + c] = band[(static_cast<size_t>(y) * width + left + x) * 3 + c];
+            TIFFWriteTile(tiff, tile.data(), static_cast<uint32_t>(left), static_cast<uint32_t>(top), 0, 0);
+        }
+    }
+    TIFFWriteDirectory(tiff);
+}
+
+// A tiled BigTIFF: deflate tiles, or JPEG tiles with reduced pages halving
+// down to a tile, as pyramid writers store them.
+void writeTiff(const std::string& path, int width, int height, bool pyramid)
+{
+    TIFF* tiff = TIFFOpen(path.c_str(), "w8");
+    if (!tiff)
+        throw std::runtime_error("cannot write " + path);
+    writeTiledPage(tiff, width, height, pyramid, false);
+    for (int w = width / 2, h = height / 2; pyramid && std::max(w, h) >= 256; w /= 2, h /= 2)
+        writeTiledPage(tiff, w, h, true, true);
+    TIFFClose(tiff);
+}
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 } // namespace
 
 void writeBenchImage(const std::string& path, int width, int height)
 {
+    if (endsWith(path, ".tif")) {
+        writeTiff(path, width, height, endsWith(path, ".pyramid.tif"));
+        return;
+    }
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file)
         throw std::runtime_error("cannot write " + path);

@@ -7,7 +7,9 @@
 
 namespace korvane::bench {
 
-// Writes a JPEG (quality 90) or a PNG, chosen by the path's extension.
+// Writes a JPEG (quality 90) or a PNG, chosen by the path's extension; a
+// ".tif" is a tiled BigTIFF with deflate tiles, a ".pyramid.tif" one with
+// JPEG tiles and reduced pages.
 void writeBenchImage(const std::string& path, int width, int height);
 
 // Whether a screen pixel shows this picture's hue.

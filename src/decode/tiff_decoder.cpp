@@ -170,6 +170,11 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     // Larger than the picture cache: read in tiles where the file allows.
     const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
     if (qint64(w) * h * outputBytes > cacheBytes) {
+        // No compression libtiff reads packs more than about 2730:1 (LZW's
+        // longest codes), so a file far smaller than that lies about its
+        // size, and a pass over its made-up tiles would only spend time.
+        constexpr double kMostPackedBytes = 16384;
+        checkHoldsEnoughData(path, w, h, 1e6 * outputBytes / kMostPackedBytes, facts.fileBytes);
         TiffTiles tiles = openTiffTiles(fd, path, facts, cacheBytes);
         if (tiles.full) {
             DecodedPicture decoded;
