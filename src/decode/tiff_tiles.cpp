@@ -208,6 +208,10 @@ private:
     void convertRow(const uint8_t* in, uint8_t* out, int width) const
     {
         const int colours = m_format.layout.channels, stored = m_format.stored;
+        if (stored == colours && m_format.bytesPerSample == 1 && !m_format.inverted) {
+            std::memcpy(out, in, std::size_t(width) * std::size_t(colours)); // as the display wants it
+            return;
+        }
         const auto sample = [&](int x, int c) {
             const std::size_t at = (std::size_t(x) * std::size_t(stored) + std::size_t(c)) * std::size_t(m_format.bytesPerSample);
             if (m_format.bytesPerSample == 1)

@@ -196,6 +196,25 @@ struct BlockSums {
     long long tilesDone = 0;
 };
 
+// Adds one row's pixels [x, x + count) to the sums of the blocks they
+// fall in; the blocks are runs of `block` pixels from x = 0.
+void addRow(const std::uint8_t* row, int x, int count, int block, int channels, std::uint32_t* sums, int firstBlock)
+{
+    const std::size_t n = std::size_t(channels);
+    for (int begin = x; begin < x + count;) {
+        const int end = std::min(x + count, (begin / block + 1) * block);
+        std::uint32_t* sum = sums + std::size_t(begin / block - firstBlock) * n;
+        const std::uint8_t* in = row + std::size_t(begin - x) * n;
+        std::uint32_t total[3] = {};
+        for (int i = 0; i < end - begin; ++i, in += n)
+            for (std::size_t c = 0; c < n; ++c)
+                total[c] += in[c];
+        for (std::size_t c = 0; c < n; ++c)
+            sum[c] += total[c];
+        begin = end;
+    }
+}
+
 void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile, const PixelRect& bounds,
     std::vector<std::uint32_t>& local)
 {
@@ -203,20 +222,19 @@ void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile
     const int firstX = bounds.x / b, lastX = (bounds.x + bounds.width - 1) / b;
     const int firstY = bounds.y / b, lastY = (bounds.y + bounds.height - 1) / b;
     const int across = lastX - firstX + 1;
-    local.assign(std::size_t(across) * std::size_t(lastY - firstY + 1) * std::size_t(n), 0);
+    const std::size_t localRow = std::size_t(across) * std::size_t(n);
+    local.assign(localRow * std::size_t(lastY - firstY + 1), 0);
     const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(n);
-    for (int y = 0; y < bounds.height; ++y) {
-        const std::uint8_t* row = tile + std::size_t(y) * stride;
-        std::uint32_t* sums = local.data() + std::size_t((bounds.y + y) / b - firstY) * std::size_t(across) * std::size_t(n);
-        for (int x = 0; x < bounds.width; ++x)
-            for (int c = 0; c < n; ++c)
-                sums[std::size_t((bounds.x + x) / b - firstX) * std::size_t(n) + std::size_t(c)] += row[std::size_t(x) * std::size_t(n) + std::size_t(c)];
-    }
+    for (int y = 0; y < bounds.height; ++y)
+        addRow(tile + std::size_t(y) * stride, bounds.x, bounds.width, b, n,
+            local.data() + std::size_t((bounds.y + y) / b - firstY) * localRow, firstX);
     std::lock_guard lock(into.mutex);
-    for (int y = firstY; y <= lastY; ++y)
-        for (int i = 0; i < across * n; ++i)
-            into.sums[(std::size_t(y) * std::size_t(into.width) + std::size_t(firstX)) * std::size_t(n) + std::size_t(i)]
-                += local[std::size_t(y - firstY) * std::size_t(across) * std::size_t(n) + std::size_t(i)];
+    for (int y = firstY; y <= lastY; ++y) {
+        std::uint32_t* to = into.sums.data() + (std::size_t(y) * std::size_t(into.width) + std::size_t(firstX)) * std::size_t(n);
+        const std::uint32_t* from = local.data() + std::size_t(y - firstY) * localRow;
+        for (std::size_t i = 0; i < localRow; ++i)
+            to[i] += from[i];
+    }
     ++into.tilesDone;
 }
 
