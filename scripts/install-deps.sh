@@ -23,7 +23,7 @@ if [ "$mode" = test ]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs
     xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
-    clang libclang-rt-14-dev
+    clang clang-tidy libclang-rt-14-dev
     desktop-file-utils appstream appstream-compose
     sway grim libwayland-dev
     libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl liblcms2-utils icc-profiles-free libgs-common

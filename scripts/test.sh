@@ -21,4 +21,9 @@ bash scripts/fuzz.sh 60
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_WERROR=ON >/dev/null
 cmake --build build-test -j "$jobs"
+# Static analysis over the program's own sources, with the checks that
+# .clang-tidy names: any finding fails the run, as a warning fails the build.
+find src -name '*.cpp' -print0 |
+  xargs -0 -n 4 -P "$jobs" clang-tidy -p build-test --quiet --warnings-as-errors='*' 2>/dev/null
+echo "clang-tidy: no findings"
 ctest --test-dir build-test --output-on-failure -j "$jobs"

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -24,9 +25,12 @@ namespace {
 constexpr int kScaleBits = 16;
 constexpr int kOneHalf = 1 << (kScaleBits - 1);
 
+// libjpeg's FIX(): every constant here is positive, so a half rounds up.
 constexpr int fixed(double x)
 {
-    return static_cast<int>(x * (1 << kScaleBits) + 0.5);
+    const double scaled = x * (1 << kScaleBits);
+    const int whole = static_cast<int>(scaled);
+    return scaled - whole >= 0.5 ? whole + 1 : whole;
 }
 
 // The loops below are the conversion's whole cost: written so that the
@@ -44,7 +48,7 @@ constexpr int fixed(double x)
 template <int Shift, int EvenBias, int OddBias>
 KORVANE_VECTOR_CLONES void blendAcross(const int* sums, int count, int* out)
 {
-    for (int k = 0; k < count; ++k) {
+    for (std::ptrdiff_t k = 0; k < count; ++k) {
         out[2 * k] = (3 * sums[k] + sums[k - 1] + EvenBias) >> Shift;
         out[2 * k + 1] = (3 * sums[k] + sums[k + 1] + OddBias) >> Shift;
     }
@@ -70,7 +74,7 @@ KORVANE_VECTOR_CLONES void convertRow(const uchar* luma, const int* cb, const in
             blue[i] = static_cast<uchar>(std::clamp(l[i] + ((cbToBlue * b + kOneHalf) >> kScaleBits), 0, 255));
         }
         uchar* o = rgb + 3 * qsizetype(start);
-        for (int i = 0; i < n; ++i) {
+        for (std::ptrdiff_t i = 0; i < n; ++i) {
             o[3 * i] = red[i];
             o[3 * i + 1] = green[i];
             o[3 * i + 2] = blue[i];
@@ -140,7 +144,7 @@ bool YcbcrPlanes::readBand(jpeg_decompress_struct& cinfo)
     if (m_rowsDone >= m_height)
         return false;
     const int band = m_rowsDone / m_planes[0].rowsPerBand;
-    std::array<std::array<JSAMPROW, 4 * DCTSIZE>, 3> rows {};
+    std::array<std::array<JSAMPROW, 4 * std::size_t{DCTSIZE}>, 3> rows {};
     JSAMPARRAY data[3];
     for (int c = 0; c < 3; ++c) {
         const Plane& plane = m_planes[c];
@@ -194,10 +198,10 @@ void YcbcrPlanes::upsampleRow(const Plane& plane, int y, int x0, int width, int*
     const uchar* far = m_down == 2 ? row(upper ? cy - 1 : cy + 1) : nullptr;
     const int first = x0 / m_across, last = (x0 + width - 1) / m_across;
     thread_local std::vector<int> sums, blended;
-    sums.resize(size_t(last - first + 3));
+    sums.resize(size_t(last - first) + 3);
     for (int c = first - 1; c <= last + 1; ++c) {
         const int k = std::clamp(c, 0, lastColumn);
-        sums[size_t(c - first + 1)] = far ? 3 * near[k] + far[k] : near[k];
+        sums[size_t(c - first) + 1] = far ? 3 * near[k] + far[k] : near[k];
     }
     const int* s = sums.data() + 1; // s[c - first], from -1 to last - first + 1
     if (m_across == 1) { // 4:4:0: vertical blending only

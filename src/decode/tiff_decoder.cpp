@@ -15,6 +15,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <unistd.h>
 #include <vector>
@@ -149,8 +150,10 @@ void putBand(UprightWriter& writer, const std::vector<uint32_t>& band, int y, in
 
 bool looksLikeTiff(std::span<const unsigned char> head)
 {
-    const auto startsWith = [head](const char* magic) { return std::memcmp(head.data(), magic, 4) == 0; };
-    return head.size() >= 4 && (startsWith("II*\0") || startsWith("MM\0*") || startsWith("II+\0") || startsWith("MM\0+"));
+    // Byte order, then 42 (classic TIFF) or 43 (BigTIFF) in that order.
+    constexpr unsigned char kMagics[4][4] = {{'I', 'I', 42, 0}, {'M', 'M', 0, 42}, {'I', 'I', 43, 0}, {'M', 'M', 0, 43}};
+    return head.size() >= 4 && std::any_of(std::begin(kMagics), std::end(kMagics),
+        [head](const unsigned char (&magic)[4]) { return std::memcmp(head.data(), magic, 4) == 0; });
 }
 
 DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts)
