@@ -7,6 +7,7 @@
 
 #include "colour_profile.h"
 #include "decode_error.h"
+#include "owned_fd.h"
 #include "jpeg_planes.h"
 #include "orientation.h"
 #include "row_fill.h"
@@ -245,15 +246,6 @@ void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& fact
 // 1/4 or 1/8 of its size by libjpeg's DCT scaling, for the overview. The
 // whole picture's rows are handed over as they are decoded, so the detail
 // view's first rows are ready long before the last ones.
-
-// The whole-picture decoder's descriptor, closed when it ends.
-struct OwnedFd {
-    int fd;
-    explicit OwnedFd(int descriptor) : fd(descriptor) {}
-    ~OwnedFd() { ::close(fd); }
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-};
 
 // Where the whole-picture decoder writes. Set up before the picture is
 // handed over: it writes through these pointers only, never through an

@@ -6,6 +6,7 @@
 
 #include "colour_profile.h"
 #include "decode_error.h"
+#include "owned_fd.h"
 #include "tiff_file.h"
 
 #include <algorithm>
@@ -109,14 +110,13 @@ class TiffTileSource final : public TileSource {
 public:
     TiffTileSource(int fd, const std::string& path, const FileFacts& facts, Directory directory, PageFormat format,
         const QByteArray& icc)
-        : m_fd(fd), m_path(path), m_facts(facts), m_directory(directory), m_format(format),
+        : m_file(fd), m_path(path), m_facts(facts), m_directory(directory), m_format(format),
           m_colour(icc.isEmpty() ? nullptr
                                  : std::make_unique<SrgbRows>(ColourProfile{icc, QColorSpace()},
                                      format.layout.channels == 1))
     {
         m_facts.progress = nullptr; // tiles are read after the load
     }
-    ~TiffTileSource() override { ::close(m_fd); }
 
     TileLayout layout() const override { return m_format.layout; }
 
@@ -160,7 +160,7 @@ private:
             }
         }
         auto handle = std::make_unique<Handle>();
-        handle->file.fd = m_fd;
+        handle->file.fd = m_file.fd;
         handle->file.size = m_facts.fileBytes;
         handle->tiff = openTiff(handle->file, m_path, m_facts);
         if (!handle->tiff || !select(handle->tiff, m_directory))
@@ -254,7 +254,7 @@ private:
         return true;
     }
 
-    const int m_fd;
+    const OwnedFd m_file;
     const std::string m_path;
     FileFacts m_facts;
     const Directory m_directory;

@@ -13,6 +13,7 @@
 #include "decode/decoders.h"
 #include "decode/image_normalize.h"
 #include "decode/library_messages.h"
+#include "decode/owned_fd.h"
 #include "picture/tiled_picture.h"
 
 #include <QColorSpace>
@@ -202,12 +203,6 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
     return image;
 }
 
-// Closes the descriptor however decoding ends.
-struct FileCloser {
-    int fd;
-    ~FileCloser() { ::close(fd); }
-};
-
 // A load running on a thread of its own, and how far it has come.
 struct Load {
     std::string path;
@@ -289,7 +284,7 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
 Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
 {
     FileFacts facts;
-    const FileCloser file{openRegularFile(path, facts)};
+    const OwnedFd file(openRegularFile(path, facts));
     facts.availableBytes = availableMemoryBytes();
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
