@@ -19,7 +19,7 @@
 namespace korvane {
 namespace {
 
-struct TiffSpec {
+struct TiffOptions {
     int width = 1500, height = 1000;
     int tile = 128;       // 0: strips of 16 rows
     int orientation = 1;
@@ -65,15 +65,15 @@ void writePage(TIFF* tiff, int width, int height, int tile, int orientation, con
     }
 }
 
-std::string writeTiff(const std::string& name, const TiffSpec& spec)
+std::string writeTiff(const std::string& name, const TiffOptions& options)
 {
     const std::string path = test::tempDir() + "/" + name;
-    TIFF* tiff = TIFFOpen(path.c_str(), spec.bigTiff ? "w8" : "w");
-    writePage(tiff, spec.width, spec.height, spec.tile, spec.orientation, [](int x, int y) { return test::coordinateColour(x, y); });
+    TIFF* tiff = TIFFOpen(path.c_str(), options.bigTiff ? "w8" : "w");
+    writePage(tiff, options.width, options.height, options.tile, options.orientation, [](int x, int y) { return test::coordinateColour(x, y); });
     TIFFWriteDirectory(tiff);
-    if (spec.reducedLevel) {
+    if (options.reducedLevel) {
         TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-        writePage(tiff, spec.width / 2, spec.height / 2, spec.tile, spec.orientation, [](int, int) { return kLevelGreen; });
+        writePage(tiff, options.width / 2, options.height / 2, options.tile, options.orientation, [](int, int) { return kLevelGreen; });
         TIFFWriteDirectory(tiff);
     }
     TIFFClose(tiff);
@@ -115,22 +115,22 @@ std::optional<QPoint> firstWrongPixel(const Picture& picture, const QRect& area,
 
 TEST(TiledPicture, FarCornersAndTileEdgesShowTheirOwnPixels)
 {
-    for (const TiffSpec& spec : {TiffSpec{}, TiffSpec{.tile = 0}, TiffSpec{.bigTiff = true}}) {
-        const std::string path = writeTiff("tiled.tif", spec);
+    for (const TiffOptions& options : {TiffOptions{}, TiffOptions{.tile = 0}, TiffOptions{.bigTiff = true}}) {
+        const std::string path = writeTiff("tiled.tif", options);
         const Picture picture = loadWithMemory(path, kSmallMemory);
         ASSERT_TRUE(picture.image().isNull()) << "read whole, not in tiles";
         ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(1500, 1000));
         const auto same = [](QPoint p) { return p; };
         for (const QRect& area : {QRect(0, 0, 40, 30), QRect(1460, 970, 40, 30), QRect(120, 120, 20, 20),
                  QRect(250, 10, 300, 260), QRect(0, 0, 1500, 1000)})
-            EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << spec.tile << " " << area.x();
+            EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << options.tile << " " << area.x();
     }
 }
 
 TEST(TiledPicture, EveryOrientationMatchesTheWholeDecode)
 {
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        const std::string path = writeTiff("turned.tif", TiffSpec{.orientation = orientation});
+        const std::string path = writeTiff("turned.tif", TiffOptions{.orientation = orientation});
         const Picture whole = loadWithMemory(path, qint64(1) << 32);
         const Picture tiled = loadWithMemory(path, kSmallMemory);
         ASSERT_FALSE(whole.image().isNull());
@@ -143,7 +143,7 @@ TEST(TiledPicture, EveryOrientationMatchesTheWholeDecode)
 
 TEST(TiledPicture, OverviewComesFromTheReducedLevel)
 {
-    const std::string path = writeTiff("pyramid.tif", TiffSpec{.reducedLevel = true});
+    const std::string path = writeTiff("pyramid.tif", TiffOptions{.reducedLevel = true});
     const Picture picture = loadWithMemory(path, 4 * kSmallMemory); // a cache that holds the level
     ASSERT_TRUE(picture.image().isNull()) << "read whole, not in tiles";
     EXPECT_EQ(picture.scaledTo(400, 267).pixel(200, 130) | 0xFF000000, kLevelGreen);
@@ -151,13 +151,13 @@ TEST(TiledPicture, OverviewComesFromTheReducedLevel)
     EXPECT_EQ(test::decodeCoordinate(picture.pixelsFor(QRect(700, 600, 1, 1)).image.pixel(0, 0)), QPoint(700, 600));
     // Without a level, the overview averages the full picture: red grows
     // with x (x % 256), so the overview's left edge is dark red.
-    const Picture flat = loadWithMemory(writeTiff("flat.tif", TiffSpec{}), kSmallMemory);
+    const Picture flat = loadWithMemory(writeTiff("flat.tif", TiffOptions{}), kSmallMemory);
     EXPECT_LT(qRed(flat.scaledTo(400, 267).pixel(0, 100)), 60);
 }
 
 TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)
 {
-    const std::string path = writeTiff("damaged.tif", TiffSpec{});
+    const std::string path = writeTiff("damaged.tif", TiffOptions{});
     {
         TIFF* tiff = TIFFOpen(path.c_str(), "r");
         const auto offset = TIFFGetStrileOffset(tiff, TIFFComputeTile(tiff, 256, 128, 0, 0));
@@ -176,11 +176,12 @@ TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)
 
 TEST(TiledPicture, CacheStaysWithinItsBudget)
 {
-    const std::string path = writeTiff("budget.tif", TiffSpec{});
+    const std::string path = writeTiff("budget.tif", TiffOptions{});
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    TIFF* tiff = TIFFFdOpen(fd, path.c_str(), "r");
     const std::size_t budget = 300 * 1024; // a sixth of the tiles
-    TiledPicture picture(openTiffTiles(fd, path, factsFor(path, kSmallMemory), kSmallMemory / 4).full, 1, budget);
-    ::close(fd);
+    TiledPicture picture(openTiffTiles(tiff, fd, path, factsFor(path, kSmallMemory), kSmallMemory / 4).full, 1, budget);
+    TIFFClose(tiff); // closes fd too: the source reads through its own copy
     std::vector<uint8_t> out(200 * 200 * 3);
     for (int y = 0; y + 200 <= 1000; y += 150)
         for (int x = 0; x + 200 <= 1500; x += 150) {

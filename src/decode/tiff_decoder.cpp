@@ -50,24 +50,10 @@ struct TiffDecoding {
         std::string("cannot be decoded: ") + (file.message.empty() ? fallback : file.message.c_str()));
 }
 
-bool isGrey(TIFF* tiff)
-{
-    uint16_t photometric = 0, samples = 1, extraCount = 0;
-    uint16_t* extra = nullptr;
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
-    return (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
-        && samples - extraCount == 1;
-}
-
 QColorSpace colourSpaceOf(TIFF* tiff)
 {
-    uint32_t length = 0;
-    void* profile = nullptr;
-    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile)
-        return QColorSpace::fromIccProfile(QByteArray(static_cast<const char*>(profile), qsizetype(length)));
-    return QColorSpace();
+    const QByteArray icc = iccProfileOf(tiff);
+    return icc.isEmpty() ? QColorSpace() : QColorSpace::fromIccProfile(icc);
 }
 
 // How the stored rows are cut into strips or tiles.
@@ -178,7 +164,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
         // size, and a pass over its made-up tiles would only spend time.
         constexpr double kMostPackedBytes = 16384;
         checkHoldsEnoughData(path, w, h, 1e6 * outputBytes / kMostPackedBytes, facts.fileBytes);
-        TiffTiles tiles = openTiffTiles(fd, path, facts, cacheBytes);
+        TiffTiles tiles = openTiffTiles(d.tiff, fd, path, facts, cacheBytes);
         if (tiles.full) {
             DecodedPicture decoded;
             decoded.tiles = std::move(tiles.full);

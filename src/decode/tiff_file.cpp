@@ -72,5 +72,24 @@ TIFF* openTiff(TiffFile& file, const std::string& path, const FileFacts& facts)
     return tiff;
 }
 
+bool isGrey(TIFF* tiff)
+{
+    uint16_t photometric = 0, samples = 1, extraCount = 0;
+    uint16_t* extra = nullptr;
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tiff, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    return (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
+        && samples - extraCount == 1;
+}
+
+QByteArray iccProfileOf(TIFF* tiff)
+{
+    uint32_t length = 0;
+    void* profile = nullptr;
+    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile)
+        return QByteArray(static_cast<const char*>(profile), qsizetype(length));
+    return QByteArray();
+}
 
 } // namespace korvane

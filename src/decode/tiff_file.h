@@ -4,6 +4,8 @@
 // messages kept rather than printed.
 #include "decode_limits.h"
 
+#include <QByteArray>
+
 #include <string>
 
 #include <tiffio.h>
@@ -23,5 +25,10 @@ struct TiffFile {
 // Opens the file for reading through `file`, which must outlive the
 // handle; null when libtiff refuses it (its reason in file.message).
 TIFF* openTiff(TiffFile& file, const std::string& path, const FileFacts& facts);
+
+// The page is grey (min-is-black or min-is-white, one colour sample).
+bool isGrey(TIFF* tiff);
+// The page's embedded ICC profile; empty when there is none.
+QByteArray iccProfileOf(TIFF* tiff);
 
 } // namespace korvane

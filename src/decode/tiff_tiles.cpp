@@ -71,8 +71,7 @@ PageFormat formatOf(TIFF* tiff)
         TIFFGetFieldDefaulted(tiff, TIFFTAG_ROWSPERSTRIP, &tileHeight);
         tileHeight = std::min(tileHeight, height);
     }
-    const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE)
-        && samples - extraCount == 1;
+    const bool grey = isGrey(tiff);
     format.layout = {int(std::min<uint32_t>(width, INT32_MAX)), int(std::min<uint32_t>(height, INT32_MAX)),
         int(std::min<uint32_t>(tileWidth, INT32_MAX)), int(std::min<uint32_t>(tileHeight, INT32_MAX)), grey ? 1 : 3};
     format.jpegAsRgb = compression == COMPRESSION_JPEG && photometric == PHOTOMETRIC_YCBCR && samples == 3;
@@ -84,18 +83,9 @@ PageFormat formatOf(TIFF* tiff)
         format.stored = samples;
         format.bytesPerSample = bits / 8;
         format.inverted = photometric == PHOTOMETRIC_MINISWHITE;
-        format.alpha = extraCount > 0 && samples > (grey ? 1 : 3) ? (extra[0] ? extra[0] : 0) : 0;
+        format.alpha = extraCount > 0 && samples > (grey ? 1 : 3) ? extra[0] : 0;
     }
     return format;
-}
-
-QByteArray iccOf(TIFF* tiff)
-{
-    uint32_t length = 0;
-    void* profile = nullptr;
-    if (TIFFGetField(tiff, TIFFTAG_ICCPROFILE, &length, &profile) && profile)
-        return QByteArray(static_cast<const char*>(profile), qsizetype(length));
-    return QByteArray();
 }
 
 // Over the panels' white: associated alpha is already multiplied in.
@@ -288,15 +278,20 @@ std::vector<Level> reducedLevels(TIFF* tiff, const TileLayout& full)
     toff_t* offsets = nullptr;
     if (TIFFGetField(tiff, TIFFTAG_SUBIFD, &count, &offsets) && offsets)
         subOffsets.assign(offsets, offsets + count);
+    const auto addIfReduced = [&](Directory directory) {
+        const PageFormat format = formatOf(tiff);
+        if (isReducedLevel(tiff, full, format.layout))
+            levels.push_back({directory, format});
+    };
     for (const toff_t offset : subOffsets)
-        if (TIFFSetSubDirectory(tiff, offset) && isReducedLevel(tiff, full, formatOf(tiff).layout))
-            levels.push_back({Directory{0, offset}, formatOf(tiff)});
+        if (TIFFSetSubDirectory(tiff, offset))
+            addIfReduced(Directory{0, offset});
     // Reduced pages of the main chain, as pyramids and COGs store them; a
     // bound keeps a file of many pages from being walked for long.
     constexpr tdir_t kMostPages = 64;
     for (tdir_t page = 1; page < kMostPages && TIFFSetDirectory(tiff, page); ++page)
-        if (isReducedLevel(tiff, full, formatOf(tiff).layout))
-            levels.push_back({Directory{page, 0}, formatOf(tiff)});
+        addIfReduced(Directory{page, 0});
+    TIFFSetDirectory(tiff, 0);
     return levels;
 }
 
@@ -318,30 +313,20 @@ const Level* overviewLevel(const std::vector<Level>& levels, const FileFacts& fa
 
 } // namespace
 
-TiffTiles openTiffTiles(int fd, const std::string& path, const FileFacts& facts, qint64 cacheBytes)
+TiffTiles openTiffTiles(TIFF* tiff, int fd, const std::string& path, const FileFacts& facts, qint64 cacheBytes)
 {
-    TiffFile file;
-    file.fd = fd;
-    file.size = facts.fileBytes;
-    TIFF* tiff = openTiff(file, path, facts);
-    if (!tiff)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path,
-            "cannot be decoded: " + (file.message.empty() ? std::string("its header is damaged") : file.message));
     const PageFormat full = formatOf(tiff);
     uint16_t orientation = ORIENTATION_TOPLEFT;
     TIFFGetFieldDefaulted(tiff, TIFFTAG_ORIENTATION, &orientation);
-    const QByteArray icc = iccOf(tiff);
+    const QByteArray icc = iccProfileOf(tiff);
     TiffTiles tiles;
     tiles.orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
     // A strip as tall as the picture is not a tile: such a file can only be
     // decoded whole.
     const qint64 tileBytes = qint64(full.layout.tileWidth) * full.layout.tileHeight * 4;
-    if (full.layout.tileWidth <= 0 || full.layout.tileHeight <= 0 || tileBytes > cacheBytes / 8) {
-        TIFFClose(tiff);
+    if (full.layout.tileWidth <= 0 || full.layout.tileHeight <= 0 || tileBytes > cacheBytes / 8)
         return tiles;
-    }
     const std::vector<Level> levels = reducedLevels(tiff, full.layout);
-    TIFFClose(tiff);
     const auto sourceOf = [&](const Level& level) -> std::shared_ptr<TileSource> {
         const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (own < 0)

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include <tiffio.h>
+
 namespace korvane {
 
 struct TiffTiles {
@@ -17,10 +19,11 @@ struct TiffTiles {
     int orientation = 1;
 };
 
-// Reads the first page's layout and its reduced levels; the source keeps
-// its own copy of the descriptor. A level is taken for the overview only
-// when it covers facts.overviewSides and decodes within half of the
-// cache. Refuses, as a file error, a page libtiff cannot read.
-TiffTiles openTiffTiles(int fd, const std::string& path, const FileFacts& facts, qint64 cacheBytes);
+// Reads the first page's layout and its reduced levels through `tiff`, a
+// handle open on fd at its first page, and leaves it there; the sources
+// keep their own copies of the descriptor. A level is taken for the
+// overview only when it covers facts.overviewSides and decodes within half
+// of the cache.
+TiffTiles openTiffTiles(TIFF* tiff, int fd, const std::string& path, const FileFacts& facts, qint64 cacheBytes);
 
 } // namespace korvane

@@ -40,20 +40,14 @@ Point uprightOf(int orientation, Point stored, int width, int height)
     }
 }
 
-// The stored pixel that shows at upright (x, y).
+// The stored pixel that shows at upright (x, y): the inverse turn, on the
+// upright picture's sides. Turning a quarter one way (6) is undone by a
+// quarter the other (8); every other tag undoes itself.
 Point storedOf(int orientation, Point upright, int width, int height)
 {
-    const int x = upright.x, y = upright.y;
-    switch (orientation) {
-    case 2: return {width - 1 - x, y};
-    case 3: return {width - 1 - x, height - 1 - y};
-    case 4: return {x, height - 1 - y};
-    case 5: return {y, x};
-    case 6: return {y, height - 1 - x};
-    case 7: return {width - 1 - y, height - 1 - x};
-    case 8: return {width - 1 - y, x};
-    default: return upright;
-    }
+    const int inverse = orientation == 6 ? 8 : orientation == 8 ? 6 : orientation;
+    return swapsSides(orientation) ? uprightOf(inverse, upright, height, width)
+                                   : uprightOf(inverse, upright, width, height);
 }
 
 PixelRect intersected(const PixelRect& a, const PixelRect& b)
@@ -252,7 +246,6 @@ BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(l
         std::vector<std::uint32_t> local;
         for (long long key = next++; key < total; key = next++) {
             const int column = int(key % m_stored.columns()), row = int(key / m_stored.columns());
-            std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
             if (!m_source->readTile(column, row, tile.data(), std::size_t(m_stored.tileWidth) * std::size_t(n)))
                 std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
             const PixelRect bounds = intersected({column * m_stored.tileWidth, row * m_stored.tileHeight,

@@ -153,9 +153,7 @@ int Picture::pixelWidth() const { return m_data ? m_data->size.width() : 0; }
 int Picture::pixelHeight() const { return m_data ? m_data->size.height() : 0; }
 const QImage& Picture::image() const
 {
-    if (!m_data)
-        return nullImage();
-    if (m_data->tiles)
+    if (!m_data || m_data->tiles)
         return nullImage();
     if (m_data->fill)
         m_data->fill->waitFor(pixelHeight());
@@ -291,9 +289,9 @@ QImage Picture::scaledFrom(const QImage& reduced, int width, int height) const
 {
     // A copy reduced at least as much as the block-averaged image is made
     // from it: the same averages, from far fewer pixels.
-    const QSize size = m_data->size;
     if (m_data->tiles)
         return scaleSmooth(reduced, width, height);
+    const QSize size = m_data->size;
     const int block = reduced.isNull() ? 1 : (size.width() + reduced.width() - 1) / reduced.width();
     const bool fromReduced = block > 1 && qint64(width) * block <= size.width()
         && qint64(height) * block <= size.height();
