@@ -564,6 +564,13 @@ TEST(PreloadPicture, HandsItsPictureOrItsErrorToTheNextLoadOfThatPath)
     PreloadPicture(good);
     EXPECT_EQ(LoadPicture(other).pixelWidth(), 20);
     EXPECT_EQ(LoadPicture(good).pixelWidth(), 300); // still waiting, and taken now
+
+    // The preload reads the file it opened, whatever the path names later.
+    const std::string replaced = test::writeImage(test::coordinateImage(40, 30), "replaced.png", "png");
+    const std::string newer = test::writeImage(test::coordinateImage(70, 50), "newer.bmp", "bmp");
+    PreloadPicture(replaced);
+    ASSERT_EQ(std::rename(newer.c_str(), replaced.c_str()), 0);
+    EXPECT_EQ(LoadPicture(replaced).pixelWidth(), 40);
 }
 
 } // namespace

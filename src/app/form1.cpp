@@ -5,8 +5,9 @@
 
 namespace korvane {
 
-Form1::Form1(std::string commandLine)
+Form1::Form1(std::string commandLine, PictureLoad load)
     : m_commandLine(std::move(commandLine))
+    , m_load(std::move(load))
 {
     window.setMinimumOuterSize(kMinimumOuterWidth, kMinimumOuterHeight);
     connectHandlers();
@@ -37,7 +38,7 @@ void Form1::Form_Load()
     m_state.ViewHeight = 600;
     m_state.FullWidthMode = 0;
     m_state.LayoutReady = 1;
-    Picture2.setPicture(LoadPicture(picturePath(m_commandLine)));
+    Picture2.setPicture(m_load(picturePath(m_commandLine)));
     RenderOverview();
     RenderDetailView();
 }

@@ -5,14 +5,19 @@
 #include "platform/controls.h"
 #include "platform/form_window.h"
 
+#include <functional>
 #include <string>
 
 namespace korvane {
 
 class Form1 {
 public:
-    // commandLine: the program's arguments as one text.
-    explicit Form1(std::string commandLine);
+    // How the load turns the picture's path into a picture.
+    using PictureLoad = std::function<Picture(const std::string& path)>;
+
+    // commandLine: the program's arguments as one text. `load` is the
+    // loader's unless a caller that opens one picture many times keeps it.
+    explicit Form1(std::string commandLine, PictureLoad load = LoadPicture);
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -55,6 +60,7 @@ private:
     void connectHandlers();
 
     std::string m_commandLine;
+    PictureLoad m_load;
     ViewState m_state;
 };
 

@@ -59,7 +59,7 @@ inline std::string lowerCaseSuffix(const std::string& path)
 }
 
 // TGA has no signature: a plausible header, and its footer or its suffix.
-bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes);
+bool looksLikeTga(std::span<const unsigned char> head, int fd, const std::string& path, qint64 fileBytes);
 
 // Each reads the open file descriptor from its start.
 DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts);

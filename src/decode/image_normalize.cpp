@@ -95,11 +95,6 @@ void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count
     }
 }
 
-uchar overWhite(int value, int alpha)
-{
-    return static_cast<uchar>((value * alpha + 255 * (255 - alpha) + 127) / 255);
-}
-
 void flattenRowOverWhite(const uchar* in, uchar* out, int width, int inputBytes)
 {
     if (inputBytes == 2)

@@ -18,8 +18,12 @@ bool needsSrgbConversion(const QColorSpace& space);
 // the memory they sit in is written through this pointer only.
 void convertRgb888RowsToSrgb(uchar* rows, qsizetype stride, int width, int count, const QColorSpace& space);
 
-// One channel of a pixel with alpha, laid over white.
-uchar overWhite(int value, int alpha);
+// One channel of a pixel with alpha, laid over white. Inline: it runs for
+// every channel of every pixel with alpha.
+inline uchar overWhite(int value, int alpha)
+{
+    return static_cast<uchar>((value * alpha + 255 * (255 - alpha) + 127) / 255);
+}
 
 // A row of grey+alpha (2 bytes a pixel) or RGBA (4) pixels laid over white
 // into grey or RGB.

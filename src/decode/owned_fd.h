@@ -12,8 +12,10 @@ struct OwnedFd {
         if (fd >= 0)
             ::close(fd);
     }
+    OwnedFd(OwnedFd&& other) noexcept : fd(other.fd) { other.fd = -1; }
     OwnedFd(const OwnedFd&) = delete;
     OwnedFd& operator=(const OwnedFd&) = delete;
+    OwnedFd& operator=(OwnedFd&&) = delete;
 };
 
 } // namespace korvane

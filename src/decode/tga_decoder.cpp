@@ -209,10 +209,9 @@ int orientationOf(const TgaHeader& t)
 
 } // namespace
 
-bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes)
+bool looksLikeTga(std::span<const unsigned char> head, int fd, const std::string& path, qint64 fileBytes)
 {
-    unsigned char head[kHeaderBytes] = {};
-    if (fileBytes < kHeaderBytes || ::pread(fd, head, sizeof head, 0) != kHeaderBytes || !plausible(parseHeader(head)))
+    if (fileBytes < kHeaderBytes || head.size() < std::size_t(kHeaderBytes) || !plausible(parseHeader(head.data())))
         return false;
     // A TGA 2.0 file ends with its own signature; older ones have only their
     // name to say what they are.
@@ -227,10 +226,15 @@ bool looksLikeTga(int fd, const std::string& path, qint64 fileBytes)
 
 DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts)
 {
+    // The header comes with the reader's first block. The image ID after it
+    // is skipped; a file that ends inside it has no pixels to read either.
+    Reader reader(fd, 0);
     unsigned char head[kHeaderBytes] = {};
-    if (::pread(fd, head, sizeof head, 0) != kHeaderBytes)
+    if (!reader.read(head, sizeof head))
         return {};
-    TgaDecoding d{parseHeader(head), {}, Reader(fd, kHeaderBytes + head[0])};
+    unsigned char imageId[255];
+    reader.read(imageId, head[0]);
+    TgaDecoding d{parseHeader(head), {}, std::move(reader)};
     const TgaHeader& t = d.header;
     checkSides(path, t.width, t.height, 65535);
     const bool greyOut = t.grey();

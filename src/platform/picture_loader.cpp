@@ -106,7 +106,7 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
         return decodeHeif;
     if (looksLikeJxl(read))
         return decodeJxl;
-    if (looksLikeTga(fd, path, fileBytes))
+    if (looksLikeTga(read, fd, path, fileBytes))
         return decodeTga;
     return nullptr;
 }
@@ -214,19 +214,6 @@ std::mutex g_loadMutex;
 std::optional<Load> g_preload;
 LoadWaiter g_waiter;
 
-// Only formats with decoders of our own: Qt's image readers are not
-// started before the application is.
-bool hasOwnDecoder(const std::string& path)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    const bool own = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ownDecoderFor(fd, path, info.st_size);
-    ::close(fd);
-    return own;
-}
-
 // Every pixel of a picture read in tiles that is small enough to hold.
 QImage wholeOf(TiledPicture& picture)
 {
@@ -281,10 +268,23 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
     return Picture(std::move(tiles), std::move(overview));
 }
 
-Picture loadNow(const std::string& path, bool withQtReaders, LoadProgress* progress)
+// The picture's file, opened once for its whole load.
+struct OpenedFile {
+    OwnedFd file;
+    FileFacts facts;
+};
+
+OpenedFile openPicture(const std::string& path)
 {
     FileFacts facts;
-    const OwnedFd file(openRegularFile(path, facts));
+    OwnedFd file(openRegularFile(path, facts));
+    return {std::move(file), facts};
+}
+
+Picture loadNow(OpenedFile opened, const std::string& path, bool withQtReaders, LoadProgress* progress)
+{
+    const OwnedFd file = std::move(opened.file);
+    FileFacts facts = opened.facts;
     facts.availableBytes = availableMemoryBytes();
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
@@ -315,10 +315,11 @@ ErrorKind errorKindOf(DecodeFailure failure)
 }
 
 // Any failure on the loading thread comes back as a file error.
-std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, LoadProgress* progress)
+std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, LoadProgress* progress,
+    std::optional<OpenedFile> opened)
 {
     try {
-        Picture picture = loadNow(path, withQtReaders, progress);
+        Picture picture = loadNow(opened ? std::move(*opened) : openPicture(path), path, withQtReaders, progress);
         if (picture.isEmpty())
             return std::nullopt;
         return picture;
@@ -333,11 +334,13 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
     }
 }
 
-Load startLoad(const std::string& path, bool withQtReaders)
+// `opened`: the file, when the caller has opened it already.
+Load startLoad(const std::string& path, bool withQtReaders, std::optional<OpenedFile> opened = std::nullopt)
 {
     auto progress = std::make_shared<LoadProgress>();
-    auto future = std::async(std::launch::async,
-        [path, withQtReaders, progress] { return loadGuarded(path, withQtReaders, progress.get()); });
+    auto future = std::async(std::launch::async, [path, withQtReaders, progress, opened = std::move(opened)]() mutable {
+        return loadGuarded(path, withQtReaders, progress.get(), std::move(opened));
+    });
     return Load{path, progress, std::move(future)};
 }
 
@@ -382,10 +385,21 @@ Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, cons
 
 void PreloadPicture(const std::string& path)
 {
-    if (path.empty() || !hasOwnDecoder(path))
+    if (path.empty())
+        return;
+    // Only formats with decoders of our own: Qt's image readers are not
+    // started before the application is. A file that cannot be opened is
+    // left to the load, which reports it.
+    std::optional<OpenedFile> opened;
+    try {
+        opened.emplace(openPicture(path));
+    } catch (const RuntimeError&) {
+        return;
+    }
+    if (!ownDecoderFor(opened->file.fd, path, opened->facts.fileBytes))
         return;
     std::lock_guard lock(g_loadMutex);
-    g_preload = startLoad(path, false);
+    g_preload = startLoad(path, false, std::move(opened));
 }
 
 std::vector<std::string> ReadableMimeTypes()

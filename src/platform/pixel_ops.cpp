@@ -78,9 +78,12 @@ void resampleRow(const uchar* row, const AxisWeights& across, float* out)
     }
 }
 
+// The weights sum to 1, so value is a level give or take float error:
+// adding a half in double and truncating rounds it as lround would, and
+// lets the compiler keep the whole row in vector registers.
 uchar toByte(float value)
 {
-    return static_cast<uchar>(std::clamp(std::lround(value), 0L, 255L));
+    return static_cast<uchar>(std::min(std::max(static_cast<double>(value), 0.0) + 0.5, 255.0));
 }
 
 // Destination rows [rowBegin, rowEnd): each gathers its source rows; a
@@ -122,25 +125,65 @@ private:
     int m_first = -1, m_count = 0;
 };
 
+// The last two source rows resampled across: enlarging blends the same
+// pair into many destination rows, reducing shares one row between
+// neighbours, so two are enough to resample each source row once.
+template <int Channels, typename Rows>
+class ResampledRows {
+public:
+    ResampledRows(Rows& source, const AxisWeights& across, size_t width)
+        : m_source(source), m_across(across)
+    {
+        for (Slot& slot : m_slots)
+            slot.values.resize(3 * width);
+    }
+    const float* row(int index)
+    {
+        for (Slot& slot : m_slots) {
+            if (slot.index == index) {
+                slot.used = ++m_uses;
+                return slot.values.data();
+            }
+        }
+        Slot& oldest = m_slots[0].used <= m_slots[1].used ? m_slots[0] : m_slots[1];
+        resampleRow<Channels>(m_source(index), m_across, oldest.values.data());
+        oldest.index = index;
+        oldest.used = ++m_uses;
+        return oldest.values.data();
+    }
+
+private:
+    struct Slot {
+        std::vector<float> values;
+        int index = -1;
+        unsigned long used = 0;
+    };
+    Rows& m_source;
+    const AxisWeights& m_across;
+    Slot m_slots[2];
+    unsigned long m_uses = 0;
+};
+
 template <int Channels, typename Rows>
 void scaleRows(Rows source, Destination result, const AxisWeights& across, const AxisWeights& down,
     int rowBegin, int rowEnd)
 {
     const int width = result.width;
-    std::vector<float> sourceRow(3 * static_cast<size_t>(width));
+    ResampledRows<Channels, Rows> resampled(source, across, static_cast<size_t>(width));
     std::vector<float> sum(3 * static_cast<size_t>(width));
-    int cachedRow = -1;
     for (int y = rowBegin; y < rowEnd; ++y) {
-        std::fill(sum.begin(), sum.end(), 0.0f);
         const auto row = static_cast<size_t>(y);
+        if (down.first[row] == down.first[row + 1])
+            std::fill(sum.begin(), sum.end(), 0.0f);
         for (int t = down.first[row]; t < down.first[row + 1]; ++t) {
             const Tap& tap = down.taps[static_cast<size_t>(t)];
-            if (tap.index != cachedRow) {
-                resampleRow<Channels>(source(tap.index), across, sourceRow.data());
-                cachedRow = tap.index;
-            }
-            for (size_t i = 0; i < sum.size(); ++i)
-                sum[i] += tap.weight * sourceRow[i];
+            const float* sourceRow = resampled.row(tap.index);
+            if (t == down.first[row])
+                std::transform(sourceRow, sourceRow + sum.size(), sum.begin(),
+                    [w = tap.weight](float value) { return w * value; });
+            else
+                for (size_t i = 0; i < sum.size(); ++i)
+                    sum[i] += tap.weight * sourceRow[i];
         }
         auto* out = reinterpret_cast<QRgb*>(result.bits + y * result.stride);
         for (size_t x = 0; x < static_cast<size_t>(width); ++x)

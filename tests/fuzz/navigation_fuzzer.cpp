@@ -24,6 +24,14 @@ using korvane::Single;
 
 std::string g_picture;
 
+// Loading and scaling the picture is the load fuzzer's part: here it is
+// loaded once, and every input's window shares it and its scaled copies.
+korvane::Picture loadOnce(const std::string& path)
+{
+    static const korvane::Picture picture = korvane::LoadPicture(path);
+    return picture;
+}
+
 [[noreturn]] void fail(const char* what)
 {
     std::fprintf(stderr, "%s\n", what);
@@ -96,7 +104,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size)
 {
     FuzzedDataProvider data(bytes, size);
-    Form1 form(g_picture);
+    Form1 form(g_picture, loadOnce);
     if (!guarded([&] { form.Form_Load(); }))
         return 0;
     guarded([&] { form.Form_Resize(); });
