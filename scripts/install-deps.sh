@@ -13,8 +13,8 @@ fi
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6opengl6-dev libgl-dev
-  qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev
+  qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland qt6-translations-l10n
   libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev zlib1g-dev
   libheif-dev libjxl-dev liblcms2-dev
   fonts-ipafont-gothic fontconfig
@@ -24,6 +24,7 @@ if [ "$mode" = test ]; then
     googletest libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs
     xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
     clang clang-tidy libclang-rt-14-dev
+    dpkg-dev debhelper lintian man-db
     desktop-file-utils appstream appstream-compose
     sway grim libwayland-dev
     libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl liblcms2-utils icc-profiles-free libgs-common

@@ -27,3 +27,10 @@ find src -name '*.cpp' -print0 |
   xargs -0 -n 4 -P "$jobs" clang-tidy -p build-test --quiet --warnings-as-errors='*' 2>/dev/null
 echo "clang-tidy: no findings"
 ctest --test-dir build-test --output-on-failure -j "$jobs"
+
+# The Debian package: built from the tracked files, checked by lintian,
+# installed with apt, run, and removed.
+bash scripts/build-deb.sh
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo bash tests/deb_test.sh build-deb build-test/tools/korvane-mime-types build-test/tools/korvane-sample

@@ -16,11 +16,16 @@ struct Run {
     std::string err;
 };
 
-Run runKorvane(const QStringList& args, int waitMs = 5000)
+// `language`: the locale the program is started in (LANG, with nothing
+// above it).
+Run runKorvane(const QStringList& args, int waitMs = 5000, const QString& language = "C")
 {
     QProcess process;
     auto env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
+    for (const char* above : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
+        env.remove(above);
+    env.insert("LANG", language);
     env.insert("XDG_RUNTIME_DIR", QString::fromStdString(test::tempDir())); // as a session has one
     process.setProcessEnvironment(env);
     process.start(KORVANE_BINARY, args);
@@ -54,6 +59,22 @@ TEST(Program, EndsWithOneClearLineForFilesItCannotShow)
     const std::string fifo = dir + "/fifo.png";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     expectRefused({QString::fromStdString(fifo)}, fifo, "pipe");
+}
+
+TEST(Program, GivesItsReasonInTheLanguageOfTheLocale)
+{
+    const std::string missing = test::tempDir() + "/missing.png";
+    EXPECT_EQ(runKorvane({QString::fromStdString(missing)}, 5000, "ja_JP.UTF-8").err,
+        "korvane: '" + missing + "' を開けません: そのようなファイルはありません\n");
+    EXPECT_EQ(runKorvane({QString::fromStdString(missing)}, 5000, "C").err,
+        "korvane: cannot open '" + missing + "': no such file\n");
+    // A picture is decoded while the application starts: its reason is in
+    // the locale's language too, with its numbers filled in. This TGA
+    // header claims 65535 x 65535 run-length pixels and has no data.
+    const std::string header{0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, '\xFF', '\xFF', '\xFF', '\xFF', 24, 0x20};
+    const std::string huge = test::writeBytes("huge.tga", header);
+    EXPECT_EQ(runKorvane({QString::fromStdString(huge)}, 5000, "ja_JP.UTF-8").err, "korvane: '" + huge + "' を開けません: 壊れているか途中で切れています: ヘッダーは 65535 x 65535 "
+                            "ピクセルとしていますが、ファイルは 18 バイトしかありません\n");
 }
 
 TEST(Program, TakesNoArgumentAsAQtOption)

@@ -10,6 +10,7 @@
 int main(int argc, char** argv)
 {
     using namespace korvane;
+    useLocaleLanguage();
     const std::string command = Command(argc, argv);
     // The picture decodes while Qt starts and the window is built.
     PreloadPicture(Form1::picturePath(command));

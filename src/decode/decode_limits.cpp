@@ -1,4 +1,5 @@
 #include "decode_limits.h"
+#include "texts.h"
 
 #include "decode_error.h"
 
@@ -10,11 +11,6 @@
 namespace korvane {
 
 namespace {
-
-std::string sizeText(qint64 width, qint64 height)
-{
-    return std::to_string(width) + " x " + std::to_string(height) + " pixels";
-}
 
 // width x height x perPixel + width x perRowPixel, or -1 past qint64.
 qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
@@ -31,11 +27,13 @@ qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
 void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide)
 {
     if (width <= 0 || height <= 0)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "is damaged: its header claims " + sizeText(width, height));
+        raiseDecodeError(DecodeFailure::InvalidPicture, path,
+            filledIn(translated("reason", "is damaged: its header claims %1 x %2 pixels"),
+                {std::to_string(width), std::to_string(height)}));
     if (width > maxSide || height > maxSide)
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
-            "is damaged: its header claims " + sizeText(width, height) + ", more than "
-                + std::to_string(maxSide) + " a side");
+            filledIn(translated("reason", "is damaged: its header claims %1 x %2 pixels, more than %3 a side"),
+                {std::to_string(width), std::to_string(height), std::to_string(maxSide)}));
 }
 
 void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
@@ -44,9 +42,11 @@ void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, Pea
     const qint64 needed = neededBytes(width, height, peak);
     if (needed < 0 || needed > facts.availableBytes)
         raiseDecodeError(DecodeFailure::OutOfMemory, path,
-            "is too large: " + sizeText(width, height) + " need "
-                + (needed < 0 ? std::string("more than 8 EB") : std::to_string(needed >> 20) + " MB") + ", "
-                + std::to_string(facts.availableBytes >> 20) + " MB available");
+            filledIn(translated("reason", "is too large: %1 x %2 pixels need %3, %4 MB available"),
+                {std::to_string(width), std::to_string(height),
+                    needed < 0 ? translated("reason", "more than 8 EB")
+                               : filledIn(translated("reason", "%1 MB"), {std::to_string(needed >> 20)}),
+                    std::to_string(facts.availableBytes >> 20)}));
 }
 
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
@@ -55,8 +55,9 @@ void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, 
     const double pixels = double(width) * double(height);
     if (double(dataBytes) < pixels / 1e6 * minBytesPerMegapixel)
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
-            "is damaged or cut short: its header claims " + sizeText(width, height) + " but the file holds only "
-                + std::to_string(dataBytes) + " bytes");
+            filledIn(translated("reason",
+                         "is damaged or cut short: its header claims %1 x %2 pixels but the file holds only %3 bytes"),
+                {std::to_string(width), std::to_string(height), std::to_string(dataBytes)}));
 }
 
 int allocationLimitMegabytes(const FileFacts& facts)
@@ -72,7 +73,7 @@ std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned ch
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
+            raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
         if (count == 0)
             break;
         done += std::size_t(count);

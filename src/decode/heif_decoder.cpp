@@ -3,6 +3,7 @@
 // picture then keeps (no copy). Transparency is laid over white in that
 // buffer; ICC and nclx colour go to the conversion to sRGB.
 #include "decoders.h"
+#include "texts.h"
 #include "decoder_module.h"
 
 #include "colour_profile.h"
@@ -89,10 +90,10 @@ struct OptionsDeleter {
 {
     // libheif's limits on sides and pixels, checked as it reads the boxes.
     if (error.subcode == heif_suberror_Security_limit_exceeded)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("is damaged: ") + error.message);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, filledIn(translated("reason", "is damaged: %1"), {error.message}));
     if (error.code == heif_error_Memory_allocation_error)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
-    raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + error.message);
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(error.message));
 }
 
 QColorSpace::TransferFunction transferOf(heif_transfer_characteristics transfer, float& gamma)
@@ -182,7 +183,7 @@ DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& fact
     FileReader reader{fd, facts.fileBytes};
     const std::unique_ptr<heif_context, ContextDeleter> context(heif_context_alloc());
     if (!context)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     heif_context_set_maximum_image_size_limit(context.get(), kMaxHeifSide);
     if (const heif_error error = heif_context_read_from_reader(context.get(), &kFileReader, &reader, nullptr); error.code)
         refuse(path, error);
@@ -214,7 +215,7 @@ DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& fact
     const int decodedHeight = heif_image_get_primary_height(decoded);
     if (!bits || decodedWidth <= 0 || decodedHeight <= 0) {
         heif_image_release(decoded);
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: no image data");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "no image data")));
     }
     if (alpha)
         flattenInPlace(bits, decodedWidth, decodedHeight, stride);

@@ -4,6 +4,7 @@
 // upright row by row. The embedded colour profile is kept for the
 // conversion to sRGB.
 #include "decoders.h"
+#include "texts.h"
 
 #include "colour_profile.h"
 #include "decode_error.h"
@@ -407,7 +408,7 @@ void decodeScaled(JpegDecoding& d, int scale, const std::string& path, const Fil
     d.scaled = QImage(static_cast<int>(cinfo.output_width), height,
         d.pixelBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d.scaled.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     while (d.rowsDone < height && !d.source.ended) {
         JSAMPROW rows[1] = {d.scaled.scanLine(d.rowsDone)};
         if (jpeg_read_scanlines(&cinfo, rows, 1) != 1)
@@ -436,7 +437,7 @@ DecodedPicture decodeStreaming(JpegDecoding& d, int fd, int scale, const std::st
     else
         image = uprightPicture(d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes);
     if (d.inPlanes ? !d.planes : image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     const WholePictureJob job{file, d.planes, UprightWriter(image, d.orientation, d.storedWidth, d.storedHeight, d.pixelBytes),
         image.bits(), image.bytesPerLine(), d.storedWidth, d.storedHeight, d.orientation, d.pixelBytes,
         ColourProfile{d.iccProfile, {}}, d.cinfo.mem->max_memory_to_use};
@@ -459,7 +460,7 @@ DecodedPicture decodePlanes(JpegDecoding& d, const std::string& path, const File
     jpeg_decompress_struct& cinfo = d.cinfo;
     d.planes = YcbcrPlanes::forFile(cinfo);
     if (!d.planes)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     cinfo.raw_data_out = TRUE;
     cinfo.out_color_space = JCS_YCbCr;
     jpeg_start_decompress(&cinfo);
@@ -493,7 +494,7 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
             return planesFinished(*d);
         d->fill.reset(); // stops the whole-picture decoder: nothing is shown
         const std::string reason = d->errors.message;
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(reason));
     }
     jpeg_create_decompress(&d->cinfo);
     d->created = true;

@@ -6,6 +6,7 @@
 // cut short shows what it holds: a lossy one libjxl's rendering of the
 // passes it has, a lossless one the groups it has, the rest white.
 #include "decoders.h"
+#include "texts.h"
 #include "decoder_module.h"
 
 #include "colour_profile.h"
@@ -56,7 +57,7 @@ public:
             count = ::pread(m_fd, m_bytes.data() + kept, kReadBlock, m_offset);
         while (count < 0 && errno == EINTR);
         if (count < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, m_path, "cannot be read");
+            raiseDecodeError(DecodeFailure::FileUnreadable, m_path, cannotBeRead());
         m_bytes.resize(kept + std::size_t(count));
         m_offset += count;
         if (count == 0)
@@ -147,7 +148,7 @@ void setOutput(JxlDecoding& d, JxlDecoder* decoder, const std::string& path)
     const int width = int(swap ? d.info.ysize : d.info.xsize), height = int(swap ? d.info.xsize : d.info.ysize);
     d.image = QImage(width, height, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (d.image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     // White where a cut-short file holds nothing. QImage::fill would paint
     // with a QPainter, which needs the application this thread may run before.
     std::memset(d.image.bits(), 0xFF, std::size_t(d.image.sizeInBytes()));
@@ -157,7 +158,7 @@ void setOutput(JxlDecoding& d, JxlDecoder* decoder, const std::string& path)
     d.alpha = d.info.alpha_bits > 0;
     d.format = {std::uint32_t(d.pixelBytes + (d.alpha ? 1 : 0)), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 0};
     if (JxlDecoderSetImageOutCallback(decoder, &d.format, putPixels, &d) != JXL_DEC_SUCCESS)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: its pixels cannot be output");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "its pixels cannot be output")));
     d.outputSet = true;
 }
 
@@ -193,7 +194,7 @@ void whitenMissingGroups(QImage& image)
 DecodedPicture partly(JxlDecoding& d, JxlDecoder* decoder, const std::string& path, const std::string& reason)
 {
     if (!d.outputSet)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: " + reason);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(reason));
     if (JxlDecoderFlushImage(decoder) == JXL_DEC_SUCCESS && d.info.uses_original_profile && !d.alpha)
         whitenMissingGroups(d.image);
     return {applyColourProfile(std::move(d.image), d.profile), QImage()};
@@ -208,7 +209,7 @@ DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts
     const std::unique_ptr<void, RunnerDeleter> runner(
         JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
     if (!decoder || !runner)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     JxlDecoderSetParallelRunner(decoder.get(), JxlThreadParallelRunner, runner.get());
     JxlDecoderSubscribeEvents(decoder.get(), JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE);
     JxlDecoding d;
@@ -220,10 +221,10 @@ DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts
                 facts.reportProgress(input.offset(), facts.fileBytes);
                 break;
             }
-            return partly(d, decoder.get(), path, "the file ends before its pixels");
+            return partly(d, decoder.get(), path, translated("reason", "the file ends before its pixels"));
         case JXL_DEC_BASIC_INFO:
             if (JxlDecoderGetBasicInfo(decoder.get(), &d.info) != JXL_DEC_SUCCESS)
-                raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: its header is damaged");
+                raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "its header is damaged")));
             checkClaims(d, path, facts);
             break;
         case JXL_DEC_COLOR_ENCODING:
@@ -235,10 +236,10 @@ DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts
         case JXL_DEC_FULL_IMAGE:
         case JXL_DEC_SUCCESS:
             if (!d.outputSet)
-                raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: it holds no frame");
+                raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "it holds no frame")));
             return {applyColourProfile(std::move(d.image), d.profile), QImage()};
         case JXL_DEC_ERROR:
-            return partly(d, decoder.get(), path, "its data is damaged");
+            return partly(d, decoder.get(), path, translated("reason", "its data is damaged"));
         default:
             break;
         }

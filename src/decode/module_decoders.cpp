@@ -7,6 +7,7 @@
 #include "byte_order.h"
 #include "decode_error.h"
 #include "decoder_module.h"
+#include "texts.h"
 
 #include <array>
 #include <cstring>
@@ -46,7 +47,7 @@ Decode decoderIn(const std::string& module, const std::string& path)
     if (!symbol) {
         const char* reason = ::dlerror();
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
-            "cannot be decoded: its decoder " + file + " cannot be loaded (" + (reason ? reason : "") + ")");
+            cannotBeDecoded(filledIn(translated("reason", "its decoder %1 cannot be loaded (%2)"), {file, reason ? reason : ""})));
     }
     const Decode decode = static_cast<const DecoderModule*>(symbol)->decode;
     loaded.emplace(module, decode);

@@ -2,6 +2,7 @@
 // 8-bit RGB or grey straight into the picture's rows; transparent pixels
 // laid over white as each row arrives.
 #include "decoders.h"
+#include "texts.h"
 
 #include "byte_order.h"
 #include "colour_profile.h"
@@ -78,7 +79,7 @@ void readData(png_structp png, png_bytep out, size_t length)
         if (count < 0 && errno == EINTR)
             continue;
         if (count <= 0)
-            png_error(png, "the file ends early");
+            png_error(png, QT_TRANSLATE_NOOP("reason", "the file ends early"));
         out += count;
         length -= static_cast<size_t>(count);
     }
@@ -458,11 +459,11 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->fd = fd;
     d->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, d.get(), onError, onWarning);
     if (!d->png || !(d->info = png_create_info_struct(d->png)))
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     if (setjmp(png_jmpbuf(d->png))) {
         // A file cut short or damaged part-way still shows the rows read.
         if (!d->sink || (d->sink->rowsDone() == 0 && d->passesDone == 0))
-            raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + d->message);
+            raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", d->message)));
         return finished(*d, facts);
     }
     png_set_read_fn(d->png, d.get(), readData);

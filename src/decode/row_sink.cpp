@@ -1,4 +1,5 @@
 #include "row_sink.h"
+#include "texts.h"
 
 #include "decode_error.h"
 
@@ -17,7 +18,7 @@ RowSink::RowSink(const std::string& path, int storedWidth, int storedHeight, int
       m_storedHeight(storedHeight)
 {
     if (m_image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     if (orientation == 1)
         m_reducer = std::make_unique<ConcurrentReducer>(m_image);
 }

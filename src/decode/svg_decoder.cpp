@@ -4,6 +4,7 @@
 // dropped before Qt SVG sees the document, so nothing is fetched or read
 // from elsewhere. Compressed SVG (svgz) is inflated here, with a limit.
 #include "decoders.h"
+#include "texts.h"
 
 #include "decode_error.h"
 
@@ -49,7 +50,7 @@ QByteArray inflated(const QByteArray& compressed, const std::string& path)
 {
     z_stream stream {};
     if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.constData()));
     stream.avail_in = uInt(compressed.size());
     QByteArray out;
@@ -58,7 +59,8 @@ QByteArray inflated(const QByteArray& compressed, const std::string& path)
         if (out.size() >= kMaxInflatedBytes) {
             inflateEnd(&stream);
             raiseDecodeError(DecodeFailure::InvalidPicture, path,
-                "is too large: its document inflates to more than " + std::to_string(kMaxInflatedBytes >> 20) + " MB");
+                filledIn(translated("reason", "is too large: its document inflates to more than %1 MB"),
+                    {std::to_string(kMaxInflatedBytes >> 20)}));
         }
         const qsizetype at = out.size();
         out.resize(at + (1 << 16));
@@ -69,7 +71,7 @@ QByteArray inflated(const QByteArray& compressed, const std::string& path)
     }
     inflateEnd(&stream);
     if (status != Z_STREAM_END && out.isEmpty())
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: its compressed data is damaged");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "its compressed data is damaged")));
     return out;
 }
 
@@ -135,13 +137,13 @@ DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts
 {
     if (facts.fileBytes > kMaxDocumentBytes)
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
-            "is too large: a document of more than " + std::to_string(kMaxDocumentBytes >> 20) + " MB");
+            filledIn(translated("reason", "is too large: a document of more than %1 MB"), {std::to_string(kMaxDocumentBytes >> 20)}));
     QByteArray document = readFile(fd, path, facts.fileBytes);
     if (isGzip(document))
         document = inflated(document, path);
     QSvgRenderer renderer(withoutOutsideReferences(document));
     if (!renderer.isValid())
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: it is not a valid SVG document");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "it is not a valid SVG document")));
     // Its width and height, else its viewBox; fractions of a pixel round up.
     const QSizeF size = renderer.defaultSize().isEmpty() ? renderer.viewBoxF().size() : QSizeF(renderer.defaultSize());
     const qint64 width = qint64(std::ceil(std::min(size.width(), 1e12)));
@@ -150,7 +152,7 @@ DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts
     checkFitsInMemory(path, width, height, PeakBytes{3, 0}, facts);
     QImage image(int(width), int(height), QImage::Format_RGB888);
     if (image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     image.fill(Qt::white);
     QPainter painter(&image);
     renderer.render(&painter, QRectF(0, 0, double(width), double(height)));

@@ -3,6 +3,7 @@
 // true-colour and grey pictures, plain or run-length encoded, in any of the
 // four row orders; a file cut short shows the rows it holds, the rest white.
 #include "decoders.h"
+#include "texts.h"
 
 #include "decode_error.h"
 #include "image_normalize.h"
@@ -244,11 +245,11 @@ DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts
     if (t.runLength())
         checkHoldsEnoughData(path, t.width, t.height, (1.0 + t.pixelBytes()) / 128 * 1e6, facts.fileBytes);
     if (!readMap(d))
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: the file ends in its colour map");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends in its colour map")));
     const int orientation = orientationOf(t);
     QImage image(t.width, t.height, greyOut ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     UprightWriter writer(image, orientation, t.width, t.height, outputBytes);
     std::vector<uchar> row(std::size_t(t.width) * std::size_t(outputBytes));
     int done = 0;
@@ -258,7 +259,7 @@ DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts
             facts.reportProgress(done, t.height);
     }
     if (done == 0)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: the file ends before its first row");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first row")));
     writer.whitenRowsFrom(done);
     return {std::move(image), QImage()};
 }

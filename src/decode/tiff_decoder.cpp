@@ -3,6 +3,7 @@
 // interpretation; the rows land straight in the picture. A file cut short
 // shows the strips it holds, the rest white.
 #include "decoders.h"
+#include "texts.h"
 
 #include "decode_error.h"
 #include "orientation.h"
@@ -47,7 +48,7 @@ struct TiffDecoding {
 [[noreturn]] void refuse(const std::string& path, const TiffFile& file, const char* fallback)
 {
     raiseDecodeError(DecodeFailure::InvalidPicture, path,
-        std::string("cannot be decoded: ") + (file.message.empty() ? fallback : file.message.c_str()));
+        cannotBeDecoded(file.message.empty() ? translated("reason", fallback) : file.message));
 }
 
 QColorSpace colourSpaceOf(TIFF* tiff)
@@ -148,7 +149,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     d.file.fd = fd;
     d.file.size = facts.fileBytes;
     if (!(d.tiff = openTiff(d.file, path, facts)))
-        refuse(path, d.file, "its header is damaged");
+        refuse(path, d.file, QT_TRANSLATE_NOOP("reason", "its header is damaged"));
     uint32_t width = 0, height = 0;
     TIFFGetField(d.tiff, TIFFTAG_IMAGEWIDTH, &width);
     TIFFGetField(d.tiff, TIFFTAG_IMAGELENGTH, &height);
@@ -182,7 +183,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
 
     char reason[1024] = {};
     if (!TIFFRGBAImageOK(d.tiff, reason) || !TIFFRGBAImageBegin(&d.rgba, d.tiff, 1, reason))
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, std::string("cannot be decoded: ") + reason);
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(reason));
     d.rgbaBegun = true;
     // Rows as stored; the orientation is applied as they are written.
     const int orientation = d.rgba.orientation >= 1 && d.rgba.orientation <= 8 ? d.rgba.orientation : 1;
@@ -191,7 +192,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
     const bool swap = swapsSides(orientation);
     QImage image(swap ? h : w, swap ? w : h, grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
     if (image.isNull())
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     UprightWriter writer(image, orientation, w, h, outputBytes);
     std::vector<uint32_t> band(std::size_t(w) * std::size_t(rows));
     std::vector<uchar> row(std::size_t(w) * std::size_t(outputBytes));
@@ -208,7 +209,7 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
         facts.reportProgress(done, h);
     }
     if (done == 0)
-        refuse(path, d.file, "the file ends before its first rows");
+        refuse(path, d.file, QT_TRANSLATE_NOOP("reason", "the file ends before its first rows"));
     writer.whitenRowsFrom(done);
     if (!grey)
         image.setColorSpace(colourSpaceOf(d.tiff));

@@ -3,6 +3,7 @@
 // are read as encoded; anything else through libtiff's RGBA conversion,
 // which knows every photometric interpretation.
 #include "tiff_tiles.h"
+#include "texts.h"
 
 #include "colour_profile.h"
 #include "decode_error.h"
@@ -330,7 +331,7 @@ TiffTiles openTiffTiles(TIFF* tiff, int fd, const std::string& path, const FileF
     const auto sourceOf = [&](const Level& level) -> std::shared_ptr<TileSource> {
         const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (own < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, "cannot be read");
+            raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
         return std::make_shared<TiffTileSource>(own, path, facts, level.directory, level.format, icc);
     };
     tiles.full = sourceOf(Level{Directory{}, full});

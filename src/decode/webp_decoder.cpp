@@ -3,6 +3,7 @@
 // cut short shows the rows it holds, the rest white. Animations are left to
 // Qt's reader, which gives their first frame.
 #include "decoders.h"
+#include "texts.h"
 
 #include "decode_error.h"
 #include "image_normalize.h"
@@ -86,7 +87,7 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
         std::vector<uint8_t> head(64 << 10);
         const ssize_t count = ::pread(fd, head.data(), head.size(), 0);
         if (count <= 0 || WebPGetFeatures(head.data(), std::size_t(count), &features) != VP8_STATUS_OK)
-            raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: its header is damaged");
+            raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "its header is damaged")));
     }
     if (features.has_animation)
         return {};
@@ -101,16 +102,16 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     QImage image(width, height, QImage::Format_RGB888);
     QImage rgba(features.has_alpha ? width : 0, features.has_alpha ? height : 0, QImage::Format_RGBA8888);
     if (image.isNull() || (features.has_alpha && rgba.isNull()))
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     QImage& target = features.has_alpha ? rgba : image;
     IncrementalDecoder incremental;
     incremental.decoder = WebPINewRGB(features.has_alpha ? MODE_RGBA : MODE_RGB, target.bits(),
         std::size_t(target.sizeInBytes()), int(target.bytesPerLine()));
     if (!incremental.decoder)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, "does not fit in memory");
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     const int rows = decodeRows(incremental.decoder, bytes, height, facts);
     if (rows == 0)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, "cannot be decoded: the file ends before its first rows");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first rows")));
     UprightWriter writer(image, 1, width, height, 3);
     if (features.has_alpha) {
         std::vector<uchar> row(std::size_t(width) * 3);

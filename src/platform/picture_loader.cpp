@@ -2,6 +2,7 @@
 // reader that might block on it), detects the format from the content, and
 // refuses pictures that cannot fit in memory before any pixel is allocated.
 #include "decoded_picture.h"
+#include "decode/texts.h"
 #include "picture.h"
 
 #include "memory_info.h"
@@ -40,22 +41,22 @@ namespace {
 std::string fileTypeReason(mode_t mode)
 {
     if (S_ISDIR(mode))
-        return "is a directory";
+        return translated("reason", "is a directory");
     if (S_ISFIFO(mode))
-        return "is a pipe, not a regular file";
+        return translated("reason", "is a pipe, not a regular file");
     if (S_ISCHR(mode) || S_ISBLK(mode))
-        return "is a device, not a regular file";
+        return translated("reason", "is a device, not a regular file");
     if (S_ISSOCK(mode))
-        return "is a socket, not a regular file";
-    return "is not a regular file";
+        return translated("reason", "is a socket, not a regular file");
+    return translated("reason", "is not a regular file");
 }
 
 std::string openReason(int error)
 {
     if (error == ENOENT || error == ENOTDIR)
-        return "no such file";
+        return translated("reason", "no such file");
     if (error == EACCES || error == EPERM)
-        return "permission denied";
+        return translated("reason", "permission denied");
     char buffer[256] = {};
     return strerror_r(error, buffer, sizeof buffer); // GNU: returns the text
 }
@@ -79,7 +80,7 @@ int openRegularFile(const std::string& path, FileFacts& facts)
     }
     if (info.st_size == 0) {
         ::close(fd);
-        raiseFileError(ErrorKind::InvalidPicture, path, "is empty");
+        raiseFileError(ErrorKind::InvalidPicture, path, translated("reason", "is empty"));
     }
     facts.fileBytes = info.st_size;
     return fd;
@@ -175,7 +176,7 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
     ::lseek(fd, 0, SEEK_SET);
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        raiseFileError(ErrorKind::FileUnreadable, path, "cannot be read");
+        raiseFileError(ErrorKind::FileUnreadable, path, cannotBeRead());
     const LibraryMessages messages;
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
@@ -185,7 +186,7 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
         reader.setDecideFormatFromContent(false);
         reader.setFormat(hint);
         if (hint.isEmpty() || !reader.canRead())
-            raiseFileError(ErrorKind::InvalidPicture, path, "is not an image in a format the viewer reads");
+            raiseFileError(ErrorKind::InvalidPicture, path, translated("reason", "is not an image in a format the viewer reads"));
     }
     reader.setAutoTransform(true);
     // Qt's own limit (128 MB in Qt 6.4) would refuse large photos; the
@@ -198,9 +199,19 @@ QImage decodeWithQt(int fd, const std::string& path, const FileFacts& facts)
     if (!reader.read(&image) || image.isNull()) {
         const std::string detail = messages.last();
         raiseFileError(ErrorKind::InvalidPicture, path,
-            "cannot be decoded: " + reader.errorString().toStdString() + (detail.empty() ? "" : " (" + detail + ")"));
+            cannotBeDecoded(reader.errorString().toStdString() + (detail.empty() ? "" : " (" + detail + ")")));
     }
     return image;
+}
+
+// Qt's image plugins, made on the calling (main) thread before a loading
+// thread can ask for one: made there, a plugin would keep that thread's
+// data past the thread's end, and the plugins would free it twice as the
+// program exits.
+void makeQtReadersHere()
+{
+    static std::once_flag made;
+    std::call_once(made, [] { QImageReader::supportedImageFormats(); });
 }
 
 // A load running on a thread of its own, and how far it has come.
@@ -264,7 +275,7 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
         overview = averagedOverview(*tiles, facts);
     }
     if (overview.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseFileError(ErrorKind::OutOfMemory, path, doesNotFitInMemory());
     return Picture(std::move(tiles), std::move(overview));
 }
 
@@ -328,9 +339,9 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
     } catch (const DecodeError& error) {
         raiseFileError(errorKindOf(error.failure()), error.path(), error.what());
     } catch (const std::bad_alloc&) {
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseFileError(ErrorKind::OutOfMemory, path, doesNotFitInMemory());
     } catch (const std::exception& error) {
-        raiseFileError(ErrorKind::InvalidPicture, path, std::string("cannot be decoded: ") + error.what());
+        raiseFileError(ErrorKind::InvalidPicture, path, cannotBeDecoded(error.what()));
     }
 }
 
@@ -379,7 +390,7 @@ Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, cons
     decoded.reduced.setColorSpace(decoded.image.colorSpace());
     QImage image = toDisplayFormat(std::move(decoded.image));
     if (image.isNull())
-        raiseFileError(ErrorKind::OutOfMemory, path, "does not fit in memory");
+        raiseFileError(ErrorKind::OutOfMemory, path, doesNotFitInMemory());
     return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
 }
 
@@ -425,6 +436,7 @@ Picture LoadPicture(const std::string& path)
     if (std::optional<Load> preload = takePreload(path))
         if (std::optional<Picture> picture = finish(*preload))
             return *picture;
+    makeQtReadersHere();
     Load load = startLoad(path, true);
     std::optional<Picture> picture = finish(load);
     return picture ? *picture : Picture();

@@ -1,5 +1,7 @@
 #include "runtime_error.h"
 
+#include "decode/texts.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -18,20 +20,25 @@ std::string printableReason(std::string reason)
     return printablePath(reason);
 }
 
-const char* standardWording(ErrorKind kind)
+const char* englishWording(ErrorKind kind)
 {
     switch (kind) {
-    case ErrorKind::Overflow: return "overflow";
-    case ErrorKind::InvalidOperation: return "invalid floating-point operation";
-    case ErrorKind::DivisionByZero: return "division by zero";
-    case ErrorKind::FloatOverflow: return "floating-point overflow";
-    case ErrorKind::FileNotFound: return "file not found";
-    case ErrorKind::NotAFile: return "not a regular file";
-    case ErrorKind::FileUnreadable: return "file cannot be read";
-    case ErrorKind::InvalidPicture: return "not an image in a format the viewer reads";
-    case ErrorKind::OutOfMemory: return "out of memory";
+    case ErrorKind::Overflow: return QT_TRANSLATE_NOOP("error", "overflow");
+    case ErrorKind::InvalidOperation: return QT_TRANSLATE_NOOP("error", "invalid floating-point operation");
+    case ErrorKind::DivisionByZero: return QT_TRANSLATE_NOOP("error", "division by zero");
+    case ErrorKind::FloatOverflow: return QT_TRANSLATE_NOOP("error", "floating-point overflow");
+    case ErrorKind::FileNotFound: return QT_TRANSLATE_NOOP("error", "file not found");
+    case ErrorKind::NotAFile: return QT_TRANSLATE_NOOP("error", "not a regular file");
+    case ErrorKind::FileUnreadable: return QT_TRANSLATE_NOOP("error", "file cannot be read");
+    case ErrorKind::InvalidPicture: return QT_TRANSLATE_NOOP("error", "not an image in a format the viewer reads");
+    case ErrorKind::OutOfMemory: return QT_TRANSLATE_NOOP("error", "out of memory");
     }
-    return "error";
+    return QT_TRANSLATE_NOOP("error", "error");
+}
+
+std::string standardWording(ErrorKind kind)
+{
+    return translated("error", englishWording(kind));
 }
 
 void printAndExit(const RuntimeError& error)
@@ -108,7 +115,8 @@ void raiseError(ErrorKind kind)
 
 void raiseFileError(ErrorKind kind, const std::string& path, const std::string& reason)
 {
-    throw RuntimeError(kind, "cannot open '" + printablePath(path) + "': " + printableReason(reason));
+    throw RuntimeError(kind,
+        filledIn(translated("error", "cannot open '%1': %2"), {printablePath(path), printableReason(reason)}));
 }
 
 std::string printablePath(const std::string& path)
@@ -157,7 +165,7 @@ void runGuarded(const std::function<void()>& handler)
     } catch (const RuntimeError& error) {
         reportError(error);
     } catch (const std::bad_alloc&) {
-        reportError(RuntimeError(ErrorKind::OutOfMemory, "out of memory"));
+        reportError(RuntimeError(ErrorKind::OutOfMemory, standardWording(ErrorKind::OutOfMemory)));
     } catch (const std::exception& error) {
         reportError(RuntimeError(ErrorKind::InvalidOperation, error.what()));
     }

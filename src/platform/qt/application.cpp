@@ -2,11 +2,15 @@
 
 #include "progress_window.h"
 
+#include "decode/texts.h"
 #include "platform/controls.h"
 #include "platform/runtime_error.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QTranslator>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +20,15 @@ namespace korvane {
 namespace {
 
 QString g_errorBoxTitle;
+
+// Qt's own texts in the same language: the error box's button.
+void useQtTranslation(QCoreApplication& app)
+{
+    static QTranslator translator;
+    if (translator.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&translator);
+}
 
 void reportAndExit(const RuntimeError& error)
 {
@@ -38,6 +51,7 @@ Application::Application(const char* programName)
     QCoreApplication::setApplicationName(QStringLiteral("Korvane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.korvane.Korvane"));
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
+    useQtTranslation(*m_app);
     setDevicePixelRatio(m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
     showProgressOfLongLoads();
@@ -48,6 +62,11 @@ Application::~Application() = default;
 int Application::exec()
 {
     return m_app->exec();
+}
+
+void useLocaleLanguage()
+{
+    loadTranslation(QLocale::system());
 }
 
 void setErrorBoxTitle(const std::string& title)

@@ -22,6 +22,11 @@ private:
     std::unique_ptr<QApplication> m_app;
 };
 
+// Loads the program's texts in the locale's language (LC_ALL, LC_MESSAGES,
+// LANG): called first, so that a load started before the application
+// already reports in it.
+void useLocaleLanguage();
+
 // The title of the box that shows an error: the window's caption.
 void setErrorBoxTitle(const std::string& title);
 
