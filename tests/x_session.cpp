@@ -99,7 +99,7 @@ bool XSession::start(const std::string& screenSize)
     if (pipe(fds) != 0)
         return false;
     fcntl(fds[0], F_SETFD, FD_CLOEXEC);
-    m_server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screenSize, "-nolisten", "tcp"}, "");
+    m_server = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screenSize, "-nolisten", "tcp", "-noreset"}, "");
     close(fds[1]);
     const std::string number = readDisplayNumber(fds[0], std::chrono::seconds(10));
     close(fds[0]);

@@ -14,7 +14,9 @@ wait_until() {
 start_xvfb() {
   local number_file
   number_file=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 "${1:-1280x800x24}" -nolisten tcp 3>"$number_file" >/dev/null 2>&1 &
+  # -noreset: with its last client gone, the server would reset and refuse
+  # the next one for a moment.
+  Xvfb -displayfd 3 -screen 0 "${1:-1280x800x24}" -nolisten tcp -noreset 3>"$number_file" >/dev/null 2>&1 &
   XVFB_PID=$!
   wait_until 10 test -s "$number_file" || { rm -f "$number_file"; return 1; }
   DISPLAY=:$(head -n1 "$number_file")
