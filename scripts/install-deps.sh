@@ -22,7 +22,7 @@ packages=(
 if [ "$mode" = test ]; then
   packages+=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev libjpeg-turbo-progs
-    xvfb xdotool x11-utils imagemagick libx11-dev libxext-dev libxtst-dev
+    xvfb xdotool x11-utils x11-xserver-utils imagemagick libx11-dev libxext-dev libxtst-dev
     clang clang-tidy libclang-rt-14-dev
     dpkg-dev debhelper lintian man-db
     desktop-file-utils appstream appstream-compose

@@ -293,5 +293,64 @@ TEST_F(Overview, HandlersLeaveTheCallersPositionAlone)
     EXPECT_EQ(y, 3000.25f);
 }
 
+// The window moved to a screen of another device pixel ratio.
+class ScreenScale : public Drag {
+protected:
+    void TearDown() override { setDevicePixelRatio(1.0); }
+};
+
+TEST_F(ScreenScale, KeepsTheImagePointAtTheTopLeftAndDrawsAtTheNewSize)
+{
+    press1(6000, 3000);
+    expectOffset(13500, 3000); // image point (900, 200) at the top-left
+    form->window.screenScaleChanged(2.0);
+    EXPECT_EQ(form->Picture2.Width(), 15000.0f); // 2000 picture pixels, 1000 logical ones
+    expectOffset(6750, 1500);
+    ASSERT_EQ(form->Picture3.backing().size(), QSize(400, 1200));
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 0, 0)), QPoint(900, 200));
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 399, 799)), QPoint(1299, 999));
+    ASSERT_EQ(form->Picture1.backing().size(), QSize(1600, 800));
+    EXPECT_NE(pixelAt(form->Picture1, 1201, 400), pixelAt(form->Picture1, 1200, 400)); // drawn, not stretched
+    // The marker is still at the pointer, 10 logical pixels round it.
+    EXPECT_EQ(pixelAt(form->Picture1, 820, 400), qRgb(0, 0, 255));
+    EXPECT_NE(pixelAt(form->Picture1, 800, 400), qRgb(0, 0, 255));
+
+    // The overview drag goes on at the new ratio.
+    tick();
+    move1(3000, 1500);
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 200, 600)), QPoint(500, 250));
+    EXPECT_EQ(pixelAt(form->Picture1, 420, 200), qRgb(0, 0, 255));
+    release1(3000, 1500);
+
+    form->window.screenScaleChanged(1.0); // and back: image point (300, -350) at the top-left
+    ASSERT_EQ(form->Picture3.backing().size(), QSize(200, 600));
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 199, 599)), QPoint(499, 249));
+    EXPECT_EQ(form->Picture1.backing().size(), QSize(800, 400));
+}
+
+TEST_F(ScreenScale, DragOnTheNewScreenKeepsThePictureUnderThePointer)
+{
+    form->window.screenScaleChanged(2.0);
+    press3(1500, 4500);
+    tick();
+    move3(1200, 4650); // 20 logical pixels left, 10 down: 40 and 20 picture pixels
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 0, 20)), QPoint(40, 0));
+    // The picture point first under the pointer (device 300, 900) is under it still.
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 240, 920)), QPoint(280, 900));
+    release3(1200, 4650);
+}
+
+TEST_F(ScreenScale, OffsetsStayInsideTheClampBounds)
+{
+    form->window.screenScaleChanged(2.0);
+    press1(-5000, -5000);
+    release1(-5000, -5000);
+    expectOffset(-3000, -9000); // the picture's corner at the far edges of the view
+    form->window.screenScaleChanged(1.0); // would be -6000, -18000
+    expectOffset(-3000, -9000);
+    form->window.screenScaleChanged(1.0); // the same ratio: nothing to do
+    expectOffset(-3000, -9000);
+}
+
 } // namespace
 } // namespace korvane

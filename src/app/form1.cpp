@@ -24,6 +24,7 @@ void Form1::connectHandlers()
     Picture3.onMouseDown = [this](Integer b, Integer s, Single& x, Single& y) { Picture3_MouseDown(b, s, x, y); };
     Picture3.onMouseMove = [this](Integer b, Integer s, Single& x, Single& y) { Picture3_MouseMove(b, s, x, y); };
     Picture3.onMouseUp = [this](Integer b, Integer s, Single& x, Single& y) { Picture3_MouseUp(b, s, x, y); };
+    window.onScaleChanged = [this](double previousRatio) { screenScaleChanged(previousRatio); };
 }
 
 std::string Form1::picturePath(const std::string& commandLine)
@@ -57,6 +58,7 @@ void Form1::RenderDetailView()
 void Form1::RenderOverview()
 {
     render::RenderOverview(Picture1, Picture2);
+    m_marker.reset();
 }
 
 } // namespace korvane

@@ -6,6 +6,7 @@
 #include "platform/form_window.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace korvane {
@@ -51,6 +52,9 @@ public:
     void Picture3_MouseMove(Integer button, Integer shift, Single& x, Single& y);
     void Picture3_MouseUp(Integer button, Integer shift, Single& x, Single& y);
 
+    // The window went to a screen of another device pixel ratio.
+    void screenScaleChanged(double previousRatio);
+
 private:
     void RenderDetailView();
     void RenderOverview();
@@ -59,6 +63,10 @@ private:
     void layOutDetailView();
     void connectHandlers();
 
+    struct Point {
+        Single x, y;
+    };
+    std::optional<Point> m_marker; // on the overview since it was last drawn
     std::string m_commandLine;
     PictureLoad m_load;
     ViewState m_state;

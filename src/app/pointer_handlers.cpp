@@ -31,6 +31,7 @@ void Form1::CenterOnOverviewPoint(const Single& x, const Single& y)
 void Form1::drawMarker(Single x, Single y)
 {
     Picture1.Circle(x, y, kMarkerRadius, kMarkerColour);
+    m_marker = Point{x, y};
 }
 
 void Form1::Picture1_MouseDown(Integer, Integer, Single& x, Single& y)
@@ -87,6 +88,34 @@ void Form1::Picture3_MouseMove(Integer, Integer, Single& x, Single& y)
 void Form1::Picture3_MouseUp(Integer, Integer, Single&, Single&)
 {
     m_state.DetailDragging = 0;
+}
+
+// The window went to a screen of another device pixel ratio. The picture
+// keeps its pixels, so its size in twips follows the ratio; the image point
+// at the detail view's top-left stays there (its offsets converted and
+// rounded as every offset is, then held inside the new clamp bounds); both
+// panels are drawn again at their new device size, the overview's marker
+// where it was. A drag in progress goes on from there.
+void Form1::screenScaleChanged(double previousRatio)
+{
+    Picture1.screenScaleChanged();
+    Picture3.screenScaleChanged();
+    if (m_state.LayoutReady == 0)
+        return;
+    if (Picture2.picture().Handle() != 0) {
+        Picture2.setPicture(Picture2.picture());
+        const double ratioChange = checkedDiv(previousRatio, devicePixelRatio());
+        const nav::Offset converted{roundToLong(checkedFloat(static_cast<double>(m_state.OffsetX) * ratioChange)),
+            roundToLong(checkedFloat(static_cast<double>(m_state.OffsetY) * ratioChange))};
+        const nav::Offset clamped = nav::clampOffset(converted, extentOf(Picture3), extentOf(Picture2));
+        m_state.OffsetX = clamped.x;
+        m_state.OffsetY = clamped.y;
+    }
+    const std::optional<Point> marker = m_marker;
+    RenderOverview();
+    if (marker)
+        drawMarker(marker->x, marker->y);
+    RenderDetailView();
 }
 
 } // namespace korvane

@@ -190,6 +190,16 @@ void PictureBox::sizeChanged()
     m_pixels->backing = std::move(grown);
 }
 
+void PictureBox::screenScaleChanged()
+{
+    if (!m_pixels->drawn)
+        return;
+    m_pixels->size = backingSize();
+    m_pixels->backing = QImage();
+    m_pixels->provisional.reset();
+    Cls();
+}
+
 void PictureBox::Cls()
 {
     if (!m_pixels->drawn) {

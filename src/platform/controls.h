@@ -31,8 +31,9 @@ int twipsToPixels(double twips);
 // (1 unless the screen is scaled). Twips stay 15 to a logical pixel, so
 // the handlers' arithmetic never sees it; panels draw in device pixels and
 // a picture pixel is one device pixel, which makes a picture's size in
-// twips its pixel size x 15 / ratio. Set once at start-up, before any
-// picture is loaded.
+// twips its pixel size x 15 / ratio. Set at start-up from the screen the
+// window opens on, and again (FormWindow::screenScaleChanged) when the
+// window goes to a screen of another ratio.
 void setDevicePixelRatio(double ratio);
 double devicePixelRatio();
 // Twips to whole device pixels, rounded to nearest (halves to even).
@@ -112,6 +113,10 @@ public:
     // An overview painted while its picture decoded is made again from the
     // whole picture, when the panel still shows it as painted.
     void refreshProvisional();
+
+    // The device pixel ratio changed: the panel's pixels are of the old
+    // screen, so it is cleared to its new device size, to be painted again.
+    void screenScaleChanged();
 
     // What was painted, in device pixels; null before anything was.
     const QImage& backing() const;

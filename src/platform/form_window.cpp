@@ -51,6 +51,14 @@ void FormWindow::windowSystemChanged(PixelSize innerPixels, PixelSize framePixel
     raiseResize();
 }
 
+void FormWindow::screenScaleChanged(double ratio)
+{
+    const double previous = devicePixelRatio();
+    setDevicePixelRatio(ratio);
+    if (devicePixelRatio() != previous && onScaleChanged)
+        onScaleChanged(previous);
+}
+
 void FormWindow::raiseResize()
 {
     if (onResize)

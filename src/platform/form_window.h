@@ -51,8 +51,15 @@ public:
     // resize event follows when anything changed.
     void windowSystemChanged(PixelSize innerPixels, PixelSize framePixels, Integer state);
 
+    // The window is now shown on a screen of another device pixel ratio
+    // (moved to another monitor, or its scale changed): the ratio the
+    // panels draw at becomes `ratio`, then onScaleChanged is raised with
+    // the ratio before. Nothing happens when the ratio is the same.
+    void screenScaleChanged(double ratio);
+
     void setView(FormWindowView* view) { m_view = view; }
     std::function<void()> onResize;
+    std::function<void(double previousRatio)> onScaleChanged;
 
 private:
     void resizedByHandler(PixelSize inner);

@@ -10,6 +10,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QScreen>
 #include <QTranslator>
 
 #include <cstdio>
@@ -52,7 +53,10 @@ Application::Application(const char* programName)
     QGuiApplication::setDesktopFileName(QStringLiteral("org.korvane.Korvane"));
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     useQtTranslation(*m_app);
-    setDevicePixelRatio(m_app->devicePixelRatio());
+    // The window opens on the primary screen; the ratio follows it from
+    // there (FormWidget::followScreens).
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    setDevicePixelRatio(primary ? primary->devicePixelRatio() : m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
     showProgressOfLongLoads();
 }

@@ -62,6 +62,7 @@ void FormHost::prepare()
 void FormHost::show()
 {
     m_window->show();
+    m_window->followScreens();
 }
 
 QWidget* FormHost::topLevel() const

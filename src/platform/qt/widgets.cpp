@@ -8,8 +8,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
+#include <QWindow>
 
 #include <cmath>
+#include <utility>
 
 namespace korvane {
 
@@ -68,9 +71,46 @@ void FormWidget::innerSizeRequested(PixelSize pixels)
     resize(toQSize(pixels));
 }
 
+void FormWidget::followScreens()
+{
+    QWindow* handle = windowHandle();
+    if (!handle)
+        return;
+    // On X the screen follows the window's place (each RandR monitor is a
+    // screen with its own factor); on Wayland, the outputs the surface is
+    // on. The ratio is the window's own, which Qt takes from that screen.
+    connect(handle, &QWindow::screenChanged, this, [this] {
+        // The window keeps its size in logical pixels, as the handlers see
+        // it, so that a change of screen is not also a resize: Qt keeps
+        // the native size, which it reports as a new logical one at once.
+        m_keptSize = size();
+        followScreenScale();
+        QTimer::singleShot(0, this, [this] { restoreKeptSize(); });
+    });
+    followScreenScale();
+}
+
+void FormWidget::restoreKeptSize()
+{
+    const QSize kept = std::exchange(m_keptSize, QSize());
+    if (kept.isValid() && size() != kept && !(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        resize(kept);
+    reportToWindow();
+}
+
+void FormWidget::followScreenScale()
+{
+    const QWindow* handle = windowHandle();
+    if (!handle || insideHandler())
+        return;
+    runGuarded([&] { m_window.screenScaleChanged(handle->devicePixelRatio()); });
+}
+
 void FormWidget::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
+    if (m_keptSize.isValid())
+        return; // the size Qt gives while the screen changes: restoreKeptSize reports the one kept
     reportToWindow();
 }
 

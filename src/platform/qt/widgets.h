@@ -13,6 +13,9 @@ class FormWidget : public QWidget, public FormWindowView {
 public:
     explicit FormWidget(FormWindow& window);
     void innerSizeRequested(PixelSize pixels) override;
+    // Follows the device pixel ratio of the screen the window is on, from
+    // now on: call once its native window exists.
+    void followScreens();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -22,8 +25,11 @@ protected:
 private:
     void reportToWindow();
     void updateMinimumSize();
+    void followScreenScale();
+    void restoreKeptSize();
 
     FormWindow& m_window;
+    QSize m_keptSize; // while the screen changes: the logical size to keep
 };
 
 class PanelWidget : public QWidget, public ControlView {
