@@ -44,6 +44,13 @@ public:
     // Scales the screen by a whole factor for the programs started after;
     // false where the desktop cannot (the X one).
     virtual bool setScreenScale(int /*factor*/) { return false; }
+    // A second output right of the first, scaled by a whole factor (0:
+    // removed again); false where the desktop cannot add one.
+    virtual bool setSecondOutput(int /*factor*/) { return false; }
+    // Moves the viewer's window to the top-left corner of an output (1 or 2).
+    virtual void moveViewerToOutput(int /*output*/) {}
+    // One output's picture, in its device pixels.
+    virtual QImage outputShot(int /*output*/) { return {}; }
     // The whole screen in device pixels.
     virtual QImage screenshot() = 0;
 };

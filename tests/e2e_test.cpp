@@ -199,6 +199,43 @@ TEST_F(RealProgram, ShowsOnePicturePixelPerDevicePixelOnAScaledScreen)
     for (QPoint p : {QPoint(0, 0), QPoint(1, 1), QPoint(250, 400), QPoint(319, 999)})
         EXPECT_EQ(decodeCoordinate(shot.pixel(1600 + p.x(), p.y())), p) << p.x() << "," << p.y();
 }
+
+// Moved onto an output scaled 2x and back: on each, one picture pixel per
+// device pixel, the whole overview, and the same image point at the detail
+// view's top-left.
+TEST_F(RealProgram, FollowsTheWindowOntoAnOutputOfAnotherScaleAndBack)
+{
+    start();
+    moveTo(400, 200); // overview point (400, 200): picture point (1000, 500) at the detail view's centre
+    button(true);
+    button(false);
+    QPoint topLeft;
+    ASSERT_TRUE(waitFor([&] { return (topLeft = decodeCoordinate(screen(800, 0))).x() > 800; })) << "press not acted on";
+    ASSERT_TRUE(s_desktop->setSecondOutput(2));
+    const auto near = [](QPoint a, QPoint b) { return std::abs(a.x() - b.x()) <= 1 && std::abs(a.y() - b.y()) <= 1; };
+    s_desktop->moveViewerToOutput(2);
+    QImage shot;
+    const bool moved = waitFor([&] {
+        shot = s_desktop->outputShot(2);
+        // Until the window is drawn at 2x the compositor shows its 1x
+        // buffer enlarged, or panels of their 1x size in a 2x buffer.
+        return shot.width() == 1920 && near(decodeCoordinate(shot.pixel(1600, 0)), topLeft)
+            && decodeCoordinate(shot.pixel(1600 + 300, 300)) == decodeCoordinate(shot.pixel(1600, 0)) + QPoint(300, 300);
+    }, 10s);
+    s_desktop->moveViewerToOutput(1);
+    ASSERT_TRUE(moved) << "not drawn 1:1 at 2x with " << topLeft.x() << ", " << topLeft.y()
+                       << " at the top-left: there " << decodeCoordinate(shot.pixel(1600, 0)).x() << ", "
+                       << decodeCoordinate(shot.pixel(1600, 0)).y();
+    const QPoint scaledTopLeft = decodeCoordinate(shot.pixel(1600, 0));
+    for (QPoint p : {QPoint(1, 1), QPoint(123, 45), QPoint(300, 300)})
+        EXPECT_EQ(decodeCoordinate(shot.pixel(1600 + p.x(), p.y())), scaledTopLeft + p) << p.x() << "," << p.y();
+    EXPECT_NE(shot.pixel(1598, 798) | 0xFF000000, 0xFFFFFFFFu) << "overview not drawn to its corner at 2x";
+    // Back on the first output, at 1x.
+    EXPECT_TRUE(waitFor([&] { return near(decodeCoordinate(screen(800, 0)), topLeft); }, 10s));
+    EXPECT_EQ(decodeCoordinate(screen(800 + 123, 45)), decodeCoordinate(screen(800, 0)) + QPoint(123, 45));
+    EXPECT_NE(screen(799, 399) | 0xFF000000, 0xFFFFFFFFu);
+    s_desktop->setSecondOutput(0);
+}
 #endif
 
 TEST_F(RealProgram, MissingFileShowsTheErrorAndEndsWithStatusOne)

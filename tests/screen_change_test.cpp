@@ -59,6 +59,7 @@ protected:
     }
     void TearDown() override
     {
+        pointer(0, 0, false); // a test that stops early leaves no button held
         kill(m_program, SIGTERM);
         waitpid(m_program, nullptr, 0);
     }
@@ -150,7 +151,12 @@ TEST_P(ScreenChange, AnOverviewDragGoesOnAcrossTheMoveWithTheMarkerAtThePointer)
     pointer(200, 100, true);
     ASSERT_TRUE(waitFor([] { return s_session.pixel(210, 100) == kBlue; }, 10s)) << "no marker";
     moveViewerTo(kRightMonitorX);
-    ASSERT_TRUE(waitFor([] { return placeOfViewer().x() == kRightMonitorX; }, 10s));
+    // Moved, and drawn at the new ratio: events from now on are read at it.
+    const int scaledWidth = static_cast<int>(std::lround(1008 * ratio()));
+    ASSERT_TRUE(waitFor([&] {
+        return placeOfViewer().x() == kRightMonitorX && placeOfViewer().width() == scaledWidth
+            && s_session.pixel(kRightMonitorX + static_cast<int>(799 * ratio()), 10) != kWhite;
+    }, 10s));
     // The button is still held: a move on the new screen goes on with the drag.
     const int markerX = kRightMonitorX + static_cast<int>(300 * ratio()), markerY = static_cast<int>(200 * ratio());
     // The move is sent again until a tick lets it through.

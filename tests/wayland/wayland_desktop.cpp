@@ -132,6 +132,28 @@ public:
         sway("output HEADLESS-1 scale " + std::to_string(factor));
         return true;
     }
+    bool setSecondOutput(int factor) override
+    {
+        if (factor == 0) {
+            sway("output HEADLESS-2 disable");
+            return true;
+        }
+        if (!m_secondOutput) {
+            sway("create_output");
+            m_secondOutput = true;
+        }
+        sway("output HEADLESS-2 enable resolution 1920x1080 position 1920 0 scale " + std::to_string(factor));
+        return true;
+    }
+    void moveViewerToOutput(int output) override
+    {
+        sway(std::string("[title=\"^KORVANE$\"] move absolute position ") + (output == 2 ? "1920" : "0") + " 0");
+    }
+    QImage outputShot(int number) override
+    {
+        const std::string ppm = output(m_environment + "grim -t ppm -o HEADLESS-" + std::to_string(number) + " -");
+        return QImage::fromData(QByteArray::fromStdString(ppm), "PPM");
+    }
     QImage screenshot() override
     {
         const std::string ppm = output(m_environment + "grim -t ppm -");
@@ -146,6 +168,7 @@ private:
 
     std::string m_directory, m_socket, m_environment;
     pid_t m_compositor = 0, m_pointer = 0;
+    bool m_secondOutput = false;
     FILE* m_toPointer = nullptr;
     FILE* m_fromPointer = nullptr;
 };
