@@ -222,7 +222,8 @@ TEST_F(RealProgram, FollowsTheWindowOntoAnOutputOfAnotherScaleAndBack)
         return shot.width() == 1920 && near(decodeCoordinate(shot.pixel(1600, 0)), topLeft)
             && decodeCoordinate(shot.pixel(1600 + 300, 300)) == decodeCoordinate(shot.pixel(1600, 0)) + QPoint(300, 300);
     }, 10s);
-    s_desktop->moveViewerToOutput(1);
+    if (!moved)
+        s_desktop->moveViewerToOutput(1);
     ASSERT_TRUE(moved) << "not drawn 1:1 at 2x with " << topLeft.x() << ", " << topLeft.y()
                        << " at the top-left: there " << decodeCoordinate(shot.pixel(1600, 0)).x() << ", "
                        << decodeCoordinate(shot.pixel(1600, 0)).y();
@@ -230,8 +231,22 @@ TEST_F(RealProgram, FollowsTheWindowOntoAnOutputOfAnotherScaleAndBack)
     for (QPoint p : {QPoint(1, 1), QPoint(123, 45), QPoint(300, 300)})
         EXPECT_EQ(decodeCoordinate(shot.pixel(1600 + p.x(), p.y())), scaledTopLeft + p) << p.x() << "," << p.y();
     EXPECT_NE(shot.pixel(1598, 798) | 0xFF000000, 0xFFFFFFFFu) << "overview not drawn to its corner at 2x";
-    // Back on the first output, at 1x.
-    EXPECT_TRUE(waitFor([&] { return near(decodeCoordinate(screen(800, 0)), topLeft); }, 10s));
+    // A drag there keeps the picture under the pointer: 50 logical pixels
+    // left and 20 down are 100 and 40 picture pixels.
+    const QPoint grabbed = decodeCoordinate(shot.pixel(1800, 600));
+    moveTo(900, 300);
+    button(true);
+    const bool dragged = waitFor([&] {
+        pacedMoveTo(850, 320);
+        return decodeCoordinate(s_desktop->outputShot(2).pixel(1700, 640)) == grabbed;
+    }, 10s);
+    button(false);
+    s_desktop->moveViewerToOutput(1);
+    EXPECT_TRUE(dragged) << "the picture left the pointer in a drag at 2x";
+    // Back on the first output, at 1x, the image point at the top-left as it was after the drag.
+    const QPoint dragTopLeft = scaledTopLeft + QPoint(100, -40);
+    EXPECT_TRUE(waitFor([&] { return near(decodeCoordinate(screen(800, 0)), dragTopLeft); }, 10s))
+        << decodeCoordinate(screen(800, 0)).x() << ", " << decodeCoordinate(screen(800, 0)).y();
     EXPECT_EQ(decodeCoordinate(screen(800 + 123, 45)), decodeCoordinate(screen(800, 0)) + QPoint(123, 45));
     EXPECT_NE(screen(799, 399) | 0xFF000000, 0xFFFFFFFFu);
     s_desktop->setSecondOutput(0);

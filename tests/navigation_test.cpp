@@ -328,13 +328,14 @@ TEST_F(ScreenScale, KeepsTheImagePointAtTheTopLeftAndDrawsAtTheNewSize)
     EXPECT_EQ(form->Picture1.backing().size(), QSize(800, 400));
 }
 
-TEST_F(ScreenScale, DragOnTheNewScreenKeepsThePictureUnderThePointer)
+TEST_F(ScreenScale, DragAcrossTheChangeKeepsThePictureUnderThePointer)
 {
-    form->window.screenScaleChanged(2.0);
     press3(1500, 4500);
+    form->window.screenScaleChanged(2.0); // picture point (200, 600) now under the pointer
     tick();
     move3(1200, 4650); // 20 logical pixels left, 10 down: 40 and 20 picture pixels
     EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 0, 20)), QPoint(40, 0));
+    EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 160, 620)), QPoint(200, 600)); // under the pointer still
     // The picture point first under the pointer (device 300, 900) is under it still.
     EXPECT_EQ(decodeCoordinate(pixelAt(form->Picture3, 240, 920)), QPoint(280, 900));
     release3(1200, 4650);

@@ -65,11 +65,20 @@ int main()
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::printf("ok\n");
 
+    // The compositor maps absolute motion onto its whole layout: "layout W H"
+    // says how large that is once outputs are added or taken away.
+    unsigned layoutWidth = kScreenWidth, layoutHeight = kScreenHeight;
     char line[128];
     while (std::fgets(line, sizeof line, stdin)) {
         unsigned x = 0, y = 0;
+        if (std::sscanf(line, "layout %u %u", &x, &y) == 2 && x > 0 && y > 0) {
+            layoutWidth = x;
+            layoutHeight = y;
+            std::printf("ok\n");
+            continue;
+        }
         if (std::sscanf(line, "move %u %u", &x, &y) == 2)
-            zwlr_virtual_pointer_v1_motion_absolute(pointer, milliseconds(), x, y, kScreenWidth, kScreenHeight);
+            zwlr_virtual_pointer_v1_motion_absolute(pointer, milliseconds(), x, y, layoutWidth, layoutHeight);
         else if (std::strncmp(line, "down", 4) == 0)
             zwlr_virtual_pointer_v1_button(pointer, milliseconds(), BTN_LEFT, WL_POINTER_BUTTON_STATE_PRESSED);
         else if (std::strncmp(line, "up", 2) == 0)

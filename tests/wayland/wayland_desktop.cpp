@@ -136,6 +136,7 @@ public:
     {
         if (factor == 0) {
             sway("output HEADLESS-2 disable");
+            pointer("layout 1920 1080");
             return true;
         }
         if (!m_secondOutput) {
@@ -143,6 +144,7 @@ public:
             m_secondOutput = true;
         }
         sway("output HEADLESS-2 enable resolution 1920x1080 position 1920 0 scale " + std::to_string(factor));
+        pointer("layout " + std::to_string(1920 + 1920 / factor) + " 1080"); // logical pixels
         return true;
     }
     void moveViewerToOutput(int output) override
