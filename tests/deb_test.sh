@@ -13,7 +13,6 @@ source "$here/../scripts/lib/xvfb.sh"
 source "$here/desktop_checks.sh"
 work=$(mktemp -d)
 trap 'kill ${viewer:-} ${XVFB_PID:-} 2>/dev/null; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
 
 changes=$(ls "$debs"/korvane_*.changes)
 deb=$(ls "$debs"/korvane_*.deb)

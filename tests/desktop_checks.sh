@@ -4,8 +4,10 @@
 # composed from them with its icons, the MIME list the loader really reads,
 # the icons at every size, the manual page, the translations, and the
 # installed binary showing pictures in a window carrying its icon. Scratch
-# files go to WORK. Needs start_xvfb and wait_until (scripts/lib/xvfb.sh)
-# and fail MESSAGE.
+# files go to WORK. Needs start_xvfb and wait_until (scripts/lib/xvfb.sh).
+
+# Ends the test with its reason.
+fail() { echo "FAIL: $*"; exit 1; }
 
 check_desktop_integration() {
   local prefix=$1 work=$2 mime_tool=$3 sample_tool=$4

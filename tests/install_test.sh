@@ -9,7 +9,6 @@ source "$here/../scripts/lib/xvfb.sh"
 source "$here/desktop_checks.sh"
 prefix=$(mktemp -d)
 trap 'kill ${viewer:-} ${XVFB_PID:-} 2>/dev/null; rm -rf "$prefix"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 mkdir "$prefix/work"

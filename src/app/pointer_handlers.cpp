@@ -99,11 +99,11 @@ void Form1::Picture3_MouseUp(Integer, Integer, Single&, Single&)
 void Form1::screenScaleChanged(double previousRatio)
 {
     Picture1.screenScaleChanged();
+    Picture2.screenScaleChanged();
     Picture3.screenScaleChanged();
     if (m_state.LayoutReady == 0)
         return;
     if (Picture2.picture().Handle() != 0) {
-        Picture2.setPicture(Picture2.picture());
         const double ratioChange = checkedDiv(previousRatio, devicePixelRatio());
         const nav::Offset converted{roundToLong(checkedFloat(static_cast<double>(m_state.OffsetX) * ratioChange)),
             roundToLong(checkedFloat(static_cast<double>(m_state.OffsetY) * ratioChange))};

@@ -7,6 +7,7 @@
 #include "byte_order.h"
 #include "decode_error.h"
 #include "decoder_module.h"
+#include "program_files.h"
 #include "texts.h"
 
 #include <array>
@@ -14,23 +15,10 @@
 #include <dlfcn.h>
 #include <map>
 #include <mutex>
-#include <unistd.h>
 
 namespace korvane {
 
 namespace {
-
-// The modules beside a program in its build tree, else where the program
-// is installed: the same way from the program's own directory.
-std::string moduleDirectory()
-{
-    std::array<char, 4096> self {};
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
-    const std::string program = length > 0 ? std::string(self.data(), static_cast<std::size_t>(length)) : "";
-    if (program.starts_with(KORVANE_BUILD_ROOT "/"))
-        return KORVANE_BUILD_MODULE_DIR;
-    return program.substr(0, program.rfind('/') + 1) + KORVANE_MODULE_DIR_FROM_BINDIR;
-}
 
 using Decode = DecodedPicture (*)(int fd, const std::string& path, const FileFacts& facts);
 
@@ -41,7 +29,8 @@ Decode decoderIn(const std::string& module, const std::string& path)
     std::lock_guard lock(mutex);
     if (const auto found = loaded.find(module); found != loaded.end())
         return found->second;
-    const std::string file = moduleDirectory() + "/" + module + ".so";
+    const std::string file =
+        programFileDirectory(KORVANE_BUILD_MODULE_DIR, KORVANE_MODULE_DIR_FROM_BINDIR) + "/" + module + ".so";
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     const void* symbol = handle ? ::dlsym(handle, "korvane_decoder_module") : nullptr;
     if (!symbol) {

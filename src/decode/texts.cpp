@@ -1,12 +1,12 @@
 #include "texts.h"
 
+#include "program_files.h"
+
 #include <QLocale>
 #include <QString>
 #include <QTranslator>
 
-#include <array>
 #include <atomic>
-#include <unistd.h>
 
 namespace korvane {
 
@@ -14,18 +14,6 @@ namespace {
 
 // Set once, before the loading threads start; read by them.
 std::atomic<const QTranslator*> g_translator{nullptr};
-
-// The same way from the program as the decoder modules: beside it in the
-// build tree, else below its installed prefix.
-QString translationDirectory()
-{
-    std::array<char, 4096> self {};
-    const ssize_t length = ::readlink("/proc/self/exe", self.data(), self.size() - 1);
-    const std::string program = length > 0 ? std::string(self.data(), static_cast<std::size_t>(length)) : "";
-    if (program.starts_with(KORVANE_BUILD_ROOT "/"))
-        return QStringLiteral(KORVANE_BUILD_TRANSLATION_DIR);
-    return QString::fromStdString(program.substr(0, program.rfind('/') + 1) + KORVANE_TRANSLATION_DIR_FROM_BINDIR);
-}
 
 } // namespace
 
@@ -76,7 +64,8 @@ bool loadTranslation(const QLocale& locale)
     static QTranslator translator; // lives as long as the program
     if (g_translator.load())
         return true;
-    if (!translator.load(locale, QStringLiteral("korvane"), QStringLiteral("_"), translationDirectory()))
+    if (!translator.load(locale, QStringLiteral("korvane"), QStringLiteral("_"), QString::fromStdString(programFileDirectory(
+                                                 KORVANE_BUILD_TRANSLATION_DIR, KORVANE_TRANSLATION_DIR_FROM_BINDIR))))
         return false;
     g_translator.store(&translator, std::memory_order_release);
     return true;

@@ -192,6 +192,7 @@ void PictureBox::sizeChanged()
 
 void PictureBox::screenScaleChanged()
 {
+    setPicture(m_picture); // a holder's size in twips follows the ratio
     if (!m_pixels->drawn)
         return;
     m_pixels->size = backingSize();

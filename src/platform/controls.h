@@ -114,8 +114,9 @@ public:
     // whole picture, when the panel still shows it as painted.
     void refreshProvisional();
 
-    // The device pixel ratio changed: the panel's pixels are of the old
-    // screen, so it is cleared to its new device size, to be painted again.
+    // The device pixel ratio changed: a holder fits itself to its picture
+    // again; a panel's pixels are of the old screen, so it is cleared to its
+    // new device size, to be painted again.
     void screenScaleChanged();
 
     // What was painted, in device pixels; null before anything was.

@@ -112,12 +112,6 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
     return nullptr;
 }
 
-// A null image means "left to Qt's readers".
-DecodedPicture decodeDirectly(int fd, const std::string& path, const FileFacts& facts)
-{
-    const Decoder decoder = ownDecoderFor(fd, path, facts.fileBytes);
-    return decoder ? decoder(fd, path, facts) : DecodedPicture{};
-}
 
 // The formats left to Qt's readers, each tried here on damaged and
 // oversized files. A reader some other package adds to the machine is not
@@ -279,27 +273,31 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
     return Picture(std::move(tiles), std::move(overview));
 }
 
-// The picture's file, opened once for its whole load.
+// The picture's file, opened once for its whole load, and the decoder of
+// our own its content asks for, once probed.
 struct OpenedFile {
     OwnedFd file;
     FileFacts facts;
+    std::optional<Decoder> decoder; // null: left to Qt's readers
 };
 
 OpenedFile openPicture(const std::string& path)
 {
     FileFacts facts;
     OwnedFd file(openRegularFile(path, facts));
-    return {std::move(file), facts};
+    return {std::move(file), facts, std::nullopt};
 }
 
 Picture loadNow(OpenedFile opened, const std::string& path, bool withQtReaders, LoadProgress* progress)
 {
     const OwnedFd file = std::move(opened.file);
     FileFacts facts = opened.facts;
+    const Decoder decoder = opened.decoder ? *opened.decoder : ownDecoderFor(file.fd, path, facts.fileBytes);
     facts.availableBytes = availableMemoryBytes();
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
-    DecodedPicture decoded = decodeDirectly(file.fd, path, facts);
+    // A null image means "left to Qt's readers".
+    DecodedPicture decoded = decoder ? decoder(file.fd, path, facts) : DecodedPicture{};
     const bool held = decoded.tiles || decoded.planes || decoded.fill || !decoded.image.isNull();
     if (!held) {
         if (!withQtReaders)
@@ -407,7 +405,8 @@ void PreloadPicture(const std::string& path)
     } catch (const RuntimeError&) {
         return;
     }
-    if (!ownDecoderFor(opened->file.fd, path, opened->facts.fileBytes))
+    opened->decoder = ownDecoderFor(opened->file.fd, path, opened->facts.fileBytes);
+    if (!*opened->decoder)
         return;
     std::lock_guard lock(g_loadMutex);
     g_preload = startLoad(path, false, std::move(opened));
