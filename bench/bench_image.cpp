@@ -28,7 +28,7 @@ void fillRow(std::vector<std::uint8_t>& row, int width, int y)
     }
 }
 
-void writeJpeg(std::FILE* file, int width, int height)
+void writeJpeg(std::FILE* file, int width, int height, bool restarts)
 {
     jpeg_compress_struct cinfo {};
     jpeg_error_mgr errors {};
@@ -41,6 +41,7 @@ void writeJpeg(std::FILE* file, int width, int height)
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.restart_in_rows = restarts ? 1 : 0; // as cjpeg -restart 1 writes them
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
     for (int y = 0; y < height; ++y) {
@@ -146,7 +147,7 @@ void writeBenchImage(const std::string& path, int width, int height)
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0)
         writePng(file, width, height);
     else
-        writeJpeg(file, width, height);
+        writeJpeg(file, width, height, endsWith(path, ".restart.jpg"));
     std::fclose(file);
 }
 

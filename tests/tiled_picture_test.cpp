@@ -1,5 +1,5 @@
-// Pictures too large to hold, read in tiles: real TIFF files written with
-// libtiff, loaded through the real decoder with a small memory budget, and
+// Pictures too large to hold, read in tiles: real TIFF and PNG files written
+// with libtiff and libpng, loaded through the real decoder with a small memory budget, and
 // checked pixel by pixel through what the panels ask for.
 #include "support.h"
 
@@ -11,8 +11,12 @@
 
 #include <QRect>
 
+#include <array>
+#include <cstdio>
+
 #include <fcntl.h>
 #include <filesystem>
+#include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -96,7 +100,8 @@ Picture loadWithMemory(const std::string& path, qint64 availableBytes)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     const FileFacts facts = factsFor(path, availableBytes);
-    Picture picture = pictureFromDecoded(decodeTiff(fd, path, facts), path, facts);
+    const bool png = path.ends_with(".png");
+    Picture picture = pictureFromDecoded(png ? decodePng(fd, path, facts) : decodeTiff(fd, path, facts), path, facts);
     ::close(fd);
     return picture;
 }
@@ -190,6 +195,127 @@ TEST(TiledPicture, CacheStaysWithinItsBudget)
             EXPECT_EQ(test::decodeCoordinate(qRgb(out[0], out[1], out[2])), QPoint(x, y));
         }
     EXPECT_LE(picture.cache().peakBytes(), budget + 128 * 128 * 3);
+}
+
+// PNGs of every pixel format, rows put through every filter and the image
+// data cut into many IDAT chunks, so bands begin mid-chunk and mid-block.
+struct PngOptions {
+    int colourType = PNG_COLOR_TYPE_RGB;
+    int bitDepth = 8;
+    bool transparency = false; // a palette's alpha, or a grey or RGB key colour
+    int orientation = 1;       // an eXIf chunk when not 1
+    bool noise = false;        // samples that barely compress, so deflate blocks are short
+};
+
+std::string writePng(const std::string& name, const PngOptions& o, int width = 1500, int height = 1000)
+{
+    const std::string path = test::tempDir() + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), o.bitDepth, o.colourType, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, 0, PNG_ALL_FILTERS);
+    png_set_compression_buffer_size(png, 3000);
+    std::vector<png_color> palette(std::size_t(1) << std::min(o.bitDepth, 8));
+    std::vector<png_byte> alphas(palette.size());
+    for (std::size_t i = 0; i < palette.size(); ++i) {
+        palette[i] = {png_byte(i * 37), png_byte(255 - i * 11), png_byte(i * 5)};
+        alphas[i] = png_byte(i * 53);
+    }
+    if (o.colourType == PNG_COLOR_TYPE_PALETTE)
+        png_set_PLTE(png, info, palette.data(), int(palette.size()));
+    png_color_16 key{0, 40, 50, 60, 1};
+    if (o.transparency)
+        png_set_tRNS(png, info, alphas.data(), int(alphas.size()), &key);
+    std::array<png_byte, 26> exif{'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
+        0, png_byte(o.orientation), 0, 0, 0, 0, 0, 0};
+    if (o.orientation != 1)
+        png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
+    png_write_info(png, info);
+    const int channels = png_get_channels(png, info);
+    std::vector<png_byte> row(png_get_rowbytes(png, info));
+    for (int y = 0; y < height; ++y) {
+        std::fill(row.begin(), row.end(), png_byte(0));
+        for (int x = 0; x < width; ++x) {
+            const QRgb c = test::coordinateColour(x, y);
+            const int samples[4] = {qRed(c), qGreen(c), qBlue(c), (x * 7 + y * 3) % 256};
+            for (int ch = 0; ch < channels; ++ch) {
+                const unsigned hash = (unsigned(x) * 2654435761U) ^ (unsigned(y + ch) * 40503U);
+                const int value = o.noise ? int((hash >> 13) & 0xFF) : channels <= 2 && ch == 0 ? (x ^ y) & 0xFF : samples[ch];
+                const std::size_t at = std::size_t(x) * std::size_t(channels) + std::size_t(ch);
+                if (o.bitDepth == 16) {
+                    row[2 * at] = png_byte(value);
+                    row[2 * at + 1] = png_byte(x);
+                } else if (o.bitDepth == 8) {
+                    row[at] = png_byte(value);
+                } else {
+                    const int levels = (1 << o.bitDepth) - 1, bit = int(at) * o.bitDepth;
+                    row[std::size_t(bit / 8)] |= png_byte((value * levels / 255) << (8 - o.bitDepth - bit % 8));
+                }
+            }
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+    return path;
+}
+
+TEST(PngBands, FarBandsAndBandEdgesShowTheirOwnPixels)
+{
+    const Picture picture = loadWithMemory(writePng("bands.png", PngOptions{}), kSmallMemory);
+    ASSERT_TRUE(picture.image().isNull()) << "read whole, not in bands";
+    ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(1500, 1000));
+    const auto same = [](QPoint p) { return p; };
+    // Bottom first, then back up: each band is inflated from its own
+    // checkpoint, not from where the last read stopped.
+    for (const QRect& area : {QRect(1460, 970, 40, 30), QRect(0, 0, 40, 30), QRect(700, 500, 300, 40),
+             QRect(10, 14, 20, 4), QRect(0, 0, 1500, 1000)})
+        EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << area.x() << "," << area.y();
+    // The overview averages the whole picture: red grows with x % 256.
+    EXPECT_LT(qRed(picture.scaledTo(400, 267).pixel(0, 100)), 60);
+}
+
+TEST(PngBands, EveryPixelFormatMatchesTheWholeDecode)
+{
+    const PngOptions formats[] = {{PNG_COLOR_TYPE_GRAY, 1, false, 1, true}, {PNG_COLOR_TYPE_GRAY, 4, true, 1, true},
+        {PNG_COLOR_TYPE_PALETTE, 4, true, 1, true}, {PNG_COLOR_TYPE_PALETTE, 8, false, 6, true},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 1, true}, {PNG_COLOR_TYPE_RGB, 8, true, 1, false},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 16, false, 3, true}, {PNG_COLOR_TYPE_GRAY, 16, false, 8, true}};
+    for (const PngOptions& format : formats) {
+        const std::string path = writePng("format.png", format);
+        const Picture whole = loadWithMemory(path, qint64(1) << 32);
+        // Little enough that even a 1-bit grey picture is read in bands.
+        const Picture bands = loadWithMemory(path, 1 << 20);
+        const std::string name = std::to_string(format.colourType) + "/" + std::to_string(format.bitDepth);
+        ASSERT_FALSE(whole.image().isNull()) << name;
+        ASSERT_TRUE(bands.image().isNull()) << name << " read whole, not in bands";
+        const QImage wholeImage = whole.image();
+        const QRect all(0, 0, wholeImage.width(), wholeImage.height());
+        ASSERT_EQ(QSize(bands.pixelWidth(), bands.pixelHeight()), all.size()) << name;
+        const Picture::Pixels pixels = bands.pixelsFor(all);
+        int wrong = 0;
+        for (int y = 0; y < all.height(); ++y)
+            for (int x = 0; x < all.width(); ++x)
+                wrong += pixels.image.pixel(x - pixels.originX, y - pixels.originY) != wholeImage.pixel(x, y);
+        EXPECT_EQ(wrong, 0) << name;
+    }
+}
+
+TEST(PngBands, CutShortShowsTheRowsItHoldsAndWhiteBelow)
+{
+    const std::string path = writePng("short.png", PngOptions{.noise = true});
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) * 3 / 5);
+    const Picture picture = loadWithMemory(path, kSmallMemory);
+    ASSERT_TRUE(picture.image().isNull());
+    const Picture whole = loadWithMemory(writePng("whole.png", PngOptions{.noise = true}), qint64(1) << 32);
+    const Picture::Pixels top = picture.pixelsFor(QRect(0, 0, 1500, 200));
+    EXPECT_EQ(top.image.pixel(1499 - top.originX, 199 - top.originY), whole.image().pixel(1499, 199));
+    const Picture::Pixels bottom = picture.pixelsFor(QRect(0, 990, 1500, 10));
+    EXPECT_EQ(bottom.image.pixel(700 - bottom.originX, 995 - bottom.originY), qRgb(255, 255, 255));
 }
 
 } // namespace

@@ -24,6 +24,12 @@ qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
 
 } // namespace
 
+bool fitsInMemory(qint64 width, qint64 height, PeakBytes peak, const FileFacts& facts)
+{
+    const qint64 needed = neededBytes(width, height, peak);
+    return needed >= 0 && needed <= facts.availableBytes;
+}
+
 void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide)
 {
     if (width <= 0 || height <= 0)

@@ -42,8 +42,12 @@ constexpr double kMaxDeflateRatio = 1100;
 // the largest the format's decoder takes.
 void checkSides(const std::string& path, qint64 width, qint64 height, qint64 maxSide);
 
+// Whether width x height pixels at the given peak can be held; the
+// arithmetic cannot overflow.
+bool fitsInMemory(qint64 width, qint64 height, PeakBytes peak, const FileFacts& facts);
+
 // Raises an out-of-memory file error when width x height pixels at the
-// given peak cannot be held; the arithmetic cannot overflow.
+// given peak cannot be held.
 void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
     const FileFacts& facts);
 

@@ -9,6 +9,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "orientation.h"
+#include "png_bands.h"
 #include "row_sink.h"
 
 #include <QColorSpace>
@@ -309,45 +310,6 @@ private:
     std::thread m_thread; // last: it starts once the rest exists
 };
 
-std::uint8_t paeth(int a, int b, int c)
-{
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
-// Undoes one row's filter into `out`, from the row above; false for a
-// filter PNG does not have.
-bool unfilterRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes, int step)
-{
-    const std::uint8_t* in = filtered + 1;
-    const std::size_t s = std::size_t(step);
-    switch (filtered[0]) {
-    case 0:
-        std::memcpy(out, in, bytes);
-        return true;
-    case 1:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + (i >= s ? out[i - s] : 0));
-        return true;
-    case 2:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + above[i]);
-        return true;
-    case 3:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + ((i >= s ? out[i - s] : 0) + above[i]) / 2);
-        return true;
-    case 4:
-        for (std::size_t i = 0; i < s && i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + above[i]);
-        for (std::size_t i = s; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + paeth(out[i - s], above[i], above[i - s]));
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool takesTwoCores(const PngDecoding& d)
 {
     return d.plainBytes && !d.interlaced && std::thread::hardware_concurrency() > 1;
@@ -366,7 +328,7 @@ void readRowsOnTwoCores(PngDecoding& d, const FileFacts& facts)
     std::vector<std::uint8_t> above(rowBytes, 0), row(rowBytes);
     for (int y = 0; y < d.storedHeight; ++y) {
         const std::uint8_t* filtered = inflater.waitForRow(y);
-        if (!filtered || !unfilterRow(filtered, above.data(), row.data(), rowBytes, d.outputBytes))
+        if (!filtered || !unfilterPngRow(filtered, above.data(), row.data(), rowBytes, d.outputBytes))
             return; // the rest is white, as libpng leaves it
         d.sink->put(row.data(), facts);
         above.swap(row);
@@ -432,16 +394,79 @@ DecodedPicture finished(PngDecoding& d, const FileFacts& facts)
         applyColourProfile(std::move(picture.reduced), profile)};
 }
 
-// Every claim of the header, before libpng or the picture takes memory for
-// it. libpng's rows: the stored row and the previous one (up to 8 bytes a
-// pixel), our row and its flattened copy.
-void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
+// What the whole decode holds at its peak. libpng's rows: the stored row
+// and the previous one (up to 8 bytes a pixel), our row and its flattened
+// copy.
+PeakBytes wholePeak(const PngDecoding& d)
+{
+    return {d.outputBytes + (d.interlaced && needsStaging(d) ? d.inputBytes : 0), 16 + 4 + 3};
+}
+
+// The header's sides, and whether the file could hold them.
+void checkSidesAndData(const PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
     checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
-    const PeakBytes peak{d.outputBytes + (d.interlaced && needsStaging(d) ? d.inputBytes : 0), 16 + 4 + 3};
-    checkFitsInMemory(path, d.storedWidth, d.storedHeight, peak, facts);
     checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
         d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts.fileBytes);
+}
+
+// Every claim of the header, before libpng or the picture takes memory for
+// it.
+void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    checkSidesAndData(d, path, facts);
+    checkFitsInMemory(path, d.storedWidth, d.storedHeight, wholePeak(d), facts);
+}
+
+// The header's format as the band reader takes it. libpng has read up to
+// the first image data chunk's type: the data starts here, its length just
+// before.
+std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
+{
+    PngFormat f;
+    f.width = d.storedWidth;
+    f.height = d.storedHeight;
+    f.bitDepth = png_get_bit_depth(d.png, d.info);
+    f.colourType = png_get_color_type(d.png, d.info);
+    png_colorp palette = nullptr;
+    int colours = 0;
+    if (png_get_PLTE(d.png, d.info, &palette, &colours) && palette)
+        for (int i = 0; i < colours; ++i)
+            f.palette.insert(f.palette.end(), {palette[i].red, palette[i].green, palette[i].blue});
+    png_bytep alpha = nullptr;
+    int alphas = 0;
+    png_color_16p key = nullptr;
+    if (png_get_tRNS(d.png, d.info, &alpha, &alphas, &key)) {
+        if (f.colourType == PNG_COLOR_TYPE_PALETTE && alpha)
+            f.paletteAlpha.assign(alpha, alpha + alphas);
+        else if (key && (f.colourType == PNG_COLOR_TYPE_GRAY || f.colourType == PNG_COLOR_TYPE_RGB)) {
+            f.hasKey = true;
+            f.key[0] = f.colourType == PNG_COLOR_TYPE_GRAY ? key->gray : key->red;
+            f.key[1] = key->green;
+            f.key[2] = key->blue;
+        }
+    }
+    f.profile = colourProfileOf(d.png, d.info);
+    f.firstData = ::lseek(d.fd, 0, SEEK_CUR);
+    std::uint8_t length[4];
+    if (f.firstData < 8 || ::pread(d.fd, length, sizeof length, f.firstData - 8) != ssize_t(sizeof length))
+        return std::nullopt;
+    f.firstLength = bigEndian32(length);
+    return f;
+}
+
+// A picture that cannot be held whole is read in bands, where it is not
+// interlaced (its passes cannot be cut into bands); null otherwise.
+std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    if (d.interlaced || fitsInMemory(d.storedWidth, d.storedHeight, wholePeak(d), facts))
+        return nullptr;
+    checkSidesAndData(d, path, facts);
+    const std::optional<PngFormat> format = bandFormatOf(d);
+    if (!format)
+        return nullptr;
+    const auto bandBytes = std::size_t(std::min<qint64>(qint64(32) << 20, pictureCacheBytes(facts.availableBytes) / 16));
+    return openPngBands(d.fd, path, facts, *format, bandBytes);
 }
 
 } // namespace
@@ -479,6 +504,12 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->storedRowBytes = double(png_get_rowbytes(d->png, d->info)) + 1;
     describeRows(*d);
     d->orientation = orientationOf(d->png, d->info);
+    if (std::shared_ptr<TileSource> bands = bandsOf(*d, path, facts)) {
+        DecodedPicture decoded;
+        decoded.tiles = std::move(bands);
+        decoded.orientation = d->orientation;
+        return decoded;
+    }
     checkClaims(*d, path, facts);
     chooseTransforms(*d);
     // The header's checksums were checked. The image data's checksums

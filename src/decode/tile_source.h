@@ -29,6 +29,10 @@ public:
     // threads at once. False when the tile is damaged: its pixels are then
     // left as they were.
     virtual bool readTile(int column, int row, std::uint8_t* out, std::size_t stride) = 0;
+    // A source whose tiles can be found only by reading it once from the
+    // top (a PNG's deflate stream): the first pass over it reads its tiles
+    // in order, on one thread, and it indexes them as it goes.
+    virtual bool readsInOrder() const { return false; }
 };
 
 } // namespace korvane

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -232,6 +234,55 @@ void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile
     ++into.tilesDone;
 }
 
+// A source read in order: this thread sums each tile while a second one
+// reads the next.
+void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, long long total,
+    const std::function<void(long long, long long)>& progress)
+{
+    const int n = stored.channels;
+    std::mutex mutex;
+    std::condition_variable_any changed;
+    std::deque<Tile> ready, spare(2, Tile(stored.tileBytes()));
+    std::jthread reader([&](const std::stop_token& stop) {
+        for (long long key = 0; key < total; ++key) {
+            Tile tile;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, stop, [&] { return !spare.empty(); });
+                if (stop.stop_requested())
+                    return;
+                tile = std::move(spare.front());
+                spare.pop_front();
+            }
+            if (!source.readTile(int(key % stored.columns()), int(key / stored.columns()), tile.data(),
+                    std::size_t(stored.tileWidth) * std::size_t(n)))
+                std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+            std::lock_guard lock(mutex);
+            ready.push_back(std::move(tile));
+            changed.notify_all();
+        }
+    });
+    std::vector<std::uint32_t> local;
+    for (long long key = 0; key < total; ++key) {
+        Tile tile;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return !ready.empty(); });
+            tile = std::move(ready.front());
+            ready.pop_front();
+        }
+        const int column = int(key % stored.columns()), row = int(key / stored.columns());
+        const PixelRect bounds = intersected({column * stored.tileWidth, row * stored.tileHeight,
+            stored.tileWidth, stored.tileHeight}, {0, 0, stored.width, stored.height});
+        addTile(sums, stored, tile.data(), bounds, local);
+        if (progress)
+            progress(sums.tilesDone, total);
+        std::lock_guard lock(mutex);
+        spare.push_back(std::move(tile));
+        changed.notify_all();
+    }
+}
+
 } // namespace
 
 BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const
@@ -257,7 +308,9 @@ BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(l
             }
         }
     };
-    {
+    if (m_source->readsInOrder()) {
+        sumInOrder(*m_source, m_stored, sums, total, progress);
+    } else {
         std::vector<std::jthread> helpers;
         for (int i = 1; i < everyCore(); ++i)
             helpers.emplace_back(pass);

@@ -1,0 +1,45 @@
+#pragma once
+// A PNG too large to hold, read in bands of whole rows. A deflate stream
+// cannot be entered just anywhere, so the first pass over the picture (the
+// one that makes the overview) reads it from the top and leaves a
+// checkpoint where a deflate block begins just before each band: the
+// inflater's bit position, its 32 KB window and the row above, as zlib's
+// zran example does for a plain stream. A band is then inflated from its
+// own checkpoint.
+#include "colour_profile.h"
+#include "decode_limits.h"
+#include "tile_source.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+struct PngFormat {
+    int width = 0, height = 0;
+    int bitDepth = 8;   // 1, 2, 4, 8 or 16
+    int colourType = 2; // as the header gives it: 0, 2, 3, 4 or 6
+    std::vector<std::uint8_t> palette; // RGB triples
+    std::vector<std::uint8_t> paletteAlpha; // tRNS of a palette picture
+    bool hasKey = false;                    // tRNS of a grey or RGB one
+    std::uint16_t key[3] = {};
+    ColourProfile profile;
+    off_t firstData = 0; // where the first IDAT chunk's data begins
+    std::uint32_t firstLength = 0;
+};
+
+// Undoes one row's filter into `out`, from the row above; `step` is the
+// bytes of a pixel (at least one). False for a filter PNG does not have.
+bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
+    int step);
+
+// Bands of rows about `bandBytes` decoded each; null when the file's image
+// data cannot be walked (it is then refused as a picture too large).
+std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const FileFacts& facts,
+    const PngFormat& format, std::size_t bandBytes);
+
+} // namespace korvane
