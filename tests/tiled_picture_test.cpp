@@ -3,6 +3,7 @@
 // checked pixel by pixel through what the panels ask for.
 #include "support.h"
 
+#include "decode/decode_error.h"
 #include "decode/tiff_tiles.h"
 #include "platform/decoded_picture.h"
 #include "picture/tiled_picture.h"
@@ -16,6 +17,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -100,8 +102,8 @@ Picture loadWithMemory(const std::string& path, qint64 availableBytes)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     const FileFacts facts = factsFor(path, availableBytes);
-    const bool png = path.ends_with(".png");
-    Picture picture = pictureFromDecoded(png ? decodePng(fd, path, facts) : decodeTiff(fd, path, facts), path, facts);
+    const auto decode = path.ends_with(".png") ? decodePng : path.ends_with(".jpg") ? decodeJpeg : decodeTiff;
+    Picture picture = pictureFromDecoded(decode(fd, path, facts), path, facts);
     ::close(fd);
     return picture;
 }
@@ -314,6 +316,103 @@ TEST(PngBands, CutShortShowsTheRowsItHoldsAndWhiteBelow)
     const Picture whole = loadWithMemory(writePng("whole.png", PngOptions{.noise = true}), qint64(1) << 32);
     const Picture::Pixels top = picture.pixelsFor(QRect(0, 0, 1500, 200));
     EXPECT_EQ(top.image.pixel(1499 - top.originX, 199 - top.originY), whole.image().pixel(1499, 199));
+    const Picture::Pixels bottom = picture.pixelsFor(QRect(0, 990, 1500, 10));
+    EXPECT_EQ(bottom.image.pixel(700 - bottom.originX, 995 - bottom.originY), qRgb(255, 255, 255));
+}
+
+// Less than the 2.2 MB a 1500 x 1000 colour JPEG takes as its planes.
+constexpr qint64 kJpegMemory = kSmallMemory / 2;
+
+// Restart markers every `interval` MCUs (0: none), 4:2:0 colour or grey.
+std::string writeJpeg(const std::string& name, unsigned interval, bool grey = false)
+{
+    const std::string path = test::tempDir() + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = 1500;
+    cinfo.image_height = 1000;
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    cinfo.restart_interval = interval;
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(1500) * std::size_t(cinfo.input_components));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = int(cinfo.next_scanline);
+        for (int x = 0; x < 1500; ++x) {
+            const QRgb c = test::coordinateColour(x, y);
+            if (grey)
+                row[std::size_t(x)] = JSAMPLE((x ^ y) & 0xFF);
+            else
+                row[std::size_t(x) * 3] = JSAMPLE(qRed(c)), row[std::size_t(x) * 3 + 1] = JSAMPLE(qGreen(c)),
+                row[std::size_t(x) * 3 + 2] = JSAMPLE(qBlue(c));
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+    return path;
+}
+
+// The largest difference of a channel between the two, over `area`.
+int largestDifference(const Picture& picture, const QImage& expected, const QRect& area)
+{
+    const Picture::Pixels pixels = picture.pixelsFor(area);
+    int largest = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb a = pixels.image.pixel(x - pixels.originX, y - pixels.originY), b = expected.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                std::abs(qBlue(a) - qBlue(b))});
+        }
+    return largest;
+}
+
+TEST(JpegBands, BandsFromTheirRestartMarkersMatchTheWholeDecode)
+{
+    // A marker every MCU row (cjpeg -restart 1), two a row, and every 3
+    // blocks of a grey file (a row begins at one every 3 rows).
+    struct Case {
+        unsigned interval;
+        bool grey;
+    };
+    for (const Case& c : {Case{94, false}, Case{47, false}, Case{3, true}}) {
+        const std::string path = writeJpeg("restarts.jpg", c.interval, c.grey);
+        const Picture whole = loadWithMemory(path, qint64(1) << 32);
+        const Picture bands = loadWithMemory(path, c.grey ? kJpegMemory / 2 : kJpegMemory);
+        ASSERT_TRUE(bands.image().isNull()) << c.interval << " read whole, not in bands";
+        const QImage wholeImage = whole.image();
+        for (const QRect& area : {QRect(1400, 900, 100, 100), QRect(0, 0, 1500, 40), QRect(600, 100, 300, 700)})
+            EXPECT_LE(largestDifference(bands, wholeImage, area), 2) << c.interval << " at " << area.y();
+    }
+}
+
+TEST(JpegBands, WithoutRestartMarkersTooLargeIsRefusedSayingWhy)
+{
+    const std::string path = writeJpeg("plain.jpg", 0);
+    try {
+        loadWithMemory(path, kJpegMemory);
+        ADD_FAILURE() << "shown, though it does not fit";
+    } catch (const DecodeError& error) {
+        EXPECT_NE(std::string(error.what()).find("restart markers"), std::string::npos) << error.what();
+    }
+}
+
+TEST(JpegBands, CutShortShowsTheBandsItHoldsAndWhiteBelow)
+{
+    const std::string path = writeJpeg("short.jpg", 94);
+    const QImage whole = loadWithMemory(path, qint64(1) << 32).image();
+    std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+    const Picture picture = loadWithMemory(path, kJpegMemory);
+    ASSERT_TRUE(picture.image().isNull());
+    EXPECT_LE(largestDifference(picture, whole, QRect(0, 0, 1500, 200)), 2);
     const Picture::Pixels bottom = picture.pixelsFor(QRect(0, 990, 1500, 10));
     EXPECT_EQ(bottom.image.pixel(700 - bottom.originX, 995 - bottom.originY), qRgb(255, 255, 255));
 }

@@ -186,5 +186,13 @@
         <source>does not fit in memory</source>
         <translation>メモリに収まりません</translation>
     </message>
+    <message>
+        <source>%1; %2</source>
+        <translation>%1。%2</translation>
+    </message>
+    <message>
+        <source>without restart markers at the starts of its rows, it cannot be read in parts</source>
+        <translation>行の先頭にリスタートマーカーがないため、部分ごとに読み込むこともできません</translation>
+    </message>
 </context>
 </TS>

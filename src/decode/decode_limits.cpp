@@ -43,16 +43,19 @@ void checkSides(const std::string& path, qint64 width, qint64 height, qint64 max
 }
 
 void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
-    const FileFacts& facts)
+    const FileFacts& facts, const std::string& why)
 {
     const qint64 needed = neededBytes(width, height, peak);
-    if (needed < 0 || needed > facts.availableBytes)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path,
-            filledIn(translated("reason", "is too large: %1 x %2 pixels need %3, %4 MB available"),
-                {std::to_string(width), std::to_string(height),
-                    needed < 0 ? translated("reason", "more than 8 EB")
-                               : filledIn(translated("reason", "%1 MB"), {std::to_string(needed >> 20)}),
-                    std::to_string(facts.availableBytes >> 20)}));
+    if (needed >= 0 && needed <= facts.availableBytes)
+        return;
+    const std::string reason
+        = filledIn(translated("reason", "is too large: %1 x %2 pixels need %3, %4 MB available"),
+            {std::to_string(width), std::to_string(height),
+                needed < 0 ? translated("reason", "more than 8 EB")
+                           : filledIn(translated("reason", "%1 MB"), {std::to_string(needed >> 20)}),
+                std::to_string(facts.availableBytes >> 20)});
+    raiseDecodeError(DecodeFailure::OutOfMemory, path,
+        why.empty() ? reason : filledIn(translated("reason", "%1; %2"), {reason, why}));
 }
 
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,

@@ -47,9 +47,10 @@ void checkSides(const std::string& path, qint64 width, qint64 height, qint64 max
 bool fitsInMemory(qint64 width, qint64 height, PeakBytes peak, const FileFacts& facts);
 
 // Raises an out-of-memory file error when width x height pixels at the
-// given peak cannot be held.
+// given peak cannot be held; `why` (a translated text) says, when given,
+// why the picture cannot be read in parts either.
 void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, PeakBytes peak,
-    const FileFacts& facts);
+    const FileFacts& facts, const std::string& why = {});
 
 // Raises an invalid-picture file error when the file is too small to hold
 // the claimed pixels: used only where the format bounds how much its data

@@ -34,6 +34,16 @@ struct DecodedPicture {
     std::shared_ptr<TileSource> tiles = nullptr;
     std::shared_ptr<TileSource> overviewTiles = nullptr;
     int orientation = 1;
+
+    static DecodedPicture inTiles(std::shared_ptr<TileSource> tiles, int orientation,
+        std::shared_ptr<TileSource> overviewTiles = nullptr)
+    {
+        DecodedPicture decoded;
+        decoded.tiles = std::move(tiles);
+        decoded.overviewTiles = std::move(overviewTiles);
+        decoded.orientation = orientation;
+        return decoded;
+    }
 };
 
 // The file's first bytes say which decoder to use.

@@ -9,6 +9,7 @@
 #include "colour_profile.h"
 #include "decode_error.h"
 #include "owned_fd.h"
+#include "jpeg_bands.h"
 #include "jpeg_planes.h"
 #include "orientation.h"
 #include "row_fill.h"
@@ -218,6 +219,37 @@ DecodedPicture finished(JpegDecoding& d)
 int pictureBytesPerPixel(const JpegDecoding& d)
 {
     return d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
+}
+
+// A file that cannot be held whole is read in bands, where its restart
+// markers allow: one scan, grey or colour, the markers at the starts of
+// MCU rows. Null when it fits (or is refused as too large, with the reason
+// it cannot be read in bands).
+std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, const FileFacts& facts)
+{
+    const PeakBytes whole{pictureBytesPerPixel(d), 4 + 16 * 4};
+    if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk || fitsInMemory(d.storedWidth, d.storedHeight, whole, facts))
+        return nullptr;
+    checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
+    if (!d.cinfo.arith_code)
+        checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes);
+    const jpeg_decompress_struct& cinfo = d.cinfo;
+    JpegFormat format;
+    format.width = d.storedWidth;
+    format.height = d.storedHeight;
+    format.channels = d.pixelBytes;
+    format.mcuWidth = cinfo.num_components > 1 ? cinfo.max_h_samp_factor * DCTSIZE : DCTSIZE;
+    format.mcuHeight = cinfo.num_components > 1 ? cinfo.max_v_samp_factor * DCTSIZE : DCTSIZE;
+    format.restartInterval = cinfo.restart_interval;
+    format.entropyStart = d.source.position - off_t(d.source.base.bytes_in_buffer);
+    format.icc = d.iccProfile;
+    const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
+    std::shared_ptr<TileSource> bands = openJpegBands(d.source.fd, path, facts, format,
+        std::size_t(std::min<qint64>(qint64(32) << 20, cacheBytes / 16)), std::size_t(cacheBytes / 4));
+    if (!bands)
+        checkFitsInMemory(path, d.storedWidth, d.storedHeight, whole, facts,
+            translated("reason", "without restart markers at the starts of its rows, it cannot be read in parts"));
+    return bands;
 }
 
 // The header's claims, checked before any pixel memory is taken.
@@ -512,8 +544,10 @@ DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& fact
     d->inPlanes = YcbcrPlanes::suits(cinfo);
     d->storedWidth = static_cast<int>(cinfo.image_width);
     d->storedHeight = static_cast<int>(cinfo.image_height);
-    checkClaims(*d, path, facts);
     readMetadata(*d);
+    if (std::shared_ptr<TileSource> bands = bandsOf(*d, path, facts))
+        return DecodedPicture::inTiles(std::move(bands), d->orientation);
+    checkClaims(*d, path, facts);
     if (const int scale = overviewScale(*d, facts))
         if (DecodedPicture picture = decodeStreaming(*d, fd, scale, path, facts); !picture.image.isNull() || picture.planes)
             return picture;

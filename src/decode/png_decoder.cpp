@@ -504,12 +504,8 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
     d->storedRowBytes = double(png_get_rowbytes(d->png, d->info)) + 1;
     describeRows(*d);
     d->orientation = orientationOf(d->png, d->info);
-    if (std::shared_ptr<TileSource> bands = bandsOf(*d, path, facts)) {
-        DecodedPicture decoded;
-        decoded.tiles = std::move(bands);
-        decoded.orientation = d->orientation;
-        return decoded;
-    }
+    if (std::shared_ptr<TileSource> bands = bandsOf(*d, path, facts))
+        return DecodedPicture::inTiles(std::move(bands), d->orientation);
     checkClaims(*d, path, facts);
     chooseTransforms(*d);
     // The header's checksums were checked. The image data's checksums

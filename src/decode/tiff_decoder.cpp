@@ -166,13 +166,8 @@ DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& fact
         constexpr double kMostPackedBytes = 16384;
         checkHoldsEnoughData(path, w, h, 1e6 * outputBytes / kMostPackedBytes, facts.fileBytes);
         TiffTiles tiles = openTiffTiles(d.tiff, fd, path, facts, cacheBytes);
-        if (tiles.full) {
-            DecodedPicture decoded;
-            decoded.tiles = std::move(tiles.full);
-            decoded.overviewTiles = std::move(tiles.overview);
-            decoded.orientation = tiles.orientation;
-            return decoded;
-        }
+        if (tiles.full)
+            return DecodedPicture::inTiles(std::move(tiles.full), tiles.orientation, std::move(tiles.overview));
     }
     const StripLayout layout = stripLayoutOf(d.tiff, h);
     const int rows = bandRows(layout, w, h);

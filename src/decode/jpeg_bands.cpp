@@ -1,0 +1,289 @@
+#include "jpeg_bands.h"
+
+#include "decode_error.h"
+#include "owned_fd.h"
+#include "texts.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <numeric>
+#include <optional>
+#include <unistd.h>
+
+#include <jpeglib.h>
+
+namespace korvane {
+
+namespace {
+
+// More than this before the first scan's data (thumbnails, profiles) is
+// not a header a band can carry.
+constexpr off_t kMostHeaderBytes = 16 << 20;
+
+bool isRestart(std::uint8_t marker)
+{
+    return marker >= 0xD0 && marker <= 0xD7;
+}
+
+bool readAt(int fd, off_t at, std::uint8_t* out, std::size_t count)
+{
+    while (count > 0) {
+        const ssize_t got = ::pread(fd, out, count, at);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        out += got;
+        at += got;
+        count -= std::size_t(got);
+    }
+    return true;
+}
+
+// The file's segments up to its first scan's data, less the metadata a band
+// has no use for (EXIF, the colour profile, comments); where the frame's
+// height lies in it.
+struct BandHeader {
+    std::vector<std::uint8_t> bytes;
+    std::size_t heightAt = 0;
+};
+
+std::optional<BandHeader> bandHeaderOf(int fd, off_t entropyStart)
+{
+    if (entropyStart < 4 || entropyStart > kMostHeaderBytes)
+        return std::nullopt;
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(entropyStart));
+    if (!readAt(fd, 0, file.data(), file.size()))
+        return std::nullopt;
+    BandHeader header;
+    header.bytes.assign(file.begin(), file.begin() + 2); // SOI
+    bool sawFrame = false;
+    for (std::size_t at = 2; at + 4 <= file.size();) {
+        if (file[at] != 0xFF || file[at + 1] == 0xFF) {
+            ++at; // fill bytes
+            continue;
+        }
+        const std::uint8_t marker = file[at + 1];
+        const std::size_t end = at + 2 + (std::size_t(file[at + 2]) << 8 | file[at + 3]);
+        if (end > file.size())
+            return std::nullopt;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            header.heightAt = header.bytes.size() + 5;
+            sawFrame = true;
+        }
+        if (marker != 0xE1 && marker != 0xE2 && marker != 0xFE)
+            header.bytes.insert(header.bytes.end(), file.begin() + std::ptrdiff_t(at), file.begin() + std::ptrdiff_t(end));
+        if (marker == 0xDA)
+            return sawFrame && end == file.size() ? std::optional(header) : std::nullopt;
+        at = end;
+    }
+    return std::nullopt;
+}
+
+// Where each group of MCU rows that begins at a restart marker has its
+// data in the file, and where the marker that ends it stands.
+struct RestartIndex {
+    std::vector<off_t> starts, ends;
+};
+
+// One pass over the scan's data, noting every `intervalsPerGroup`-th
+// restart marker.
+RestartIndex indexRestarts(int fd, off_t from, qint64 fileBytes, std::uint64_t intervalsPerGroup)
+{
+    RestartIndex index;
+    index.starts.push_back(from);
+    std::vector<std::uint8_t> block(1 << 20);
+    std::uint64_t intervals = 0;
+    bool afterFF = false;
+    for (off_t at = from; at < fileBytes;) {
+        const std::size_t count = std::size_t(std::min<qint64>(qint64(block.size()), fileBytes - at));
+        if (!readAt(fd, at, block.data(), count))
+            break;
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t byte = block[i];
+            if (!afterFF) {
+                const void* next = std::memchr(block.data() + i, 0xFF, count - i);
+                if (!next)
+                    break;
+                i = std::size_t(static_cast<const std::uint8_t*>(next) - block.data());
+                afterFF = true;
+                continue;
+            }
+            afterFF = byte == 0xFF; // fill
+            if (byte == 0x00 || byte == 0xFF)
+                continue;
+            const off_t marker = at + off_t(i) - 1;
+            if (!isRestart(byte)) { // the scan's end
+                index.ends.push_back(marker);
+                return index;
+            }
+            if (++intervals % intervalsPerGroup == 0) {
+                index.ends.push_back(marker);
+                index.starts.push_back(marker + 2);
+            }
+        }
+        at += off_t(count);
+    }
+    index.ends.push_back(off_t(fileBytes)); // cut short: what there is
+    return index;
+}
+
+struct ErrorJump {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void onError(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
+}
+
+void onMessage(j_common_ptr, int) {}
+
+// One band's decoder; everything it touches lives here, outside the frame
+// that setjmp returns to.
+struct BandDecoding {
+    jpeg_decompress_struct cinfo {};
+    ErrorJump errors {};
+    int rowsDone = 0;
+    std::vector<std::uint8_t> scratch;
+    BandDecoding()
+    {
+        cinfo.err = jpeg_std_error(&errors.base);
+        errors.base.error_exit = onError;
+        errors.base.emit_message = onMessage;
+        jpeg_create_decompress(&cinfo);
+    }
+    ~BandDecoding() { jpeg_destroy_decompress(&cinfo); }
+    BandDecoding(const BandDecoding&) = delete;
+    BandDecoding& operator=(const BandDecoding&) = delete;
+};
+
+// Decodes a band's own JPEG, its first `skip` rows (the rows above that
+// its chroma is smoothed with) thrown away and the next `rows` into `out`;
+// the rows decoded, which a damaged band may leave short.
+int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int channels, int skip, std::uint8_t* out,
+    std::size_t stride, int rows)
+{
+    if (setjmp(d.errors.jump))
+        return std::max(0, d.rowsDone - skip);
+    jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&d.cinfo, TRUE);
+    d.cinfo.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_start_decompress(&d.cinfo);
+    d.scratch.resize(std::size_t(d.cinfo.output_width) * std::size_t(channels));
+    while (d.rowsDone < skip + rows && d.cinfo.output_scanline < d.cinfo.output_height) {
+        JSAMPROW row = d.rowsDone < skip ? d.scratch.data() : out + std::size_t(d.rowsDone - skip) * stride;
+        d.rowsDone += int(jpeg_read_scanlines(&d.cinfo, &row, 1));
+    }
+    jpeg_abort_decompress(&d.cinfo);
+    return std::max(0, d.rowsDone - skip);
+}
+
+// A band is decoded with the group of MCU rows on either side of it: the
+// chroma of its edge rows is smoothed with theirs, as in the whole decode.
+class JpegBandSource final : public TileSource {
+public:
+    JpegBandSource(int fd, const JpegFormat& format, BandHeader header, RestartIndex index, int groupRows,
+        int groupsPerBand)
+        : m_file(fd), m_format(format), m_header(std::move(header)), m_index(std::move(index)),
+          m_colour(m_format.icc.isEmpty() ? nullptr
+                                          : std::make_unique<SrgbRows>(ColourProfile{m_format.icc, QColorSpace()},
+                                              m_format.channels == 1)),
+          m_groupRows(groupRows), m_groupsPerBand(groupsPerBand),
+          m_layout{format.width, format.height, format.width, std::min(groupRows * groupsPerBand, format.height),
+              format.channels}
+    {
+    }
+
+    TileLayout layout() const override { return m_layout; }
+
+    bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
+    {
+        const int rows = std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight);
+        const std::size_t first = std::size_t(band) * std::size_t(m_groupsPerBand);
+        if (first >= m_index.starts.size())
+            return false; // past where the file ends
+        const std::size_t from = first > 0 ? first - 1 : 0;
+        const std::size_t to = std::min(m_index.starts.size(), first + std::size_t(m_groupsPerBand) + 1);
+        const std::vector<std::uint8_t> jpeg = bandJpeg(from, to);
+        if (jpeg.empty())
+            return false;
+        BandDecoding decoding;
+        const int skip = int(first - from) * m_groupRows;
+        const int done = decodeBand(decoding, jpeg, m_format.channels, skip, out, stride, rows);
+        if (done == 0)
+            return false;
+        if (m_colour)
+            m_colour->convert(out, qsizetype(stride), m_layout.width, done);
+        for (int y = done; y < rows; ++y)
+            std::memset(out + std::size_t(y) * stride, 0xFF, std::size_t(m_layout.width) * std::size_t(m_layout.channels));
+        return true;
+    }
+
+private:
+    // Groups [from, to) as a JPEG of their own: the header with their
+    // height, their data with the restart markers numbered from 0, and an
+    // end.
+    std::vector<std::uint8_t> bandJpeg(std::size_t from, std::size_t to) const
+    {
+        const off_t begin = m_index.starts[from], end = m_index.ends[to - 1];
+        if (end <= begin)
+            return {};
+        const int height = std::min(m_format.height - int(from) * m_groupRows, int(to - from) * m_groupRows);
+        std::vector<std::uint8_t> jpeg(m_header.bytes);
+        jpeg[m_header.heightAt] = std::uint8_t(height >> 8);
+        jpeg[m_header.heightAt + 1] = std::uint8_t(height);
+        const std::size_t dataAt = jpeg.size();
+        jpeg.resize(dataAt + std::size_t(end - begin));
+        if (!readAt(m_file.fd, begin, jpeg.data() + dataAt, std::size_t(end - begin)))
+            return {};
+        int restarts = 0;
+        for (std::size_t i = dataAt; i + 1 < jpeg.size(); ++i)
+            if (jpeg[i] == 0xFF && isRestart(jpeg[i + 1]))
+                jpeg[++i] = std::uint8_t(0xD0 + (restarts++ & 7));
+        jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+        return jpeg;
+    }
+
+    OwnedFd m_file;
+    const JpegFormat m_format;
+    const BandHeader m_header;
+    const RestartIndex m_index;
+    const std::unique_ptr<SrgbRows> m_colour;
+    const int m_groupRows, m_groupsPerBand;
+    const TileLayout m_layout;
+};
+
+} // namespace
+
+std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const FileFacts& facts,
+    const JpegFormat& format, std::size_t bandBytes, std::size_t mostBandBytes)
+{
+    if (format.restartInterval == 0)
+        return nullptr;
+    const std::uint64_t mcusPerRow = std::uint64_t((format.width + format.mcuWidth - 1) / format.mcuWidth);
+    // MCU rows begin at a marker every `aligned` rows.
+    const std::uint64_t aligned = format.restartInterval / std::gcd(std::uint64_t(format.restartInterval), mcusPerRow);
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.channels) * std::size_t(format.mcuHeight);
+    if (aligned * rowBytes > mostBandBytes)
+        return nullptr;
+    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bandBytes / rowBytes / aligned);
+    const std::optional<BandHeader> header = bandHeaderOf(fd, format.entropyStart);
+    if (!header)
+        return nullptr;
+    RestartIndex index = indexRestarts(fd, format.entropyStart, facts.fileBytes, aligned * mcusPerRow / format.restartInterval);
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
+    return std::make_shared<JpegBandSource>(own, format, *header, std::move(index),
+        int(aligned) * format.mcuHeight, int(groupsPerBand));
+}
+
+} // namespace korvane
