@@ -43,8 +43,10 @@ constexpr long kShownPixels = 60000;
 struct Measure {
     double seconds = 0;
     double wholeSeconds = 0; // korvane: until a press far down shows final pixels
+    double jumpSeconds = 0;  // from that press
     double peakMegabytes = 0;
     bool ok = false;
+    bool exited = false; // ended by itself before showing the picture (it refused the file)
 };
 
 // Counts the picture's pixels on the screen, one in 16, through shared memory.
@@ -141,22 +143,28 @@ bool findOverview(ScreenReader& screen, int& left, int& top, int& bottom)
 
 // Presses on the overview's bottom-right corner: the detail view then needs
 // the picture's last rows, and changes only once they are decoded.
-double secondsUntilWholePicture(test::XSession& session, ScreenReader& screen, Clock::time_point start)
+double secondsUntilWholePicture(test::XSession& session, ScreenReader& screen, Clock::time_point start,
+    double& jumpSeconds, double aspect)
 {
     int left = 0, top = 0, bottom = 0;
     screen.read();
     if (!findOverview(screen, left, top, bottom))
         return 0;
+    // 800 pixels wide for a landscape picture, else as wide as its height
+    // and the picture's sides make it.
+    const int width = aspect > 1 ? 800 : int((bottom - top) * aspect);
     const unsigned long long before = screen.sumRightOf(left + 820);
     Display* display = session.display();
-    XTestFakeMotionEvent(display, -1, left + 796, bottom - 4, CurrentTime);
+    XTestFakeMotionEvent(display, -1, left + width - 4, bottom - 4, CurrentTime);
     XTestFakeButtonEvent(display, 1, True, CurrentTime);
     XFlush(display);
+    const auto pressed = Clock::now();
     double seconds = 0;
-    while (Clock::now() - start < 60s) {
+    while (Clock::now() - pressed < 60s) {
         screen.read();
         if (screen.sumRightOf(left + 820) != before) {
             seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            jumpSeconds = std::chrono::duration<double>(Clock::now() - pressed).count();
             break;
         }
         std::this_thread::sleep_for(1ms);
@@ -169,7 +177,7 @@ double secondsUntilWholePicture(test::XSession& session, ScreenReader& screen, C
 // A viewer: from start until the picture is on the screen; then it is
 // left a moment to settle before it is ended and its peak taken.
 Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& session, ScreenReader& screen,
-    bool measureWhole)
+    bool measureWhole, std::chrono::seconds deadline, double aspect)
 {
     const auto start = Clock::now();
     const pid_t pid = test::spawn(args, session.name(), "/dev/null");
@@ -177,16 +185,17 @@ Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& se
     int status = 0;
     rusage usage {};
     bool ended = false;
-    while (Clock::now() - start < 60s) {
+    while (Clock::now() - start < deadline) {
         if (screen.picturePixels() >= kShownPixels) {
             measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
             measure.ok = true;
             if (measureWhole)
-                measure.wholeSeconds = secondsUntilWholePicture(session, screen, start);
+                measure.wholeSeconds = secondsUntilWholePicture(session, screen, start, measure.jumpSeconds, aspect);
             break;
         }
         if (wait4(pid, &status, WNOHANG, &usage) == pid) {
             ended = true;
+            measure.exited = true;
             break;
         }
         std::this_thread::sleep_for(2ms);
@@ -249,6 +258,8 @@ int main(int argc, char** argv)
     struct Picture {
         std::string label, path;
         double decodedMegabytes;
+        double aspect = 1.5; // width / height
+        long long limitBytes = 0; // an address-space limit for every program run on it
     };
     std::vector<Picture> pictures;
     // KORVANE_BENCH_ONLY=heic (or jpg, png) measures one format alone.
@@ -261,7 +272,8 @@ int main(int argc, char** argv)
             const std::string path = scratch + "/" + std::to_string(megapixels) + "mp." + format;
             std::fprintf(stderr, "writing %s\n", path.c_str());
             writeBenchImage(path, width, height);
-            pictures.push_back({std::to_string(megapixels) + " MP " + format, path, double(width) * height * 3 / 1048576});
+            pictures.push_back({std::to_string(megapixels) + " MP " + format, path, double(width) * height * 3 / 1048576,
+                double(width) / height});
         }
     // Larger than the picture cache, on request only (KORVANE_BENCH_ONLY=tif;
     // writing takes minutes): a gigapixel tiled BigTIFF with deflate tiles,
@@ -271,7 +283,24 @@ int main(int argc, char** argv)
             const std::string path = scratch + "/1gp." + kind;
             std::fprintf(stderr, "writing %s\n", path.c_str());
             writeBenchImage(path, 40000, 25000);
-            pictures.push_back({std::string("1 GP ") + kind, path, 40000.0 * 25000 * 3 / 1048576});
+            pictures.push_back({std::string("1 GP ") + kind, path, 40000.0 * 25000 * 3 / 1048576, 1.6});
+        }
+    // KORVANE_BENCH_HUGE_DIR=DIR: pictures too large to hold, written
+    // beforehand with korvane-bench-image (minutes each): huge.pyramid.tif
+    // and huge.tif at 100000 x 100000, mid.tif at 40000 x 25000, huge.png
+    // and huge.restart.jpg at 60000 x 60000. The PNG and JPEG run under a
+    // 4 GiB address-space limit, the TIFFs under 16 GiB, so a peer that
+    // decodes whole is refused its memory rather than take the machine's.
+    if (const char* huge = std::getenv("KORVANE_BENCH_HUGE_DIR"))
+        for (const auto& [name, limitGiB] : {std::pair{"huge.pyramid.tif", 16}, {"huge.tif", 16}, {"mid.tif", 16},
+                 {"huge.png", 4}, {"huge.restart.jpg", 4}}) {
+            const std::string path = std::string(huge) + "/" + name;
+            if (!std::filesystem::exists(path))
+                continue;
+            const bool mid = std::string(name) == "mid.tif", tiff = std::string(name).ends_with(".tif");
+            const double side = tiff ? 100000 : 60000;
+            pictures.push_back({name, path, mid ? 40000.0 * 25000 * 3 / 1048576 : side * side * 3 / 1048576,
+                mid ? 1.6 : 1.0, static_cast<long long>(limitGiB) << 30});
         }
     // A phone's photo: 12 MP HEIC, through libheif's own encoder.
     if (wanted("heic") && installed("heif-enc")) {
@@ -279,18 +308,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "writing %s\n", heic.c_str());
         writeBenchImage(jpeg, 4032, 3024);
         if (std::system(("heif-enc -q 85 -o '" + heic + "' '" + jpeg + "' >/dev/null 2>&1").c_str()) == 0)
-            pictures.push_back({"12 MP heic", heic, 4032.0 * 3024 * 3 / 1048576});
+            pictures.push_back({"12 MP heic", heic, 4032.0 * 3024 * 3 / 1048576, 4032.0 / 3024});
     }
 
-    std::printf("%-11s %-15s %10s %9s %10s %12s %10s\n", "picture", "program", "time (s)", "x decoder", "peak (MB)",
-        "peak - image", "whole (s)");
+    std::printf("%-16s %-15s %10s %9s %10s %12s %10s %9s\n", "picture", "program", "time (s)", "x decoder",
+        "peak (MB)", "peak - image", "whole (s)", "jump (s)");
     for (const Picture& picture : pictures) {
         const bool jpeg = picture.path.ends_with(".jpg"), heic = picture.path.ends_with(".heic");
         // The decoder alone: djpeg, a bare libpng decode, libheif's
         // converter to raw frames.
         // A TIFF too large to hold has no decoder run to compare with.
         std::vector<Candidate> candidates;
-        if (!picture.path.ends_with(".tif"))
+        if (!picture.path.ends_with(".tif") && picture.limitBytes == 0)
             candidates.push_back(jpeg ? Candidate{"djpeg", {"djpeg", "-outfile", "/dev/null"}, false}
                     : heic ? Candidate{"heif-convert", {"sh", "-c", "heif-convert \"$0\" " + scratch + "/frame.y4m"}, false}
                            : Candidate{"libpng decode", {argv[2]}, false});
@@ -298,36 +327,45 @@ int main(int argc, char** argv)
         // KORVANE_BENCH_BASELINE=PATH: another build of korvane, side by side.
         if (const char* baseline = std::getenv("KORVANE_BENCH_BASELINE"))
             candidates.push_back({"korvane before", {baseline}, true});
+        // On a picture too large to hold, only the three peers this viewer
+        // is measured against: each may wait its whole deadline.
         for (const char* peer : {"gpicview", "feh", "nsxiv", "qimgv", "eog"})
-            if (installed(peer))
+            if (installed(peer) && (picture.limitBytes == 0 || (std::string(peer) != "qimgv" && std::string(peer) != "eog")))
                 candidates.push_back({peer, {peer}, true});
         double decoderSeconds = 0;
         for (const Candidate& candidate : candidates) {
-            std::vector<double> times, peaks, wholes;
-            bool ok = true;
+            std::vector<double> times, peaks, wholes, jumps;
+            bool ok = true, exited = false;
             for (int run = 0; run < runs; ++run) {
                 std::vector<std::string> args = candidate.command;
                 args.push_back(picture.path);
+                if (picture.limitBytes > 0)
+                    args.insert(args.begin(), {"prlimit", "--as=" + std::to_string(picture.limitBytes), "--"});
                 const bool korvane = candidate.name.starts_with("korvane");
-                const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane)
+                const auto deadline = picture.limitBytes > 0 && korvane ? 300s : 60s;
+                const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane, deadline, picture.aspect)
                                                    : runToExit(args, session.name());
                 ok = ok && m.ok;
+                exited = exited || m.exited;
                 times.push_back(m.seconds);
                 wholes.push_back(m.wholeSeconds);
+                jumps.push_back(m.jumpSeconds);
                 peaks.push_back(m.peakMegabytes);
             }
             const double seconds = median(times), peak = median(peaks);
             if (!candidate.viewer)
                 decoderSeconds = seconds;
             if (!ok) {
-                std::printf("%-11s %-15s %10s %9s %10.0f %12s\n", picture.label.c_str(), candidate.name.c_str(),
-                    "not shown", "-", peak, "-");
+                std::printf("%-16s %-15s %10s %9s %10.0f %12s\n", picture.label.c_str(), candidate.name.c_str(),
+                    exited ? "refused" : "not shown", "-", peak, "-");
                 continue;
             }
             const double whole = median(wholes);
-            std::printf("%-11s %-15s %10.3f %9.2f %10.0f %12.0f %10s\n", picture.label.c_str(), candidate.name.c_str(),
+            const double jump = median(jumps);
+            std::printf("%-16s %-15s %10.3f %9.2f %10.0f %12.0f %10s %9s\n", picture.label.c_str(), candidate.name.c_str(),
                 seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, peak, peak - picture.decodedMegabytes,
-                whole > 0 ? std::to_string(whole).substr(0, 5).c_str() : "");
+                whole > 0 ? std::to_string(whole).substr(0, 5).c_str() : "",
+                jump > 0 ? std::to_string(jump).substr(0, 5).c_str() : "");
             std::fflush(stdout);
         }
     }

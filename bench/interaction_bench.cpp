@@ -1,6 +1,7 @@
 // The work behind each paced pointer move, a layout pass and a toggle, for
 // three window sizes, normal and full-width, and pictures of 2, 24 and 100
-// megapixels. The window is the real one, driven through its handlers,
+// megapixels; with KORVANE_BENCH_HUGE, a picture too large to hold too, its
+// far jumps and a paced drag onward over it. The window is the real one, driven through its handlers,
 // without a screen.
 #include "app/form1.h"
 #include "bench_image.h"
@@ -10,10 +11,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace korvane {
 namespace {
@@ -41,11 +45,21 @@ std::string scratchDirectory()
     return directory;
 }
 
+// KORVANE_BENCH_HUGE=PATH: a picture too large to hold, "0 MP" below.
+const char* hugePicture()
+{
+    return std::getenv("KORVANE_BENCH_HUGE");
+}
+
 // One loaded window per picture size, kept for every benchmark.
 Form1& windowWith(int megapixels)
 {
     static std::map<int, std::unique_ptr<Form1>> windows;
     auto& form = windows[megapixels];
+    if (!form && megapixels == 0) {
+        form = std::make_unique<Form1>(hugePicture());
+        form->Form_Load();
+    }
     if (!form) {
         const PictureSize size = pictureOfMegapixels(megapixels);
         const std::string path = scratchDirectory() + "/" + std::to_string(megapixels) + "mp.jpg";
@@ -140,7 +154,73 @@ void windowsModesAndPictures(benchmark::internal::Benchmark* benchmark)
         for (auto [width, height] : {std::pair{1000, 640}, {1920, 1080}, {3840, 2160}})
             for (int fullWidth : {0, 1})
                 benchmark->Args({width, height, fullWidth, megapixels});
+    if (hugePicture())
+        for (int fullWidth : {0, 1})
+            benchmark->Args({3840, 2160, fullWidth, 0});
     benchmark->ArgNames({"w", "h", "full", "MP"})->Unit(benchmark::kMicrosecond);
+}
+
+// A point of the overview, as fractions of its sides, in twips.
+std::pair<Single, Single> overviewPoint(Form1& form, double across, double down)
+{
+    const QSize size = form.Picture1.pixelGeometry().size();
+    return {Single(across * size.width() * 15), Single(down * size.height() * 15)};
+}
+
+// A press on the overview far from the last one, until the detail view
+// shows final pixels there: 49 points of a 7 x 7 grid, each 3 columns and
+// 3 rows on from the one before.
+void FarJump(benchmark::State& state)
+{
+    Form1& form = prepare(state);
+    int step = 0;
+    for (auto _ : state) {
+        const int cell = (step++ * 24) % 49;
+        auto [x, y] = overviewPoint(form, 0.07 + 0.86 * (cell % 7) / 6, 0.07 + 0.86 * (cell / 7) / 6);
+        form.Picture1_MouseDown(1, 0, x, y);
+        form.Picture1_MouseUp(1, 0, x, y);
+    }
+}
+
+// A detail drag onward, 50 pixels a tick over picture not shown yet, with
+// the 60 ms between ticks in which the tiles around are fetched ahead: what
+// one tick's move and paint cost.
+void PacedOnwardDrag(benchmark::State& state)
+{
+    Form1& form = prepare(state);
+    QImage screen(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), QImage::Format_RGB32);
+    QPainter painter(&screen);
+    const QRect area(QPoint(0, 0), form.Picture3.pixelGeometry().size());
+    auto [startX, startY] = overviewPoint(form, 0.1, 0.1);
+    form.Picture1_MouseDown(1, 0, startX, startY);
+    form.Picture1_MouseUp(1, 0, startX, startY);
+    Single x = 40000, y = 20000;
+    form.Picture3_MouseDown(1, 0, x, y);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        form.Timer1.tick();
+        x -= 750;
+        if (x < 2000) { // the panel's edge: take hold again
+            form.Picture3_MouseUp(1, 0, x, y);
+            x = 40000;
+            form.Picture3_MouseDown(1, 0, x, y);
+        }
+        form.Picture3_MouseMove(1, 0, x, y);
+        form.Picture3.drawTo(painter, area, 1.0);
+        const auto spent = std::chrono::steady_clock::now() - start;
+        state.SetIterationTime(std::chrono::duration<double>(spent).count());
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(60));
+    }
+    form.Picture3_MouseUp(1, 0, x, y);
+}
+
+void hugePictureOnly(benchmark::internal::Benchmark* benchmark)
+{
+    if (hugePicture())
+        for (auto [width, height] : {std::pair{1920, 1080}, {3840, 2160}})
+            for (int fullWidth : {0, 1})
+                benchmark->Args({width, height, fullWidth, 0});
+    benchmark->ArgNames({"w", "h", "full", "MP"})->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(OverviewMove)->Apply(windowsModesAndPictures);
@@ -148,6 +228,8 @@ BENCHMARK(DetailDrag)->Apply(windowsModesAndPictures);
 BENCHMARK(DetailDragAndPaint)->Apply(windowsModesAndPictures);
 BENCHMARK(LayoutPass)->Apply(windowsModesAndPictures);
 BENCHMARK(Toggle)->Apply(windowsModesAndPictures);
+BENCHMARK(FarJump)->Apply(hugePictureOnly)->Iterations(49);
+BENCHMARK(PacedOnwardDrag)->Apply(hugePictureOnly)->UseManualTime()->Iterations(300);
 
 } // namespace
 } // namespace korvane

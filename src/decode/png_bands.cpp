@@ -267,6 +267,10 @@ public:
     void convert(const std::uint8_t* raw, std::uint8_t* out) const
     {
         const int n = samples();
+        if (m_f.bitDepth == 8 && !m_f.hasKey && (m_f.colourType == 0 || m_f.colourType == 2)) {
+            std::memcpy(out, raw, std::size_t(m_f.width) * std::size_t(n)); // stored as shown
+            return;
+        }
         const int outChannels = channels();
         for (int x = 0; x < m_f.width; ++x) {
             std::uint16_t s[4] = {};

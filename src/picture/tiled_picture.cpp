@@ -179,6 +179,11 @@ void TiledPicture::fetchAround(const PixelRect& shown)
         return cx * cx + cy * cy;
     };
     std::sort(keys.begin(), keys.end(), [&](std::int64_t a, std::int64_t b) { return distance(a) < distance(b); });
+    // What is shown and what is fetched ahead must fit the cache together,
+    // or the ring would push out the view (large tiles, a large window).
+    const std::size_t shownTiles = tilesOver(storedShown).size();
+    const std::size_t fits = m_cache.budgetBytes() * 3 / 4 / std::max<std::size_t>(1, m_stored.tileBytes());
+    keys.resize(std::min(keys.size(), fits > shownTiles ? fits - shownTiles : 0));
     m_workers.fetchAhead(keys);
 }
 
