@@ -64,6 +64,9 @@ bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std
 namespace {
 
 constexpr std::size_t kWindowBytes = 32768;
+// Writers cut the image data into chunks of 8 KB or more; a file of far
+// more, smaller ones would only make the walk long and its list large.
+constexpr std::size_t kMostChunks = std::size_t(4) << 20;
 
 // The image data as one stream, across its IDAT chunks.
 class ImageData {
@@ -76,6 +79,8 @@ public:
         off_t data = firstData;
         std::uint32_t length = firstLength;
         for (;;) {
+            if (m_chunks.size() >= kMostChunks)
+                return false;
             const std::uint64_t available = std::uint64_t(std::max<qint64>(0, fileBytes - qint64(data)));
             const std::uint32_t held = std::uint32_t(std::min<std::uint64_t>(length, available));
             if (held > 0)
@@ -435,14 +440,16 @@ private:
 } // namespace
 
 std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const FileFacts& facts,
-    const PngFormat& format, std::size_t bandBytes)
+    const PngFormat& format, std::size_t bandBytes, std::size_t mostBandBytes)
 {
-    ImageData data;
-    if (!data.walk(fd, format.firstData, format.firstLength, facts.fileBytes))
-        return nullptr;
     const int channels = format.colourType == 0 || format.colourType == 4 ? 1 : 3;
     const std::size_t rowBytes = std::size_t(format.width) * std::size_t(channels);
     const int rows = int(std::clamp<std::size_t>(bandBytes / rowBytes / 16 * 16, 16, 4096));
+    if (std::size_t(std::min(rows, format.height)) * rowBytes > mostBandBytes)
+        return nullptr; // rows too wide for a band to fit the cache
+    ImageData data;
+    if (!data.walk(fd, format.firstData, format.firstLength, facts.fileBytes))
+        return nullptr;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());

@@ -37,9 +37,10 @@ struct PngFormat {
 bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
     int step);
 
-// Bands of rows about `bandBytes` decoded each; null when the file's image
-// data cannot be walked (it is then refused as a picture too large).
+// Bands of rows about `bandBytes` decoded each; null when a band of 16
+// rows would be over `mostBandBytes`, or the file's image data cannot be
+// walked (it is then refused as a picture too large).
 std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const FileFacts& facts,
-    const PngFormat& format, std::size_t bandBytes);
+    const PngFormat& format, std::size_t bandBytes, std::size_t mostBandBytes);
 
 } // namespace korvane

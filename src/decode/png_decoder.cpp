@@ -465,8 +465,9 @@ std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& pat
     const std::optional<PngFormat> format = bandFormatOf(d);
     if (!format)
         return nullptr;
-    const auto bandBytes = std::size_t(std::min<qint64>(qint64(32) << 20, pictureCacheBytes(facts.availableBytes) / 16));
-    return openPngBands(d.fd, path, facts, *format, bandBytes);
+    const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
+    return openPngBands(d.fd, path, facts, *format, std::size_t(std::min<qint64>(qint64(32) << 20, cacheBytes / 16)),
+        std::size_t(cacheBytes / 4));
 }
 
 } // namespace
