@@ -24,6 +24,11 @@ qint64 neededBytes(qint64 width, qint64 height, PeakBytes peak)
 
 } // namespace
 
+bool holdsEnoughData(qint64 width, qint64 height, double minBytesPerMegapixel, qint64 dataBytes)
+{
+    return double(dataBytes) >= double(width) * double(height) / 1e6 * minBytesPerMegapixel;
+}
+
 bool fitsInMemory(qint64 width, qint64 height, PeakBytes peak, const FileFacts& facts)
 {
     const qint64 needed = neededBytes(width, height, peak);
@@ -61,8 +66,7 @@ void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, Pea
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
     qint64 dataBytes)
 {
-    const double pixels = double(width) * double(height);
-    if (double(dataBytes) < pixels / 1e6 * minBytesPerMegapixel)
+    if (!holdsEnoughData(width, height, minBytesPerMegapixel, dataBytes))
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
             filledIn(translated("reason",
                          "is damaged or cut short: its header claims %1 x %2 pixels but the file holds only %3 bytes"),

@@ -59,6 +59,7 @@ void checkFitsInMemory(const std::string& path, qint64 width, qint64 height, Pea
 // only spend time and memory on made-up pixels.
 void checkHoldsEnoughData(const std::string& path, qint64 width, qint64 height, double minBytesPerMegapixel,
     qint64 dataBytes);
+bool holdsEnoughData(qint64 width, qint64 height, double minBytesPerMegapixel, qint64 dataBytes);
 
 // Reads the file's first into.size() bytes into `into`, from its start
 // whatever the descriptor's position; returns how many there were (fewer

@@ -231,8 +231,11 @@ std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, co
     if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk || fitsInMemory(d.storedWidth, d.storedHeight, whole, facts))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
-    if (!d.cinfo.arith_code)
-        checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes);
+    // A file too small for its claim is refused as too large, as the
+    // whole decode would refuse it.
+    if (!d.cinfo.arith_code
+        && !holdsEnoughData(d.storedWidth, d.storedHeight, kMinHuffmanBytesPerMegapixel, facts.fileBytes))
+        return nullptr;
     const jpeg_decompress_struct& cinfo = d.cinfo;
     JpegFormat format;
     format.width = d.storedWidth;

@@ -402,20 +402,19 @@ PeakBytes wholePeak(const PngDecoding& d)
     return {d.outputBytes + (d.interlaced && needsStaging(d) ? d.inputBytes : 0), 16 + 4 + 3};
 }
 
-// The header's sides, and whether the file could hold them.
-void checkSidesAndData(const PngDecoding& d, const std::string& path, const FileFacts& facts)
+// The least the file's image data can hold for the header's claim.
+double leastDataBytesPerMegapixel(const PngDecoding& d)
 {
-    checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
-    checkHoldsEnoughData(path, d.storedWidth, d.storedHeight,
-        d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio, facts.fileBytes);
+    return d.storedRowBytes / d.storedWidth * 1e6 / kMaxDeflateRatio;
 }
 
 // Every claim of the header, before libpng or the picture takes memory for
 // it.
 void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    checkSidesAndData(d, path, facts);
+    checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
     checkFitsInMemory(path, d.storedWidth, d.storedHeight, wholePeak(d), facts);
+    checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, leastDataBytesPerMegapixel(d), facts.fileBytes);
 }
 
 // The header's format as the band reader takes it. libpng has read up to
@@ -461,7 +460,11 @@ std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& pat
 {
     if (d.interlaced || fitsInMemory(d.storedWidth, d.storedHeight, wholePeak(d), facts))
         return nullptr;
-    checkSidesAndData(d, path, facts);
+    checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
+    // A file too small for its claim is refused as too large, as the
+    // whole decode would refuse it.
+    if (!holdsEnoughData(d.storedWidth, d.storedHeight, leastDataBytesPerMegapixel(d), facts.fileBytes))
+        return nullptr;
     const std::optional<PngFormat> format = bandFormatOf(d);
     if (!format)
         return nullptr;
