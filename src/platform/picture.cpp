@@ -34,7 +34,8 @@ struct Picture::Data {
     QImage exact;
     // Planes and tiles: the pixels of the last area drawn, so that a drag converts only
     // the strips it uncovers; and the whole picture, made only when asked.
-    mutable QRect lastArea;
+    mutable QRect lastArea;  // what lastRegion holds
+    mutable QRect lastShown; // what was last asked of it
     mutable QImage lastRegion;
     mutable QImage spareRegion; // the one before, reused once the panel lets it go
     mutable QImage whole;
@@ -167,8 +168,11 @@ Picture::Pixels Picture::pixelsFor(const QRect& area) const
     if (!m_data)
         return {nullImage()};
     const QRect part = area & QRect(QPoint(0, 0), m_data->size);
-    if (m_data->planes || m_data->tiles)
-        return {regionOf(part), part.left(), part.top()};
+    if (m_data->planes || m_data->tiles) {
+        const QImage& region = regionOf(part);
+        const QPoint origin = m_data->lastArea.contains(part) ? m_data->lastArea.topLeft() : part.topLeft();
+        return {region, origin.x(), origin.y()};
+    }
     if (m_data->fill && !part.isEmpty())
         m_data->fill->waitFor(part.top() + part.height());
     return {m_data->image};
@@ -183,8 +187,26 @@ const QImage& Picture::regionOf(const QRect& area) const
         return nullImage();
     if (data.fill)
         data.fill->waitFor(data.planes->storedRowsNeededFor(area));
-    if (area == data.lastArea)
+    if (area == data.lastArea || (data.tiles && data.lastArea.contains(area))) {
+        if (data.tiles && area != data.lastShown)
+            data.tiles->fetchAround({area.left(), area.top(), area.width(), area.height()});
+        data.lastShown = area;
         return data.lastRegion;
+    }
+    return madeRegion(area);
+}
+
+// A picture read in tiles, dragged (the area shown overlaps the last),
+// keeps a margin around the area, so that the next steps copy nothing until
+// they leave it. A jump makes just the area, so as not to wait for more
+// tiles than it shows; so does a picture kept as planes (its conversion is
+// the cost).
+const QImage& Picture::madeRegion(const QRect& shown) const
+{
+    Data& data = *m_data;
+    const bool dragged = data.tiles && !(shown & data.lastArea).isEmpty();
+    const int margin = dragged ? std::max(64, std::max(shown.width(), shown.height()) / 8) : 0;
+    const QRect area = shown.adjusted(-margin, -margin, margin, margin) & QRect(QPoint(0, 0), data.size);
     const bool grey = data.tiles && data.tiles->channels() == 1;
     const QImage::Format format = grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888;
     const int pixelBytes = grey ? 1 : 3;
@@ -218,18 +240,24 @@ const QImage& Picture::regionOf(const QRect& area) const
     if (kept.isEmpty()) {
         make(area);
     } else {
-        for (int y = kept.top(); y <= kept.bottom(); ++y)
-            std::memcpy(made.scanLine(y - area.top()) + pixelBytes * qsizetype(kept.left() - area.left()),
-                data.lastRegion.constScanLine(y - data.lastArea.top()) + pixelBytes * qsizetype(kept.left() - data.lastArea.left()),
-                size_t(pixelBytes) * size_t(kept.width()));
+        const uchar* const last = data.lastRegion.constBits();
+        const qsizetype lastStride = data.lastRegion.bytesPerLine();
+        // A screenful's copy is memory-bound: two cores halve it.
+        inTwoHalves(kept.height(), qint64(kept.width()) * kept.height() >= kPixelsWorthTwoCores, [&](int begin, int end) {
+            for (int y = kept.top() + begin; y < kept.top() + end; ++y)
+                std::memcpy(bits + (y - area.top()) * stride + pixelBytes * qsizetype(kept.left() - area.left()),
+                    last + (y - data.lastArea.top()) * lastStride + pixelBytes * qsizetype(kept.left() - data.lastArea.left()),
+                    size_t(pixelBytes) * size_t(kept.width()));
+        });
         make(QRect(QPoint(area.left(), area.top()), QPoint(area.right(), kept.top() - 1)));
         make(QRect(QPoint(area.left(), kept.bottom() + 1), QPoint(area.right(), area.bottom())));
         make(QRect(QPoint(area.left(), kept.top()), QPoint(kept.left() - 1, kept.bottom())));
         make(QRect(QPoint(kept.right() + 1, kept.top()), QPoint(area.right(), kept.bottom())));
     }
     if (data.tiles)
-        data.tiles->fetchAround({area.left(), area.top(), area.width(), area.height()});
+        data.tiles->fetchAround({shown.left(), shown.top(), shown.width(), shown.height()});
     data.lastArea = area;
+    data.lastShown = shown;
     data.spareRegion = std::exchange(data.lastRegion, std::move(made));
     return data.lastRegion;
 }

@@ -74,6 +74,7 @@ public:
 private:
     QImage scaledFrom(const QImage& reduced, int width, int height) const;
     const QImage& regionOf(const QRect& area) const;
+    const QImage& madeRegion(const QRect& shown) const;
     void watchFill();
 
     struct Data;
