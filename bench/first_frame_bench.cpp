@@ -342,8 +342,11 @@ int main(int argc, char** argv)
             candidates.push_back({"korvane before", {baseline}, true});
         // On a picture too large to hold, only the three peers this viewer
         // is measured against: each may wait its whole deadline.
+        // KORVANE_BENCH_NO_PEERS=1: korvane alone, as when its own change is measured.
+        const bool peers = !std::getenv("KORVANE_BENCH_NO_PEERS");
         for (const char* peer : {"gpicview", "feh", "nsxiv", "qimgv", "eog"})
-            if (installed(peer) && (picture.limitBytes == 0 || (std::string(peer) != "qimgv" && std::string(peer) != "eog")))
+            if (peers && installed(peer)
+                && (picture.limitBytes == 0 || (std::string(peer) != "qimgv" && std::string(peer) != "eog")))
                 candidates.push_back({peer, {peer}, true});
         double decoderSeconds = 0;
         for (const Candidate& candidate : candidates) {
