@@ -59,6 +59,23 @@ PixelRect intersected(const PixelRect& a, const PixelRect& b)
     return right > left && bottom > top ? PixelRect{left, top, right - left, bottom - top} : PixelRect{};
 }
 
+// Where tile `key` lies, as stored, cut by the picture.
+PixelRect tileBounds(const TileLayout& layout, std::int64_t key)
+{
+    const int columns = layout.columns();
+    return intersected({int(key % columns) * layout.tileWidth, int(key / columns) * layout.tileHeight,
+        layout.tileWidth, layout.tileHeight}, {0, 0, layout.width, layout.height});
+}
+
+// Tile `key` into `tile`; a damaged one is white, as a cut-short file.
+void readOrWhite(TileSource& source, const TileLayout& layout, std::int64_t key, Tile& tile)
+{
+    const int columns = layout.columns();
+    if (!source.readTile(int(key % columns), int(key / columns), tile.data(),
+            std::size_t(layout.tileWidth) * std::size_t(layout.channels)))
+        std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+}
+
 } // namespace
 
 TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
@@ -73,11 +90,8 @@ TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, 
 
 TilePtr TiledPicture::decodeTile(std::int64_t key) const
 {
-    const int columns = m_stored.columns();
-    auto tile = std::make_shared<Tile>(m_stored.tileBytes(), std::uint8_t(0xFF));
-    const std::size_t stride = std::size_t(m_stored.tileWidth) * std::size_t(m_stored.channels);
-    if (!m_source->readTile(int(key % columns), int(key / columns), tile->data(), stride))
-        std::fill(tile->begin(), tile->end(), std::uint8_t(0xFF)); // damaged: white, as a cut-short file
+    auto tile = std::make_shared<Tile>(m_stored.tileBytes());
+    readOrWhite(*m_source, m_stored, key, *tile);
     return tile;
 }
 
@@ -123,9 +137,8 @@ void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t st
 void TiledPicture::copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
     std::size_t stride) const
 {
-    const int columns = m_stored.columns(), n = m_stored.channels;
-    const PixelRect bounds{int(key % columns) * m_stored.tileWidth, int(key / columns) * m_stored.tileHeight,
-        m_stored.tileWidth, m_stored.tileHeight};
+    const int n = m_stored.channels;
+    const PixelRect bounds = tileBounds(m_stored, key);
     const PixelRect part = intersected(bounds, storedRect(area));
     const std::size_t tileStride = std::size_t(m_stored.tileWidth) * std::size_t(n);
     const auto source = [&](int x, int y) {
@@ -166,13 +179,9 @@ void TiledPicture::fetchAround(const PixelRect& shown)
     const PixelRect storedShown = storedRect(area);
     const PixelRect wider = storedRect(around);
     std::vector<std::int64_t> keys;
-    for (const std::int64_t key : tilesOver(wider)) {
-        const int column = int(key % m_stored.columns()), row = int(key / m_stored.columns());
-        const PixelRect bounds{column * m_stored.tileWidth, row * m_stored.tileHeight, m_stored.tileWidth,
-            m_stored.tileHeight};
-        if (intersected(bounds, storedShown).isEmpty())
+    for (const std::int64_t key : tilesOver(wider))
+        if (intersected(tileBounds(m_stored, key), storedShown).isEmpty())
             keys.push_back(key);
-    }
     const auto distance = [&](std::int64_t key) {
         const long long cx = (key % m_stored.columns()) * m_stored.tileWidth + m_stored.tileWidth / 2 - (storedShown.x + storedShown.width / 2);
         const long long cy = (key / m_stored.columns()) * m_stored.tileHeight + m_stored.tileHeight / 2 - (storedShown.y + storedShown.height / 2);
@@ -244,7 +253,6 @@ void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile
 void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, long long total,
     const std::function<void(long long, long long)>& progress)
 {
-    const int n = stored.channels;
     std::mutex mutex;
     std::condition_variable_any changed;
     std::deque<Tile> ready, spare(2, Tile(stored.tileBytes()));
@@ -259,9 +267,7 @@ void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, l
                 tile = std::move(spare.front());
                 spare.pop_front();
             }
-            if (!source.readTile(int(key % stored.columns()), int(key / stored.columns()), tile.data(),
-                    std::size_t(stored.tileWidth) * std::size_t(n)))
-                std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+            readOrWhite(source, stored, key, tile);
             std::lock_guard lock(mutex);
             ready.push_back(std::move(tile));
             changed.notify_all();
@@ -276,10 +282,7 @@ void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, l
             tile = std::move(ready.front());
             ready.pop_front();
         }
-        const int column = int(key % stored.columns()), row = int(key / stored.columns());
-        const PixelRect bounds = intersected({column * stored.tileWidth, row * stored.tileHeight,
-            stored.tileWidth, stored.tileHeight}, {0, 0, stored.width, stored.height});
-        addTile(sums, stored, tile.data(), bounds, local);
+        addTile(sums, stored, tile.data(), tileBounds(stored, key), local);
         if (progress)
             progress(sums.tilesDone, total);
         std::lock_guard lock(mutex);
@@ -301,12 +304,8 @@ BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(l
         Tile tile(m_stored.tileBytes());
         std::vector<std::uint32_t> local;
         for (long long key = next++; key < total; key = next++) {
-            const int column = int(key % m_stored.columns()), row = int(key / m_stored.columns());
-            if (!m_source->readTile(column, row, tile.data(), std::size_t(m_stored.tileWidth) * std::size_t(n)))
-                std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
-            const PixelRect bounds = intersected({column * m_stored.tileWidth, row * m_stored.tileHeight,
-                m_stored.tileWidth, m_stored.tileHeight}, {0, 0, m_stored.width, m_stored.height});
-            addTile(sums, m_stored, tile.data(), bounds, local);
+            readOrWhite(*m_source, m_stored, key, tile);
+            addTile(sums, m_stored, tile.data(), tileBounds(m_stored, key), local);
             if (progress) {
                 std::lock_guard lock(sums.mutex);
                 progress(sums.tilesDone, total);
