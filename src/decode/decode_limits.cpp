@@ -99,4 +99,10 @@ qint64 pictureCacheBytes(qint64 availableBytes)
     return std::clamp<qint64>(availableBytes / 4, 0, qint64(512) << 20);
 }
 
+BandBytes bandBytes(qint64 availableBytes)
+{
+    const qint64 cacheBytes = pictureCacheBytes(availableBytes);
+    return {std::size_t(std::min<qint64>(qint64(32) << 20, cacheBytes / 16)), std::size_t(cacheBytes / 4)};
+}
+
 } // namespace korvane

@@ -71,6 +71,14 @@ std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned ch
 // can be read in parts, is read in tiles through a cache of that size.
 qint64 pictureCacheBytes(qint64 availableBytes);
 
+// A picture read in bands of whole rows (PNG, JPEG): about `wanted` bytes
+// a band decoded (at most 32 MB, a sixteenth of the cache), and at most
+// `most` (a quarter of it), or it cannot be read in bands.
+struct BandBytes {
+    std::size_t wanted = 0, most = 0;
+};
+BandBytes bandBytes(qint64 availableBytes);
+
 // The largest Qt reader allocation, in megabytes, that the budget allows.
 int allocationLimitMegabytes(const FileFacts& facts);
 

@@ -264,7 +264,7 @@ private:
 } // namespace
 
 std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const FileFacts& facts,
-    const JpegFormat& format, std::size_t bandBytes, std::size_t mostBandBytes)
+    const JpegFormat& format, BandBytes bytes)
 {
     if (format.restartInterval == 0)
         return nullptr;
@@ -272,9 +272,9 @@ std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const
     // MCU rows begin at a marker every `aligned` rows.
     const std::uint64_t aligned = format.restartInterval / std::gcd(std::uint64_t(format.restartInterval), mcusPerRow);
     const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.channels) * std::size_t(format.mcuHeight);
-    if (aligned * rowBytes > mostBandBytes)
+    if (aligned * rowBytes > bytes.most)
         return nullptr;
-    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bandBytes / rowBytes / aligned);
+    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / rowBytes / aligned);
     const std::optional<BandHeader> header = bandHeaderOf(fd, format.entropyStart);
     if (!header)
         return nullptr;

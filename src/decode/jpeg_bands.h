@@ -25,10 +25,10 @@ struct JpegFormat {
     QByteArray icc;
 };
 
-// Bands of about `bandBytes` decoded each; null when the file has no
+// Bands of about `bytes.wanted` decoded each; null when the file has no
 // restart markers at the starts of MCU rows, or they are too far apart
-// for a band to fit `mostBandBytes`.
+// for a band to fit `bytes.most`.
 std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const FileFacts& facts,
-    const JpegFormat& format, std::size_t bandBytes, std::size_t mostBandBytes);
+    const JpegFormat& format, BandBytes bytes);
 
 } // namespace korvane

@@ -246,9 +246,8 @@ std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, co
     format.restartInterval = cinfo.restart_interval;
     format.entropyStart = d.source.position - off_t(d.source.base.bytes_in_buffer);
     format.icc = d.iccProfile;
-    const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
-    std::shared_ptr<TileSource> bands = openJpegBands(d.source.fd, path, facts, format,
-        std::size_t(std::min<qint64>(qint64(32) << 20, cacheBytes / 16)), std::size_t(cacheBytes / 4));
+    std::shared_ptr<TileSource> bands
+        = openJpegBands(d.source.fd, path, facts, format, bandBytes(facts.availableBytes));
     if (!bands)
         checkFitsInMemory(path, d.storedWidth, d.storedHeight, whole, facts,
             translated("reason", "without restart markers at the starts of its rows, it cannot be read in parts"));

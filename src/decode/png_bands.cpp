@@ -61,6 +61,23 @@ bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std
     }
 }
 
+std::optional<ImageDataChunk> firstImageDataChunk(int fd)
+{
+    const off_t data = ::lseek(fd, 0, SEEK_CUR);
+    std::uint8_t length[4];
+    if (data < 8 || ::pread(fd, length, sizeof length, data - 8) != ssize_t(sizeof length))
+        return std::nullopt;
+    return ImageDataChunk{data, bigEndian32(length)};
+}
+
+std::optional<ImageDataChunk> imageDataChunkAfter(int fd, off_t dataEnd)
+{
+    std::uint8_t header[12]; // the crc, then the next chunk's length and type
+    if (::pread(fd, header, sizeof header, dataEnd) != ssize_t(sizeof header) || std::memcmp(header + 8, "IDAT", 4) != 0)
+        return std::nullopt;
+    return ImageDataChunk{dataEnd + off_t(sizeof header), bigEndian32(header + 4)};
+}
+
 namespace {
 
 constexpr std::size_t kWindowBytes = 32768;
@@ -73,29 +90,24 @@ class ImageData {
 public:
     // Walks the chunks from the first one's data; false when one is cut
     // short before the chunk after the data.
-    bool walk(int fd, off_t firstData, std::uint32_t firstLength, qint64 fileBytes)
+    bool walk(int fd, ImageDataChunk chunk, qint64 fileBytes)
     {
         std::uint64_t streamed = 0;
-        off_t data = firstData;
-        std::uint32_t length = firstLength;
         for (;;) {
             if (m_chunks.size() >= kMostChunks)
                 return false;
-            const std::uint64_t available = std::uint64_t(std::max<qint64>(0, fileBytes - qint64(data)));
-            const std::uint32_t held = std::uint32_t(std::min<std::uint64_t>(length, available));
+            const std::uint64_t available = std::uint64_t(std::max<qint64>(0, fileBytes - qint64(chunk.data)));
+            const std::uint32_t held = std::uint32_t(std::min<std::uint64_t>(chunk.length, available));
             if (held > 0)
-                m_chunks.push_back({streamed, data, held});
+                m_chunks.push_back({streamed, chunk.data, held});
             streamed += held;
-            if (held < length)
+            if (held < chunk.length)
                 break; // cut short: what there is
-            std::uint8_t header[12];
-            const off_t next = data + off_t(length);
-            if (::pread(fd, header, sizeof header, next) != ssize_t(sizeof header) || std::memcmp(header + 8, "IDAT", 4) != 0)
-                break; // the crc, then the next chunk's length and type
-            length = bigEndian32(header + 4);
-            data = next + off_t(sizeof header);
+            const std::optional<ImageDataChunk> next = imageDataChunkAfter(fd, chunk.data + off_t(chunk.length));
+            if (!next)
+                break;
+            chunk = *next;
         }
-        m_bytes = streamed;
         return !m_chunks.empty();
     }
 
@@ -131,7 +143,6 @@ private:
         std::uint32_t length;
     };
     std::vector<Chunk> m_chunks;
-    std::uint64_t m_bytes = 0;
 };
 
 // Where inflating can begin again: a deflate block's start.
@@ -440,15 +451,15 @@ private:
 } // namespace
 
 std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const FileFacts& facts,
-    const PngFormat& format, std::size_t bandBytes, std::size_t mostBandBytes)
+    const PngFormat& format, BandBytes bytes)
 {
     const int channels = format.colourType == 0 || format.colourType == 4 ? 1 : 3;
     const std::size_t rowBytes = std::size_t(format.width) * std::size_t(channels);
-    const int rows = int(std::clamp<std::size_t>(bandBytes / rowBytes / 16 * 16, 16, 4096));
-    if (std::size_t(std::min(rows, format.height)) * rowBytes > mostBandBytes)
+    const int rows = int(std::clamp<std::size_t>(bytes.wanted / rowBytes / 16 * 16, 16, 4096));
+    if (std::size_t(std::min(rows, format.height)) * rowBytes > bytes.most)
         return nullptr; // rows too wide for a band to fit the cache
     ImageData data;
-    if (!data.walk(fd, format.firstData, format.firstLength, facts.fileBytes))
+    if (!data.walk(fd, format.firstChunk, facts.fileBytes))
         return nullptr;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)

@@ -14,10 +14,25 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace korvane {
+
+// One chunk of a PNG's image data: where its data begins, and its length.
+struct ImageDataChunk {
+    off_t data = 0;
+    std::uint32_t length = 0;
+};
+
+// The first: libpng has read up to its type, so its data begins at the
+// descriptor's position and its length lies just before. Null when that
+// cannot be read.
+std::optional<ImageDataChunk> firstImageDataChunk(int fd);
+// The one after the data ending at `dataEnd` (past its checksum, the next
+// chunk's length and type); null when the next chunk is not image data.
+std::optional<ImageDataChunk> imageDataChunkAfter(int fd, off_t dataEnd);
 
 struct PngFormat {
     int width = 0, height = 0;
@@ -28,8 +43,7 @@ struct PngFormat {
     bool hasKey = false;                    // tRNS of a grey or RGB one
     std::uint16_t key[3] = {};
     ColourProfile profile;
-    off_t firstData = 0; // where the first IDAT chunk's data begins
-    std::uint32_t firstLength = 0;
+    ImageDataChunk firstChunk;
 };
 
 // Undoes one row's filter into `out`, from the row above; `step` is the
@@ -37,10 +51,10 @@ struct PngFormat {
 bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
     int step);
 
-// Bands of rows about `bandBytes` decoded each; null when a band of 16
-// rows would be over `mostBandBytes`, or the file's image data cannot be
+// Bands of rows about `bytes.wanted` decoded each; null when a band of 16
+// rows would be over `bytes.most`, or the file's image data cannot be
 // walked (it is then refused as a picture too large).
 std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const FileFacts& facts,
-    const PngFormat& format, std::size_t bandBytes, std::size_t mostBandBytes);
+    const PngFormat& format, BandBytes bytes);
 
 } // namespace korvane

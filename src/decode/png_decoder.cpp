@@ -231,12 +231,11 @@ private:
     bool refill(z_stream& stream)
     {
         while (m_left == 0) {
-            std::uint8_t header[12];
-            if (::pread(m_fd, header, sizeof header, m_position) != ssize_t(sizeof header)
-                || std::memcmp(header + 8, "IDAT", 4) != 0)
-                return false; // the crc, then the next chunk's length and type
-            m_left = bigEndian32(header + 4);
-            m_position += off_t(sizeof header);
+            const std::optional<ImageDataChunk> next = imageDataChunkAfter(m_fd, m_position);
+            if (!next)
+                return false;
+            m_left = next->length;
+            m_position = next->data;
         }
         const ssize_t count = ::pread(m_fd, m_input.data(), std::min<std::size_t>(m_left, m_input.size()), m_position);
         if (count <= 0)
@@ -315,16 +314,13 @@ bool takesTwoCores(const PngDecoding& d)
     return d.plainBytes && !d.interlaced && std::thread::hardware_concurrency() > 1;
 }
 
-// libpng has read up to the first image data chunk's type: the data starts
-// here, its length just before.
 void readRowsOnTwoCores(PngDecoding& d, const FileFacts& facts)
 {
-    const off_t position = ::lseek(d.fd, 0, SEEK_CUR);
-    std::uint8_t length[4];
-    if (position < 8 || ::pread(d.fd, length, sizeof length, position - 8) != ssize_t(sizeof length))
+    const std::optional<ImageDataChunk> first = firstImageDataChunk(d.fd);
+    if (!first)
         return;
     const std::size_t rowBytes = std::size_t(d.storedWidth) * std::size_t(d.outputBytes);
-    RowInflater inflater(d.fd, position, bigEndian32(length), rowBytes + 1, d.storedHeight);
+    RowInflater inflater(d.fd, first->data, first->length, rowBytes + 1, d.storedHeight);
     std::vector<std::uint8_t> above(rowBytes, 0), row(rowBytes);
     for (int y = 0; y < d.storedHeight; ++y) {
         const std::uint8_t* filtered = inflater.waitForRow(y);
@@ -417,9 +413,8 @@ void checkClaims(PngDecoding& d, const std::string& path, const FileFacts& facts
     checkHoldsEnoughData(path, d.storedWidth, d.storedHeight, leastDataBytesPerMegapixel(d), facts.fileBytes);
 }
 
-// The header's format as the band reader takes it. libpng has read up to
-// the first image data chunk's type: the data starts here, its length just
-// before.
+// The header's format as the band reader takes it, once libpng has read
+// up to the first image data chunk.
 std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
 {
     PngFormat f;
@@ -446,11 +441,10 @@ std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
         }
     }
     f.profile = colourProfileOf(d.png, d.info);
-    f.firstData = ::lseek(d.fd, 0, SEEK_CUR);
-    std::uint8_t length[4];
-    if (f.firstData < 8 || ::pread(d.fd, length, sizeof length, f.firstData - 8) != ssize_t(sizeof length))
+    const std::optional<ImageDataChunk> first = firstImageDataChunk(d.fd);
+    if (!first)
         return std::nullopt;
-    f.firstLength = bigEndian32(length);
+    f.firstChunk = *first;
     return f;
 }
 
@@ -468,9 +462,7 @@ std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& pat
     const std::optional<PngFormat> format = bandFormatOf(d);
     if (!format)
         return nullptr;
-    const qint64 cacheBytes = pictureCacheBytes(facts.availableBytes);
-    return openPngBands(d.fd, path, facts, *format, std::size_t(std::min<qint64>(qint64(32) << 20, cacheBytes / 16)),
-        std::size_t(cacheBytes / 4));
+    return openPngBands(d.fd, path, facts, *format, bandBytes(facts.availableBytes));
 }
 
 } // namespace
