@@ -11,12 +11,18 @@ RowFill::RowFill(int height, std::function<void(RowFill&)> work)
 
 RowFill::~RowFill()
 {
+    stop();
+}
+
+void RowFill::stop()
+{
     {
         std::lock_guard lock(m_mutex);
         m_stop.store(true, std::memory_order_relaxed);
         m_changed.notify_all();
     }
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void RowFill::run(const std::function<void(RowFill&)>& work)

@@ -19,6 +19,8 @@ public:
     // Asks the work to stop and waits for it: the picture's memory is not
     // given back while a decoder still writes into it.
     ~RowFill();
+    // The same, before the owner lets go of what the work's callbacks use.
+    void stop();
     RowFill(const RowFill&) = delete;
     RowFill& operator=(const RowFill&) = delete;
 

@@ -52,19 +52,13 @@ Point storedOf(int orientation, Point upright, int width, int height)
                                    : uprightOf(inverse, upright, width, height);
 }
 
-PixelRect intersected(const PixelRect& a, const PixelRect& b)
-{
-    const int left = std::max(a.x, b.x), top = std::max(a.y, b.y);
-    const int right = std::min(a.x + a.width, b.x + b.width), bottom = std::min(a.y + a.height, b.y + b.height);
-    return right > left && bottom > top ? PixelRect{left, top, right - left, bottom - top} : PixelRect{};
-}
-
 // Where tile `key` lies, as stored, cut by the picture.
 PixelRect tileBounds(const TileLayout& layout, std::int64_t key)
 {
     const int columns = layout.columns();
-    return intersected({int(key % columns) * layout.tileWidth, int(key / columns) * layout.tileHeight,
-        layout.tileWidth, layout.tileHeight}, {0, 0, layout.width, layout.height});
+    return PixelRect{int(key % columns) * layout.tileWidth, int(key / columns) * layout.tileHeight, layout.tileWidth,
+               layout.tileHeight}
+        & PixelRect{0, 0, layout.width, layout.height};
 }
 
 // Tile `key` into `tile`; a damaged one is white, as a cut-short file.
@@ -120,7 +114,7 @@ std::vector<std::int64_t> TiledPicture::tilesOver(const PixelRect& stored) const
 
 void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t stride)
 {
-    const PixelRect inside = intersected(area, {0, 0, width(), height()});
+    const PixelRect inside = area & PixelRect{0, 0, width(), height()};
     if (inside.isEmpty())
         return;
     const PixelRect stored = storedRect(inside);
@@ -139,7 +133,7 @@ void TiledPicture::copyTile(const Tile* tile, std::int64_t key, const PixelRect&
 {
     const int n = m_stored.channels;
     const PixelRect bounds = tileBounds(m_stored, key);
-    const PixelRect part = intersected(bounds, storedRect(area));
+    const PixelRect part = bounds & storedRect(area);
     const std::size_t tileStride = std::size_t(m_stored.tileWidth) * std::size_t(n);
     const auto source = [&](int x, int y) {
         return tile->data() + std::size_t(y - bounds.y) * tileStride + std::size_t(x - bounds.x) * std::size_t(n);
@@ -169,18 +163,18 @@ void TiledPicture::copyTile(const Tile* tile, std::int64_t key, const PixelRect&
 // What a drag or a nearby press shows next.
 void TiledPicture::fetchAround(const PixelRect& shown)
 {
-    const PixelRect area = intersected(shown, {0, 0, width(), height()});
+    const PixelRect area = shown & PixelRect{0, 0, width(), height()};
     if (area.isEmpty())
         return;
     const int marginX = std::max(area.width / 2, m_upright.tileWidth);
     const int marginY = std::max(area.height / 2, m_upright.tileHeight);
-    const PixelRect around = intersected({area.x - marginX, area.y - marginY, area.width + 2 * marginX,
-        area.height + 2 * marginY}, {0, 0, width(), height()});
+    const PixelRect around = PixelRect{area.x - marginX, area.y - marginY, area.width + 2 * marginX,
+        area.height + 2 * marginY} & PixelRect{0, 0, width(), height()};
     const PixelRect storedShown = storedRect(area);
     const PixelRect wider = storedRect(around);
     std::vector<std::int64_t> keys;
     for (const std::int64_t key : tilesOver(wider))
-        if (intersected(tileBounds(m_stored, key), storedShown).isEmpty())
+        if ((tileBounds(m_stored, key) & storedShown).isEmpty())
             keys.push_back(key);
     const auto distance = [&](std::int64_t key) {
         const long long cx = (key % m_stored.columns()) * m_stored.tileWidth + m_stored.tileWidth / 2 - (storedShown.x + storedShown.width / 2);

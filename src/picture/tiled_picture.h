@@ -3,6 +3,7 @@
 // pixels of any rectangle of it, from a bounded cache of decoded tiles
 // that worker threads fill. What a panel shows is waited for; what lies
 // around it is fetched ahead.
+#include "picture_source.h"
 #include "tile_cache.h"
 #include "tile_workers.h"
 
@@ -16,11 +17,6 @@
 
 namespace korvane {
 
-struct PixelRect {
-    int x = 0, y = 0, width = 0, height = 0;
-    bool isEmpty() const { return width <= 0 || height <= 0; }
-};
-
 // A picture averaged over square blocks: ceil(width / block) x
 // ceil(height / block) pixels, the edge blocks cut by the picture.
 struct BlockAverages {
@@ -28,25 +24,26 @@ struct BlockAverages {
     std::vector<std::uint8_t> pixels; // rows width x channels bytes long
 };
 
-class TiledPicture {
+class TiledPicture final : public PictureSource {
 public:
     // `orientation` (1 to 8, as EXIF gives it) turns the stored tiles
     // upright; the cache holds at most `cacheBytes` of decoded tiles.
     TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes,
         int threads = 0);
 
-    int width() const { return m_upright.width; }
-    int height() const { return m_upright.height; }
-    int channels() const { return m_stored.channels; }
+    int width() const override { return m_upright.width; }
+    int height() const override { return m_upright.height; }
+    int channels() const override { return m_stored.channels; }
     const TileCache& cache() const { return m_cache; }
 
     // Writes the pixels of `area` (upright) into `out`, rows `stride` bytes
     // apart, once the tiles it needs are decoded; a damaged tile's pixels
     // are white, and what lies outside the picture is left as it was.
-    void read(const PixelRect& area, std::uint8_t* out, std::size_t stride);
+    void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
+    bool keepsDecodedPixels() const override { return true; }
     // Starts decoding the tiles around `shown` (half of it each way,
     // nearest first), in place of those asked ahead before.
-    void fetchAround(const PixelRect& shown);
+    void fetchAround(const PixelRect& shown) override;
 
     // One pass over every tile on every core, the tiles not kept: the
     // upright picture averaged over `block` x `block` squares.

@@ -1,8 +1,9 @@
 #pragma once
-// A picture as the loader hands it over: the decoded image, kept at its own
-// pixel size in a compact display format (a colour JPEG as its Y, Cb and
-// Cr planes, made into RGB where it is drawn), and a handle that is 0 only
-// for the empty picture.
+// A picture as the loader hands it over, for the panels: a source of the
+// rectangles they show and of its scaled copies, as Qt images. Pixels are
+// kept at their own size in a compact form (a colour JPEG as its Y, Cb and
+// Cr planes, a picture too large to hold as tiles decoded on demand) and
+// made into RGB where drawn; the handle is 0 only for the empty picture.
 #include "numeric.h"
 
 #include "decode/load_progress.h"
@@ -29,16 +30,16 @@ public:
     // and optionally the same image averaged over blocks of pixels, from
     // which small scaled copies are made faster.
     explicit Picture(QImage image);
-    Picture(QImage image, QImage reduced);
+    Picture(QImage image, const QImage& reduced);
     // A picture handed over before it is whole: `fill` says which of the
     // image's rows are final; the rest are still being decoded.
-    Picture(QImage image, QImage reduced, std::shared_ptr<RowFill> fill);
+    Picture(QImage image, const QImage& reduced, std::shared_ptr<RowFill> fill);
     // A colour JPEG as its planes; `early` and `fill` as above.
-    Picture(std::shared_ptr<const YcbcrPicture> planes, QImage early, std::shared_ptr<RowFill> fill);
+    Picture(const std::shared_ptr<const YcbcrPicture>& planes, const QImage& early, std::shared_ptr<RowFill> fill);
     // A picture too large to hold, read in tiles where drawn; `overview` is
     // a small copy of it (a reduced level, or block averages), from which
     // the overview is scaled.
-    Picture(std::shared_ptr<TiledPicture> tiles, QImage overview);
+    Picture(std::shared_ptr<TiledPicture> tiles, const QImage& overview);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }
@@ -52,6 +53,8 @@ public:
     // image whose pixel (0, 0) is picture pixel (originX, originY). Whoever
     // draws a part of the picture waits here for the rows that part needs,
     // and no longer.
+    // The image stays as it is until the next call; a panel may keep a
+    // copy of it.
     struct Pixels {
         const QImage& image;
         int originX = 0, originY = 0;
@@ -72,12 +75,8 @@ public:
     void whenComplete(std::function<void()> callback) const;
 
 private:
-    QImage scaledFrom(const QImage& reduced, int width, int height) const;
-    const QImage& regionOf(const QRect& area) const;
-    const QImage& madeRegion(const QRect& shown) const;
-    void watchFill();
-
     struct Data;
+
     std::shared_ptr<Data> m_data;
 };
 

@@ -2,32 +2,24 @@
 // Pixel work behind the panels' drawing operations. Panels hold RGB32
 // pixels; pictures hold RGB888 or Grayscale8. Every operation clips to its
 // destination before touching a pixel.
+#include "picture/pixels.h"
+
 #include <QImage>
 #include <QPoint>
 #include <QRect>
 
-#include <functional>
+#include <memory>
 
 namespace korvane {
 
-// Area-averaging reduction and linear enlargement, per axis, into RGB32.
-// Memory beyond the result is one row of the source and one of the result
-// per destination row. A size of 0 gives a null image.
+// Views of an image for the picture's code, and images of its pixels for
+// the panels: each image keeps the pixels it shows alive, so a panel may
+// keep it.
+HeldPixels heldPixelsOf(const QImage& image); // RGB888 or Grayscale8; any other format is converted
+QImage imageOf(std::shared_ptr<const PixelBuffer> pixels);
+QImage imageOf(std::shared_ptr<const PanelPixels> pixels);
+// Smooth scaling (see picture/scale.h) of an image, into RGB32.
 QImage scaleSmooth(const QImage& source, int width, int height);
-// The same reduction of a picture of pictureSize pixels, from its copy
-// averaged over block x block squares (the last ones cut at the edges).
-// Only for reductions by at least `block` on both axes.
-QImage scaleSmoothFromBlocks(const QImage& blocks, QSize pictureSize, int block, int width, int height);
-// The same scaling of a picture of `size` pixels that is never held whole:
-// `make` writes the RGB888 pixels of a rectangle of it, a band of rows at
-// a time (from two threads at once, unless `twoCores` is false).
-using RowMaker = std::function<void(const QRect& area, uchar* out, qsizetype stride)>;
-QImage scaleSmoothMade(QSize size, const RowMaker& make, int width, int height, bool twoCores = true);
-
-// Runs part(begin, end) over [0, count): as two halves, the second on a
-// thread of its own, when that is worth it and there is a second core;
-// else whole, here.
-void inTwoHalves(int count, bool worthIt, const std::function<void(int begin, int end)>& part);
 
 // Copies source pixels 1:1 so that source pixel s lands on destination
 // pixel s + shift, limited to the destination rectangle `area` and to both

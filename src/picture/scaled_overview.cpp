@@ -1,0 +1,125 @@
+#include "scaled_overview.h"
+
+#include "scale.h"
+
+namespace korvane {
+
+namespace {
+
+bool hasSize(const ScaledOverview::Scaled& scaled, int width, int height)
+{
+    return scaled && scaled->width == width && scaled->height == height;
+}
+
+} // namespace
+
+ScaledOverview::ScaledOverview(PictureSource& source, HeldPixels reduced, Reduced kind)
+    : m_source(source), m_reduced(std::move(reduced)), m_onlyCopy(kind == Reduced::OnlyCopy),
+      m_filling(kind == Reduced::EarlyCopy)
+{
+    if (m_filling) {
+        m_exactPending = true;
+        m_source.whenComplete([this] { makeExact(); });
+    }
+}
+
+// Runs on the decoder's thread once every row is final.
+void ScaledOverview::makeExact()
+{
+    int width = 0, height = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        width = m_wantedWidth;
+        height = m_wantedHeight;
+    }
+    // One core: the other is left to the window, which may be drawing its
+    // first frame now that the last rows are in.
+    Scaled made = width > 0 && height > 0 ? std::make_shared<const PanelPixels>(scaledWhole(width, height, false))
+                                          : nullptr;
+    std::vector<std::function<void()>> callbacks;
+    {
+        std::lock_guard lock(m_mutex);
+        m_exact = std::move(made);
+        m_exactPending = false;
+        callbacks.swap(m_whenExact);
+    }
+    for (const auto& callback : callbacks)
+        callback();
+}
+
+// Complete once the exact overview is made too: until then the early one
+// is shown, rather than the overview waiting for the exact one.
+bool ScaledOverview::isComplete() const
+{
+    if (!m_filling)
+        return true;
+    std::lock_guard lock(m_mutex);
+    return m_source.complete() && !m_exactPending;
+}
+
+void ScaledOverview::whenComplete(std::function<void()> callback)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_exactPending) {
+            m_whenExact.push_back(std::move(callback));
+            return;
+        }
+    }
+    callback();
+}
+
+ScaledOverview::Scaled ScaledOverview::scaledTo(int width, int height)
+{
+    if (!isComplete()) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_wantedWidth = width;
+            m_wantedHeight = height;
+        }
+        if (!hasSize(m_provisional, width, height))
+            m_provisional = std::make_shared<const PanelPixels>(scaledFrom(m_reduced.view, width, height));
+        return m_provisional;
+    }
+    if (m_filling) {
+        // Whole: the early overview and the copy it came from are done with.
+        m_provisional = nullptr;
+        m_reduced = {};
+        std::lock_guard lock(m_mutex);
+        if (hasSize(m_exact, width, height))
+            m_scaled = std::move(m_exact);
+        m_exact = nullptr;
+    }
+    if (!hasSize(m_scaled, width, height))
+        m_scaled = std::make_shared<const PanelPixels>(scaledFrom(m_reduced.view, width, height));
+    return m_scaled;
+}
+
+PanelPixels ScaledOverview::scaledFrom(const PixelView& reduced, int width, int height) const
+{
+    if (m_onlyCopy)
+        return scaleSmooth(reduced, width, height);
+    // A copy reduced at least as much as the block-averaged one is made
+    // from it: the same averages, from far fewer pixels.
+    const int pictureWidth = m_source.width(), pictureHeight = m_source.height();
+    const int block = reduced.isNull() ? 1 : (pictureWidth + reduced.width - 1) / reduced.width;
+    const bool fromReduced = block > 1 && static_cast<long long>(width) * block <= pictureWidth
+        && static_cast<long long>(height) * block <= pictureHeight;
+    if (fromReduced)
+        return scaleSmoothFromBlocks(reduced, pictureWidth, pictureHeight, block, width, height);
+    return scaledWhole(width, height, true);
+}
+
+// Every pixel of the picture, smoothly scaled.
+PanelPixels ScaledOverview::scaledWhole(int width, int height, bool twoCores) const
+{
+    const PixelRect whole{0, 0, m_source.width(), m_source.height()};
+    const PixelView held = m_source.heldFor(whole);
+    if (!held.isNull())
+        return scaleSmooth(held, width, height);
+    return scaleSmoothMade(whole.width, whole.height, [this](const PixelRect& area, std::uint8_t* out, std::size_t stride) {
+        m_source.read(area, out, stride);
+    }, width, height, twoCores);
+}
+
+} // namespace korvane

@@ -1,0 +1,53 @@
+#pragma once
+// The whole picture smoothly scaled for the overview: made once per size
+// and kept. While the picture still decodes it is made from an early copy,
+// within a few levels of the final one except at sharp edges, and made
+// exactly on the decoder's thread once the picture is whole.
+#include "picture_source.h"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace korvane {
+
+class ScaledOverview {
+public:
+    // What the reduced copy given is (its view may be null): the picture
+    // averaged over blocks; an early copy of a picture handed over while
+    // it decodes, given up once the picture is whole; or, for a picture
+    // too large to read whole, the copy every size is scaled from.
+    enum class Reduced { Averages, EarlyCopy, OnlyCopy };
+    // The source must be stopped before this goes.
+    ScaledOverview(PictureSource& source, HeldPixels reduced, Reduced kind);
+    ScaledOverview(const ScaledOverview&) = delete;
+    ScaledOverview& operator=(const ScaledOverview&) = delete;
+
+    using Scaled = std::shared_ptr<const PanelPixels>;
+    Scaled scaledTo(int width, int height);
+    // Every row is decoded, and the overview made from them (always, for a
+    // picture loaded whole).
+    bool isComplete() const;
+    // Runs `callback` once complete: on the decoder's thread, or at once.
+    void whenComplete(std::function<void()> callback);
+
+private:
+    PanelPixels scaledFrom(const PixelView& reduced, int width, int height) const;
+    PanelPixels scaledWhole(int width, int height, bool twoCores) const;
+    void makeExact();
+
+    PictureSource& m_source;
+    HeldPixels m_reduced;
+    const bool m_onlyCopy;
+    const bool m_filling; // handed over while it decodes
+    Scaled m_scaled;      // the last size asked for: the overview asks for one
+    Scaled m_provisional; // from the early copy, while the picture decodes
+    mutable std::mutex m_mutex; // for what follows, shared with the decoder's thread
+    int m_wantedWidth = 0, m_wantedHeight = 0;
+    bool m_exactPending = false;
+    std::vector<std::function<void()>> m_whenExact;
+    Scaled m_exact;
+};
+
+} // namespace korvane
