@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace korvane {
 
@@ -47,27 +46,29 @@ struct HeldPixels {
     std::shared_ptr<const void> owner;
 };
 
-// Pixels of the picture's own: rows start on 4-byte boundaries, as the
-// panels' images want them.
+// Pixels of the picture's own: `channels` bytes a pixel (1 grey, 3 RGB),
+// rows on 4-byte boundaries, as the panels' images want them. Left unwritten when made: whoever makes one
+// fills it, and pages never written are never faulted in.
 struct PixelBuffer {
     PixelBuffer(int width1, int height1, int channels1)
         : width(width1), height(height1), channels(channels1),
           stride((std::size_t(width1) * std::size_t(channels1) + 3) & ~std::size_t(3)),
-          bytes(stride * std::size_t(height1))
+          bytes(std::make_unique_for_overwrite<std::uint8_t[]>(stride * std::size_t(height1)))
     {
     }
     int width, height, channels;
     std::size_t stride;
-    std::vector<std::uint8_t> bytes;
-    PixelView view() const { return {bytes.data(), stride, width, height, channels}; }
-    std::uint8_t* row(int y) { return bytes.data() + std::size_t(y) * stride; }
+    std::unique_ptr<std::uint8_t[]> bytes;
+    PixelView view() const { return {bytes.get(), stride, width, height, channels}; }
+    std::uint8_t* row(int y) { return bytes.get() + std::size_t(y) * stride; }
+    const std::uint8_t* row(int y) const { return bytes.get() + std::size_t(y) * stride; }
 };
 
 // Pixels as the panels hold them: 0xFFRRGGBB, one 32-bit word each.
 struct PanelPixels {
     int width = 0, height = 0;
-    std::vector<std::uint32_t> words;
-    bool isNull() const { return words.empty(); }
+    std::unique_ptr<std::uint32_t[]> words;
+    bool isNull() const { return !words; }
 };
 
 } // namespace korvane

@@ -206,7 +206,7 @@ PanelPixels scaleWith(const RowsFor& rows, long long sourcePixels, int pictureWi
 {
     PanelPixels result;
     try {
-        result.words.resize(std::size_t(width) * std::size_t(height));
+        result.words = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t(width) * std::size_t(height));
     } catch (const std::bad_alloc&) {
         return {};
     }
@@ -214,7 +214,7 @@ PanelPixels scaleWith(const RowsFor& rows, long long sourcePixels, int pictureWi
     result.height = height;
     const AxisWeights across = axisWeights(pictureWidth, width, block);
     const AxisWeights down = axisWeights(pictureHeight, height, block);
-    const Destination destination{result.words.data(), width};
+    const Destination destination{result.words.get(), width};
     // The result's rows do not overlap: two halves can be made at once.
     inTwoHalves(height, twoCores && sourcePixels >= kPixelsWorthASecondThread,
         [&](int begin, int end) { rows(destination, across, down, begin, end); });

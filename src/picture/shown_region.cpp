@@ -102,7 +102,7 @@ void ShownRegion::copyKept(const PixelRect& kept, const PixelRect& area, PixelBu
     inTwoHalves(kept.height, pixelsIn(kept) >= kPixelsWorthTwoCores, [&](int begin, int end) {
         for (int y = kept.y + begin; y < kept.y + end; ++y)
             std::memcpy(into.row(y - area.y) + pixelBytes * std::size_t(kept.x - area.x),
-                last.bytes.data() + std::size_t(y - m_lastArea.y) * last.stride
+                last.row(y - m_lastArea.y)
                     + pixelBytes * std::size_t(kept.x - m_lastArea.x),
                 pixelBytes * std::size_t(kept.width));
     });

@@ -148,7 +148,7 @@ Picture::Pixels Picture::pixelsFor(const QRect& area) const
     const ShownRegion::Pixels pixels = data.region->pixelsFor(asked);
     if (!pixels.pixels)
         return {nullImage()};
-    if (data.shown.constBits() != pixels.pixels->bytes.data())
+    if (data.shown.constBits() != pixels.pixels->bytes.get())
         data.shown = imageOf(pixels.pixels);
     return {data.shown, pixels.originX, pixels.originY};
 }
@@ -174,7 +174,7 @@ const QImage& Picture::scaledTo(int width, int height) const
     const ScaledOverview::Scaled scaled = data.overview.scaledTo(width, height);
     if (!scaled || scaled->isNull())
         return nullImage();
-    if (data.scaled.constBits() != reinterpret_cast<const uchar*>(scaled->words.data()))
+    if (data.scaled.constBits() != reinterpret_cast<const uchar*>(scaled->words.get()))
         data.scaled = imageOf(scaled);
     return data.scaled;
 }

@@ -40,14 +40,14 @@ HeldPixels heldPixelsOf(const QImage& image)
 QImage imageOf(std::shared_ptr<const PixelBuffer> pixels)
 {
     const PixelBuffer& buffer = *pixels;
-    return imageKeeping(buffer.bytes.data(), buffer.width, buffer.height, qsizetype(buffer.stride),
+    return imageKeeping(buffer.bytes.get(), buffer.width, buffer.height, qsizetype(buffer.stride),
         buffer.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888, std::move(pixels));
 }
 
 QImage imageOf(std::shared_ptr<const PanelPixels> pixels)
 {
     const PanelPixels& panel = *pixels;
-    return imageKeeping(reinterpret_cast<const uchar*>(panel.words.data()), panel.width, panel.height,
+    return imageKeeping(reinterpret_cast<const uchar*>(panel.words.get()), panel.width, panel.height,
         qsizetype(sizeof(std::uint32_t)) * panel.width, QImage::Format_RGB32, std::move(pixels));
 }
 
