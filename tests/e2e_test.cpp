@@ -257,6 +257,26 @@ TEST_F(RealProgram, FollowsTheWindowOntoAnOutputOfAnotherScaleAndBack)
 }
 #endif
 
+// Ended by a session's SIGTERM, during a drag: the program closes as when
+// its window is closed, with status 0 (in the sanitizer build, after the
+// leak check at exit has found nothing).
+TEST_F(RealProgram, SigtermClosesTheProgramCleanlyEvenDuringADrag)
+{
+    start();
+    moveTo(950, 300);
+    button(true);
+    pacedMoveTo(900, 280);
+    ASSERT_TRUE(waitFor([] { return decodeCoordinate(screen(900, 280)) == QPoint(150, 300); }));
+    kill(m_program, SIGTERM);
+    int status = 0;
+    const bool ended = waitFor([&] { return waitpid(m_program, &status, WNOHANG) == m_program; }, 30s);
+    button(false);
+    ASSERT_TRUE(ended) << "still running after SIGTERM";
+    m_program = 0;
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 TEST_F(RealProgram, MissingFileShowsTheErrorAndEndsWithStatusOne)
 {
     m_program = s_desktop->launch({KORVANE_BINARY, test::tempDir() + "/missing.png"});

@@ -11,10 +11,16 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTranslator>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace korvane {
 
@@ -41,6 +47,39 @@ void reportAndExit(const RuntimeError& error)
     std::_Exit(1);
 }
 
+// SIGTERM (a session ending, `kill`) and SIGINT (Ctrl+C in a terminal)
+// close the program as closing its window does, so that decoders and tile
+// workers stop and what it holds is given back in order. The handler only
+// writes to a pipe the event loop watches. A close that has not ended
+// within a few seconds is cut short by the alarm's default action.
+int g_quitPipe[2] = {-1, -1};
+std::atomic<bool> g_quitAsked{false};
+constexpr unsigned kSecondsToClose = 10;
+
+void onQuitSignal(int /*signal*/)
+{
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = write(g_quitPipe[1], &byte, 1);
+    alarm(kSecondsToClose);
+}
+
+void quitOnSignals(QCoreApplication& app)
+{
+    if (pipe2(g_quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+        g_quitAsked = true;
+        QCoreApplication::exit(0); // every event loop, nested ones too
+    });
+    struct sigaction action {};
+    action.sa_handler = onQuitSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 } // namespace
 
 Application::Application(const char* programName)
@@ -59,12 +98,16 @@ Application::Application(const char* programName)
     setDevicePixelRatio(primary ? primary->devicePixelRatio() : m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
     showProgressOfLongLoads();
+    quitOnSignals(*m_app);
 }
 
 Application::~Application() = default;
 
 int Application::exec()
 {
+    // A signal taken while the window was being built: exec would forget it.
+    if (g_quitAsked)
+        return 0;
     return m_app->exec();
 }
 
