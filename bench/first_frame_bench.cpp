@@ -348,11 +348,19 @@ int main(int argc, char** argv)
             if (peers && installed(peer)
                 && (picture.limitBytes == 0 || (std::string(peer) != "qimgv" && std::string(peer) != "eog")))
                 candidates.push_back({peer, {peer}, true});
-        double decoderSeconds = 0;
-        for (const Candidate& candidate : candidates) {
+        // Runs take turns, candidate after candidate, so that a slower
+        // spell of the machine falls on all of them alike.
+        struct Series {
             std::vector<double> times, peaks, wholes, jumps;
             bool ok = true, exited = false;
-            for (int run = 0; run < runs; ++run) {
+        };
+        std::vector<Series> series(candidates.size());
+        for (int run = 0; run < runs; ++run)
+            for (std::size_t c = 0; c < candidates.size(); ++c) {
+                const Candidate& candidate = candidates[c];
+                Series& into = series[c];
+                if (!into.ok)
+                    continue; // refused or not shown once: reported so, not tried again
                 std::vector<std::string> args = candidate.command;
                 args.push_back(picture.path);
                 if (picture.limitBytes > 0) {
@@ -363,13 +371,17 @@ int main(int argc, char** argv)
                 const auto deadline = picture.limitBytes > 0 && korvane ? 300s : 60s;
                 const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane, deadline, picture.aspect)
                                                    : runToExit(args, session.name());
-                ok = ok && m.ok;
-                exited = exited || m.exited;
-                times.push_back(m.seconds);
-                wholes.push_back(m.wholeSeconds);
-                jumps.push_back(m.jumpSeconds);
-                peaks.push_back(m.peakMegabytes);
+                into.ok = into.ok && m.ok;
+                into.exited = into.exited || m.exited;
+                into.times.push_back(m.seconds);
+                into.wholes.push_back(m.wholeSeconds);
+                into.jumps.push_back(m.jumpSeconds);
+                into.peaks.push_back(m.peakMegabytes);
             }
+        double decoderSeconds = 0;
+        for (std::size_t c = 0; c < candidates.size(); ++c) {
+            const Candidate& candidate = candidates[c];
+            const auto& [times, peaks, wholes, jumps, ok, exited] = series[c];
             const double seconds = median(times), peak = median(peaks);
             if (!candidate.viewer)
                 decoderSeconds = seconds;
