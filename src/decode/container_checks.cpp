@@ -1,6 +1,7 @@
 #include "container_checks.h"
 
 #include "byte_order.h"
+#include "read_at.h"
 
 #include <cstdint>
 #include <cstring>
@@ -21,11 +22,6 @@ std::uint32_t littleEndian32(const unsigned char* p)
 }
 
 std::uint16_t littleEndian16(const unsigned char* p) { return std::uint16_t(p[1] << 8 | p[0]); }
-
-bool readAt(int fd, qint64 offset, unsigned char* out, std::size_t size)
-{
-    return offset >= 0 && ::pread(fd, out, size, offset) == static_cast<ssize_t>(size);
-}
 
 // A PNG entry: its header claims, and deflate's bound on the entry's bytes.
 void checkPngEntry(const unsigned char* head, qint64 entryBytes, const std::string& path, const FileFacts& facts)
@@ -56,10 +52,10 @@ void checkIco(int fd, const std::string& path, const FileFacts& facts, int count
 {
     for (int i = 0; i < count; ++i) {
         unsigned char entry[16], head[26];
-        if (!readAt(fd, 6 + 16 * qint64(i), entry, sizeof entry))
+        if (!readAllAt(fd, 6 + 16 * qint64(i), entry, sizeof entry))
             return;
         const qint64 bytes = littleEndian32(entry + 8), offset = littleEndian32(entry + 12);
-        if (!readAt(fd, offset, head, sizeof head))
+        if (!readAllAt(fd, offset, head, sizeof head))
             continue;
         checkPngEntry(head, bytes, path, facts);
         checkDibEntry(head, path, facts);
@@ -71,12 +67,12 @@ void checkIcns(int fd, const std::string& path, const FileFacts& facts)
     qint64 offset = 8;
     for (int entries = 0; entries < 4096 && offset + 8 <= facts.fileBytes; ++entries) {
         unsigned char head[8 + 26];
-        if (!readAt(fd, offset, head, 8))
+        if (!readAllAt(fd, offset, head, 8))
             return;
         const qint64 length = bigEndian32(head + 4);
         if (length < 8)
             return;
-        if (readAt(fd, offset + 8, head + 8, 26))
+        if (readAllAt(fd, offset + 8, head + 8, 26))
             checkPngEntry(head + 8, length - 8, path, facts);
         offset += length;
     }
@@ -87,7 +83,7 @@ void checkIcns(int fd, const std::string& path, const FileFacts& facts)
 void checkNestedPictures(int fd, const std::string& path, const FileFacts& facts)
 {
     unsigned char head[8];
-    if (!readAt(fd, 0, head, sizeof head))
+    if (!readAllAt(fd, 0, head, sizeof head))
         return;
     const int type = littleEndian16(head + 2);
     if (littleEndian16(head) == 0 && (type == 1 || type == 2))

@@ -2,6 +2,7 @@
 #include "texts.h"
 
 #include "decode_error.h"
+#include "read_at.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -80,17 +81,10 @@ int allocationLimitMegabytes(const FileFacts& facts)
 
 std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned char> into)
 {
-    std::size_t done = 0;
-    while (done < into.size()) {
-        const ssize_t count = ::pread(fd, into.data() + done, into.size() - done, off_t(done));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-        if (count == 0)
-            break;
-        done += std::size_t(count);
-    }
+    bool failed = false;
+    const std::size_t done = readAt(fd, 0, into.data(), into.size(), &failed);
+    if (failed)
+        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
     return done;
 }
 

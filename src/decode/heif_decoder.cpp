@@ -10,6 +10,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "library_messages.h"
+#include "read_at.h"
 
 #include <QColorSpace>
 #include <QPointF>
@@ -45,16 +46,8 @@ int64_t readerPosition(void* userdata)
 int readerRead(void* data, size_t size, void* userdata)
 {
     auto* reader = static_cast<FileReader*>(userdata);
-    auto* out = static_cast<unsigned char*>(data);
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t count = ::pread(reader->fd, out + done, size - done, off_t(reader->position + qint64(done)));
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return -1;
-        done += std::size_t(count);
-    }
+    if (!readAllAt(reader->fd, reader->position, data, size))
+        return -1;
     reader->position += qint64(size);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "decode_error.h"
 #include "owned_fd.h"
+#include "read_at.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -30,21 +31,6 @@ bool isRestart(std::uint8_t marker)
     return marker >= 0xD0 && marker <= 0xD7;
 }
 
-bool readAt(int fd, off_t at, std::uint8_t* out, std::size_t count)
-{
-    while (count > 0) {
-        const ssize_t got = ::pread(fd, out, count, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        at += got;
-        count -= std::size_t(got);
-    }
-    return true;
-}
-
 // The file's segments up to its first scan's data, less the metadata a band
 // has no use for (EXIF, the colour profile, comments); where the frame's
 // height lies in it.
@@ -58,7 +44,7 @@ std::optional<BandHeader> bandHeaderOf(int fd, off_t entropyStart)
     if (entropyStart < 4 || entropyStart > kMostHeaderBytes)
         return std::nullopt;
     std::vector<std::uint8_t> file(static_cast<std::size_t>(entropyStart));
-    if (!readAt(fd, 0, file.data(), file.size()))
+    if (!readAllAt(fd, 0, file.data(), file.size()))
         return std::nullopt;
     BandHeader header;
     header.bytes.assign(file.begin(), file.begin() + 2); // SOI
@@ -103,7 +89,7 @@ RestartIndex indexRestarts(int fd, off_t from, qint64 fileBytes, std::uint64_t i
     bool afterFF = false;
     for (off_t at = from; at < fileBytes;) {
         const std::size_t count = std::size_t(std::min<qint64>(qint64(block.size()), fileBytes - at));
-        if (!readAt(fd, at, block.data(), count))
+        if (!readAllAt(fd, at, block.data(), count))
             break;
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint8_t byte = block[i];
@@ -242,7 +228,7 @@ private:
         jpeg[m_header.heightAt + 1] = std::uint8_t(height);
         const std::size_t dataAt = jpeg.size();
         jpeg.resize(dataAt + std::size_t(end - begin));
-        if (!readAt(m_file.fd, begin, jpeg.data() + dataAt, std::size_t(end - begin)))
+        if (!readAllAt(m_file.fd, begin, jpeg.data() + dataAt, std::size_t(end - begin)))
             return {};
         int restarts = 0;
         for (std::size_t i = dataAt; i + 1 < jpeg.size(); ++i)

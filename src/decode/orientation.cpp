@@ -52,11 +52,6 @@ int tiffOrientation(std::span<const std::uint8_t> bytes)
     return 1;
 }
 
-bool swapsSides(int orientation)
-{
-    return orientation >= 5;
-}
-
 UprightWriter::UprightWriter(QImage& upright, int orientation, int storedWidth, int storedHeight, int pixelBytes)
     : m_bits(upright.bits()), m_stride(upright.bytesPerLine()), m_orientation(orientation), m_storedWidth(storedWidth), m_storedHeight(storedHeight),
       m_pixelBytes(pixelBytes)

@@ -1,6 +1,8 @@
 #pragma once
 // A photo's orientation tag (EXIF 0x0112, values 1 to 8) and how stored
 // rows land in the upright picture.
+#include "turns.h"
+
 #include <QImage>
 
 #include <cstddef>
@@ -14,9 +16,6 @@ namespace korvane {
 // PNG's eXIf chunk holds it; 1 (as stored) when absent or unreadable.
 int exifOrientation(std::span<const std::uint8_t> exif);
 int tiffOrientation(std::span<const std::uint8_t> tiff);
-
-// True for the tags that swap width and height.
-bool swapsSides(int orientation);
 
 // Writes stored rows into an upright image, one row at a time, so that
 // turning the picture needs no second copy of it.

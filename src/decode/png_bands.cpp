@@ -4,6 +4,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "owned_fd.h"
+#include "read_at.h"
 #include "texts.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ std::optional<ImageDataChunk> firstImageDataChunk(int fd)
 {
     const off_t data = ::lseek(fd, 0, SEEK_CUR);
     std::uint8_t length[4];
-    if (data < 8 || ::pread(fd, length, sizeof length, data - 8) != ssize_t(sizeof length))
+    if (data < 8 || !readAllAt(fd, data - 8, length, sizeof length))
         return std::nullopt;
     return ImageDataChunk{data, bigEndian32(length)};
 }
@@ -73,7 +74,7 @@ std::optional<ImageDataChunk> firstImageDataChunk(int fd)
 std::optional<ImageDataChunk> imageDataChunkAfter(int fd, off_t dataEnd)
 {
     std::uint8_t header[12]; // the crc, then the next chunk's length and type
-    if (::pread(fd, header, sizeof header, dataEnd) != ssize_t(sizeof header) || std::memcmp(header + 8, "IDAT", 4) != 0)
+    if (!readAllAt(fd, dataEnd, header, sizeof header) || std::memcmp(header + 8, "IDAT", 4) != 0)
         return std::nullopt;
     return ImageDataChunk{dataEnd + off_t(sizeof header), bigEndian32(header + 4)};
 }
@@ -124,13 +125,9 @@ public:
             if (from >= chunk->length)
                 continue;
             const std::size_t want = std::size_t(std::min<std::uint64_t>(chunk->length - from, count - done));
-            const ssize_t got = ::pread(fd, out + done, want, chunk->data + off_t(from));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                break;
-            done += std::size_t(got);
-            if (std::size_t(got) < want)
+            const std::size_t got = readAt(fd, std::int64_t(chunk->data) + std::int64_t(from), out + done, want);
+            done += got;
+            if (got < want)
                 break;
         }
         return done;

@@ -7,6 +7,7 @@
 #include "texts.h"
 
 #include "decode_error.h"
+#include "read_at.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -118,8 +119,8 @@ QByteArray withoutOutsideReferences(const QByteArray& document)
 bool looksLikeSvg(int fd)
 {
     char head[4096];
-    const ssize_t count = ::pread(fd, head, sizeof head, 0);
-    if (count <= 0)
+    const std::size_t count = readAt(fd, 0, head, sizeof head);
+    if (count == 0)
         return false;
     QByteArray bytes(head, qsizetype(count));
     if (isGzip(bytes))

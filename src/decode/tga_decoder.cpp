@@ -6,6 +6,7 @@
 #include "texts.h"
 
 #include "decode_error.h"
+#include "read_at.h"
 #include "image_normalize.h"
 #include "orientation.h"
 
@@ -218,7 +219,7 @@ bool looksLikeTga(std::span<const unsigned char> head, int fd, const std::string
     // name to say what they are.
     static const char kFooter[] = "TRUEVISION-XFILE.";
     char tail[sizeof kFooter] = {};
-    if (fileBytes >= 26 && ::pread(fd, tail, sizeof tail, off_t(fileBytes - qint64(sizeof tail))) == off_t(sizeof tail)
+    if (fileBytes >= 26 && readAllAt(fd, fileBytes - qint64(sizeof tail), tail, sizeof tail)
         && std::memcmp(tail, kFooter, sizeof kFooter) == 0)
         return true;
     const std::string suffix = lowerCaseSuffix(path);

@@ -1,5 +1,7 @@
 #include "tiff_file.h"
 
+#include "read_at.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -14,16 +16,8 @@ namespace {
 tmsize_t readProc(thandle_t handle, void* buffer, tmsize_t size)
 {
     auto* file = static_cast<TiffFile*>(handle);
-    tmsize_t done = 0;
-    while (done < size) {
-        const ssize_t count = ::pread(file->fd, static_cast<char*>(buffer) + done, size_t(size - done), file->offset);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            break;
-        done += count;
-        file->offset += count;
-    }
+    auto done = tmsize_t(readAt(file->fd, file->offset, buffer, std::size_t(size)));
+    file->offset += done;
     if (file->padPastEnd && done < size) {
         std::memset(static_cast<char*>(buffer) + done, 0, std::size_t(size - done));
         file->offset += size - done;

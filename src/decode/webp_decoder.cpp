@@ -6,6 +6,7 @@
 #include "texts.h"
 
 #include "decode_error.h"
+#include "read_at.h"
 #include "image_normalize.h"
 #include "orientation.h"
 
@@ -85,8 +86,8 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     WebPBitstreamFeatures features {};
     {
         std::vector<uint8_t> head(64 << 10);
-        const ssize_t count = ::pread(fd, head.data(), head.size(), 0);
-        if (count <= 0 || WebPGetFeatures(head.data(), std::size_t(count), &features) != VP8_STATUS_OK)
+        const std::size_t count = readAt(fd, 0, head.data(), head.size());
+        if (count == 0 || WebPGetFeatures(head.data(), count, &features) != VP8_STATUS_OK)
             raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "its header is damaged")));
     }
     if (features.has_animation)

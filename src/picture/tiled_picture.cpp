@@ -1,5 +1,7 @@
 #include "tiled_picture.h"
 
+#include "decode/turns.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -15,11 +17,6 @@ namespace {
 int everyCore()
 {
     return std::max(1, int(std::thread::hardware_concurrency()));
-}
-
-bool swapsSides(int orientation)
-{
-    return orientation >= 5 && orientation <= 8;
 }
 
 struct Point {

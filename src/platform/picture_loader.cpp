@@ -2,6 +2,7 @@
 // reader that might block on it), detects the format from the content, and
 // refuses pictures that cannot fit in memory before any pixel is allocated.
 #include "decoded_picture.h"
+#include "decode/read_at.h"
 #include "decode/texts.h"
 #include "picture.h"
 
@@ -93,8 +94,7 @@ using Decoder = DecodedPicture (*)(int fd, const std::string& path, const FileFa
 Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
 {
     unsigned char head[64] = {};
-    const ssize_t count = ::pread(fd, head, sizeof head, 0);
-    const std::span<const unsigned char> read(head, count > 0 ? static_cast<std::size_t>(count) : 0);
+    const std::span<const unsigned char> read(head, readAt(fd, 0, head, sizeof head));
     if (looksLikeJpeg(read))
         return decodeJpeg;
     if (looksLikePng(read))
@@ -270,7 +270,7 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
     }
     if (overview.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, doesNotFitInMemory());
-    return Picture(std::move(tiles), std::move(overview));
+    return Picture(std::move(tiles), overview);
 }
 
 // The picture's file, opened once for its whole load, and the decoder of
@@ -381,9 +381,9 @@ Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, cons
     if (decoded.tiles) // too large to hold: read in tiles where drawn
         return tiledPicture(std::move(decoded), path, facts);
     if (decoded.planes) // made into RGB, in sRGB, where drawn; perhaps still decoding
-        return Picture(std::move(decoded.planes), std::move(decoded.reduced), std::move(decoded.fill));
+        return Picture(decoded.planes, decoded.reduced, std::move(decoded.fill));
     if (decoded.fill) // already in the display format, its rows still coming
-        return Picture(std::move(decoded.image), std::move(decoded.reduced), std::move(decoded.fill));
+        return Picture(std::move(decoded.image), decoded.reduced, std::move(decoded.fill));
     // The reduced copy gets the same colour conversion as the picture.
     decoded.reduced.setColorSpace(decoded.image.colorSpace());
     QImage image = toDisplayFormat(std::move(decoded.image));
