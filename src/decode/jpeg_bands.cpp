@@ -1,6 +1,7 @@
 #include "jpeg_bands.h"
 
 #include "decode_error.h"
+#include "jpeg_errors.h"
 #include "owned_fd.h"
 #include "read_at.h"
 #include "texts.h"
@@ -120,30 +121,16 @@ RestartIndex indexRestarts(int fd, off_t from, qint64 fileBytes, std::uint64_t i
     return index;
 }
 
-struct ErrorJump {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-};
-
-[[noreturn]] void onError(j_common_ptr cinfo)
-{
-    std::longjmp(reinterpret_cast<ErrorJump*>(cinfo->err)->jump, 1);
-}
-
-void onMessage(j_common_ptr, int) {}
-
 // One band's decoder; everything it touches lives here, outside the frame
 // that setjmp returns to.
 struct BandDecoding {
     jpeg_decompress_struct cinfo {};
-    ErrorJump errors {};
+    JpegErrors errors {};
     int rowsDone = 0;
     std::vector<std::uint8_t> scratch;
     BandDecoding()
     {
-        cinfo.err = jpeg_std_error(&errors.base);
-        errors.base.error_exit = onError;
-        errors.base.emit_message = onMessage;
+        useJpegErrors(cinfo, errors);
         jpeg_create_decompress(&cinfo);
     }
     ~BandDecoding() { jpeg_destroy_decompress(&cinfo); }

@@ -10,6 +10,7 @@
 #include "decode_error.h"
 #include "owned_fd.h"
 #include "jpeg_bands.h"
+#include "jpeg_errors.h"
 #include "jpeg_planes.h"
 #include "orientation.h"
 #include "row_fill.h"
@@ -39,23 +40,6 @@ namespace {
 // headers counted in. Arithmetic coding adapts to flat data and has no such
 // floor: only memory decides there.
 constexpr double kMinHuffmanBytesPerMegapixel = 500;
-
-struct ErrorManager {
-    jpeg_error_mgr base;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-[[noreturn]] void onError(j_common_ptr cinfo)
-{
-    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
-    (*cinfo->err->format_message)(cinfo, errors->message);
-    std::longjmp(errors->jump, 1);
-}
-
-// Warnings (damaged data, a file cut short) are not errors: the picture
-// shows what could be decoded.
-void onMessage(j_common_ptr, int) {}
 
 // Reads the descriptor in large blocks at its own position, so that two
 // decoders can read one file at once; at its end, an end-of-image marker
@@ -109,7 +93,7 @@ void skipInput(j_decompress_ptr cinfo, long count)
 // setjmp returns to.
 struct JpegDecoding {
     jpeg_decompress_struct cinfo {};
-    ErrorManager errors {};
+    JpegErrors errors {};
     FileSource source {};
     std::optional<RowSink> sink;
     std::vector<JOCTET> row;
@@ -369,9 +353,7 @@ void decodeWholePicture(const WholePictureJob& job, RowFill& fill)
     std::optional<SrgbRows> colour;
     if (!job.planes)
         colour.emplace(job.profile, job.pixelBytes == 1);
-    d->cinfo.err = jpeg_std_error(&d->errors.base);
-    d->errors.base.error_exit = onError;
-    d->errors.base.emit_message = onMessage;
+    useJpegErrors(d->cinfo, d->errors);
     if (setjmp(d->errors.jump) == 0) {
         jpeg_create_decompress(&d->cinfo);
         d->created = true;
@@ -515,9 +497,7 @@ bool looksLikeJpeg(std::span<const unsigned char> head)
 DecodedPicture decodeJpeg(int fd, const std::string& path, const FileFacts& facts)
 {
     auto d = std::make_unique<JpegDecoding>();
-    d->cinfo.err = jpeg_std_error(&d->errors.base);
-    d->errors.base.error_exit = onError;
-    d->errors.base.emit_message = onMessage;
+    useJpegErrors(d->cinfo, d->errors);
     if (setjmp(d->errors.jump)) {
         // A failure once rows have been decoded still shows those rows.
         if (d->sink && d->sink->rowsDone() > 0)
