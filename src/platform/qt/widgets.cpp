@@ -12,11 +12,15 @@
 #include <QWindow>
 
 #include <cmath>
+#include <chrono>
 #include <utility>
 
 namespace korvane {
 
 namespace {
+
+// How often a change of screen that came during a handler is tried again.
+constexpr std::chrono::milliseconds kRetryAfterHandler{50};
 
 // Mouse buttons and modifier keys as the handlers receive them.
 Integer buttonCode(Qt::MouseButton button)
@@ -101,8 +105,15 @@ void FormWidget::restoreKeptSize()
 void FormWidget::followScreenScale()
 {
     const QWindow* handle = windowHandle();
-    if (!handle || insideHandler())
+    if (!handle)
         return;
+    // A handler still running (a long load's progress window turns the
+    // event loop meanwhile) is not interrupted: the new scale is taken
+    // once it has returned.
+    if (insideHandler()) {
+        QTimer::singleShot(kRetryAfterHandler, this, [this] { followScreenScale(); });
+        return;
+    }
     runGuarded([&] { m_window.screenScaleChanged(handle->devicePixelRatio()); });
 }
 
