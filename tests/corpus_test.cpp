@@ -310,6 +310,25 @@ TEST_F(BadFile, ShowsTheProgressOfALongLoad)
     waitpid(program, &status, 0);
 }
 
+// SIGTERM while the progress window shows ends the program at once, with
+// status 0, as closing that window does: the load is not waited for.
+TEST_F(BadFile, SigtermDuringALongLoadEndsItAtOnce)
+{
+    const std::string path = file("slow-ended.png", blackPng(24000));
+    const pid_t program = spawn({KORVANE_BINARY, path}, s_session.name(), tempDir() + "/stderr-ended.txt");
+    ASSERT_TRUE(waitFor([&] { return s_session.viewableWindowTitled("slow-ended.png") != 0; }, 20s));
+    kill(program, SIGTERM);
+    int status = 0;
+    const bool ended = waitFor([&] { return waitpid(program, &status, WNOHANG) == program; }, 2s);
+    if (!ended) {
+        kill(program, SIGKILL);
+        waitpid(program, &status, 0);
+    }
+    ASSERT_TRUE(ended) << "still loading after SIGTERM";
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, BadFile, ::testing::ValuesIn(corpus()),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 

@@ -81,6 +81,9 @@ void waitShowingProgress(const std::string& path, const LoadProgress& progress,
     });
     poll.start(kRefresh);
     loop.exec();
+    // Ended before the load (SIGTERM): as when this window is closed.
+    if (!finished(0ms))
+        std::_Exit(0);
 }
 
 } // namespace
