@@ -162,6 +162,51 @@ TEST(TiledPicture, OverviewComesFromTheReducedLevel)
     EXPECT_LT(qRed(flat.scaledTo(400, 267).pixel(0, 100)), 60);
 }
 
+// Tiles of 128 x 96 whose pixels are a function of their place, read on
+// every core or in order from the top; blocks of 7 pixels cut by the edges.
+class ArithmeticTiles final : public TileSource {
+public:
+    ArithmeticTiles(int channels, bool inOrder) : m_channels(channels), m_inOrder(inOrder) {}
+    static int value(int x, int y, int c) { return (x * 7 + y * 13 + c * 50) % 256; }
+    TileLayout layout() const override { return {1000, 700, 128, 96, m_channels}; }
+    bool readsInOrder() const override { return m_inOrder; }
+    bool readTile(int column, int row, std::uint8_t* out, std::size_t stride) override
+    {
+        for (int y = 0; y < 96 && row * 96 + y < 700; ++y)
+            for (int x = 0; x < 128 && column * 128 + x < 1000; ++x)
+                for (int c = 0; c < m_channels; ++c)
+                    out[std::size_t(y) * stride + std::size_t(x * m_channels + c)]
+                        = std::uint8_t(value(column * 128 + x, row * 96 + y, c));
+        return true;
+    }
+
+private:
+    int m_channels;
+    bool m_inOrder;
+};
+
+TEST(TiledPicture, BlockAveragesAreTheRoundedMeansOfTheirPixels)
+{
+    for (const auto& [channels, inOrder] : {std::pair{3, false}, {1, true}}) {
+        TiledPicture picture(std::make_shared<ArithmeticTiles>(channels, inOrder), 1, std::size_t(8) << 20, 2);
+        const BlockAverages averages = picture.averagedBlocks(7, {});
+        ASSERT_EQ(averages.width, 143);
+        ASSERT_EQ(averages.height, 100);
+        int wrong = 0;
+        for (int by = 0; by < averages.height; ++by)
+            for (int bx = 0; bx < averages.width; ++bx)
+                for (int c = 0; c < channels; ++c) {
+                    long long sum = 0, count = 0;
+                    for (int y = by * 7; y < std::min(700, by * 7 + 7); ++y)
+                        for (int x = bx * 7; x < std::min(1000, bx * 7 + 7); ++x, ++count)
+                            sum += ArithmeticTiles::value(x, y, c);
+                    const std::size_t at = (std::size_t(by) * 143 + std::size_t(bx)) * std::size_t(channels) + std::size_t(c);
+                    wrong += averages.pixels[at] != (sum + count / 2) / count;
+                }
+        EXPECT_EQ(wrong, 0) << channels << " channels" << (inOrder ? ", in order" : "");
+    }
+}
+
 TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)
 {
     const std::string path = writeTiff("damaged.tif", TiffOptions{});

@@ -197,25 +197,27 @@ struct BlockSums {
     long long tilesDone = 0;
 };
 
-// Adds one row's pixels [x, x + count) to the sums of the blocks they
-// fall in; the blocks are runs of `block` pixels from x = 0.
-void addRow(const std::uint8_t* row, int x, int count, int block, int channels, std::uint32_t* sums, int firstBlock)
+// Adds the column sums of one band of rows, pixels [x, x + count), to the
+// sums of the blocks they fall in; the blocks are runs of `block` pixels
+// from x = 0.
+void addColumns(const std::uint32_t* columns, int x, int count, int block, int channels, std::uint32_t* sums,
+    int firstBlock)
 {
     const std::size_t n = std::size_t(channels);
     for (int begin = x; begin < x + count;) {
         const int end = std::min(x + count, (begin / block + 1) * block);
         std::uint32_t* sum = sums + std::size_t(begin / block - firstBlock) * n;
-        const std::uint8_t* in = row + std::size_t(begin - x) * n;
-        std::uint32_t total[3] = {};
+        const std::uint32_t* in = columns + std::size_t(begin - x) * n;
         for (int i = 0; i < end - begin; ++i, in += n)
             for (std::size_t c = 0; c < n; ++c)
-                total[c] += in[c];
-        for (std::size_t c = 0; c < n; ++c)
-            sum[c] += total[c];
+                sum[c] += in[c];
         begin = end;
     }
 }
 
+// A tile's rows are summed down each column first, a band of rows that
+// falls in one row of blocks at a time (one vector add a row, whatever the
+// channels), and only the bands' sums across into blocks.
 void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile, const PixelRect& bounds,
     std::vector<std::uint32_t>& local)
 {
@@ -224,11 +226,22 @@ void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile
     const int firstY = bounds.y / b, lastY = (bounds.y + bounds.height - 1) / b;
     const int across = lastX - firstX + 1;
     const std::size_t localRow = std::size_t(across) * std::size_t(n);
-    local.assign(localRow * std::size_t(lastY - firstY + 1), 0);
+    const std::size_t rowValues = std::size_t(bounds.width) * std::size_t(n);
+    const std::size_t blockValues = localRow * std::size_t(lastY - firstY + 1);
+    local.assign(blockValues + rowValues, 0);
+    std::uint32_t* const columns = local.data() + blockValues;
     const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(n);
-    for (int y = 0; y < bounds.height; ++y)
-        addRow(tile + std::size_t(y) * stride, bounds.x, bounds.width, b, n,
-            local.data() + std::size_t((bounds.y + y) / b - firstY) * localRow, firstX);
+    for (int y = 0; y < bounds.height;) {
+        const int blockY = (bounds.y + y) / b;
+        const int end = std::min(bounds.height, (blockY + 1) * b - bounds.y);
+        std::fill(columns, columns + rowValues, 0u);
+        for (; y < end; ++y) {
+            const std::uint8_t* row = tile + std::size_t(y) * stride;
+            for (std::size_t i = 0; i < rowValues; ++i)
+                columns[i] += row[i];
+        }
+        addColumns(columns, bounds.x, bounds.width, b, n, local.data() + std::size_t(blockY - firstY) * localRow, firstX);
+    }
     std::lock_guard lock(into.mutex);
     for (int y = firstY; y <= lastY; ++y) {
         std::uint32_t* to = into.sums.data() + (std::size_t(y) * std::size_t(into.width) + std::size_t(firstX)) * std::size_t(n);
