@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRect>
+#include <QRegion>
 
 #include <vector>
 
@@ -257,19 +258,30 @@ void PictureBox::drawTo(QPainter& painter, QRect area, double ratio) const
     const auto toLogical = [ratio](QRect device) {
         return QRectF(device.x() / ratio, device.y() / ratio, device.width() / ratio, device.height() / ratio);
     };
-    painter.fillRect(toLogical(area), Qt::white);
-    if (!m_pixels->drawn)
+    // White where no opaque pixels are drawn: a screenful written twice
+    // would cost a drag's paint as much again.
+    const auto whiteAround = [&](const QRect& covered) {
+        for (const QRect& rest : QRegion(area).subtracted(QRegion(covered)))
+            painter.fillRect(toLogical(rest), Qt::white);
+    };
+    if (!m_pixels->drawn) {
+        whiteAround(QRect());
         return;
+    }
     if (!m_pixels->described) {
         const QRect part = area & m_pixels->backing.rect();
+        whiteAround(part);
         if (!part.isEmpty())
             painter.drawImage(toLogical(part), m_pixels->backing, QRectF(part));
         return;
     }
     if (m_pixels->copy) {
         const QRect part = (area & m_pixels->copy->area) & m_pixels->copy->source.rect().translated(m_pixels->copy->shift);
+        whiteAround(m_pixels->copy->source.hasAlphaChannel() ? QRect() : part);
         if (!part.isEmpty())
             painter.drawImage(toLogical(part), m_pixels->copy->source, QRectF(part.translated(-m_pixels->copy->shift)));
+    } else {
+        whiteAround(QRect());
     }
     for (const Pixels::Mark& mark : m_pixels->marks) {
         // The marker's own pixels, drawn as the backing would hold them.
