@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -185,9 +187,27 @@ TEST_F(DetailView, ShowsTheNearestPixelForOffsetsBetweenPixels)
     EXPECT_EQ(decodeCoordinate(pixelAt(detail, 0, 0)), QPoint(1, 1));
 }
 
+// The panel as its paint draws it from its description, onto red.
+QImage drawnOnRed(const PictureBox& panel, QSize size)
+{
+    QImage screen(size, QImage::Format_RGB32);
+    screen.fill(Qt::red);
+    QPainter painter(&screen);
+    panel.drawTo(painter, screen.rect(), 1.0);
+    return screen;
+}
+
 TEST_F(DetailView, NegativeOffsetPutsThePictureInsideThePanelOnWhite)
 {
     render(-15 * 100, -15 * 50);
+    // Drawn from its description, the panel shows what its pixels hold,
+    // the white around the picture included.
+    const QImage screen = drawnOnRed(detail, QSize(200, 600));
+    int differing = 0;
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 200; ++x)
+            differing += (screen.pixel(x, y) | 0xFF000000) != pixelAt(detail, x, y);
+    EXPECT_EQ(differing, 0);
     EXPECT_EQ(pixelAt(detail, 99, 60), qRgb(255, 255, 255));
     EXPECT_EQ(pixelAt(detail, 120, 49), qRgb(255, 255, 255));
     EXPECT_EQ(decodeCoordinate(pixelAt(detail, 100, 50)), QPoint(0, 0));
