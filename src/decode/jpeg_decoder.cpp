@@ -13,6 +13,7 @@
 #include "jpeg_errors.h"
 #include "jpeg_planes.h"
 #include "orientation.h"
+#include "read_at.h"
 #include "row_fill.h"
 #include "row_sink.h"
 
@@ -58,13 +59,9 @@ void termSource(j_decompress_ptr) {}
 boolean fillInput(j_decompress_ptr cinfo)
 {
     auto* source = reinterpret_cast<FileSource*>(cinfo->src);
-    ssize_t count;
-    do
-        count = ::pread(source->fd, source->buffer, sizeof source->buffer, source->position);
-    while (count < 0 && errno == EINTR);
-    if (count > 0)
-        source->position += count;
-    if (count <= 0) {
+    std::size_t count = readAt(source->fd, source->position, source->buffer, sizeof source->buffer);
+    source->position += off_t(count);
+    if (count == 0) {
         source->ended = true;
         source->buffer[0] = 0xFF;
         source->buffer[1] = JPEG_EOI;

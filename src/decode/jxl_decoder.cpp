@@ -13,6 +13,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "library_messages.h"
+#include "read_at.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,14 +53,12 @@ public:
         m_bytes.erase(m_bytes.begin(), m_bytes.end() - static_cast<std::ptrdiff_t>(std::min(unused, m_bytes.size())));
         const std::size_t kept = m_bytes.size();
         m_bytes.resize(kept + kReadBlock);
-        ssize_t count;
-        do
-            count = ::pread(m_fd, m_bytes.data() + kept, kReadBlock, m_offset);
-        while (count < 0 && errno == EINTR);
-        if (count < 0)
+        bool failed = false;
+        const std::size_t count = readAt(m_fd, m_offset, m_bytes.data() + kept, kReadBlock, &failed);
+        if (failed)
             raiseDecodeError(DecodeFailure::FileUnreadable, m_path, cannotBeRead());
-        m_bytes.resize(kept + std::size_t(count));
-        m_offset += count;
+        m_bytes.resize(kept + count);
+        m_offset += off_t(count);
         if (count == 0)
             return false;
         JxlDecoderSetInput(decoder, m_bytes.data(), m_bytes.size());

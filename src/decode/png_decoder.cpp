@@ -9,6 +9,7 @@
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "orientation.h"
+#include "read_at.h"
 #include "png_bands.h"
 #include "row_sink.h"
 
@@ -237,10 +238,10 @@ private:
             m_left = next->length;
             m_position = next->data;
         }
-        const ssize_t count = ::pread(m_fd, m_input.data(), std::min<std::size_t>(m_left, m_input.size()), m_position);
-        if (count <= 0)
+        const std::size_t count = readAt(m_fd, m_position, m_input.data(), std::min<std::size_t>(m_left, m_input.size()));
+        if (count == 0)
             return false;
-        m_position += count;
+        m_position += off_t(count);
         m_left -= std::uint32_t(count);
         stream.next_in = m_input.data();
         stream.avail_in = static_cast<uInt>(count);

@@ -85,14 +85,11 @@ public:
 private:
     bool fill()
     {
-        ssize_t count;
-        do
-            count = ::pread(m_fd, m_buffer.data(), m_buffer.size(), m_offset);
-        while (count < 0 && errno == EINTR);
-        if (count <= 0)
+        const std::size_t count = readAt(m_fd, m_offset, m_buffer.data(), m_buffer.size());
+        if (count == 0)
             return false;
-        m_offset += count;
-        m_size = std::size_t(count);
+        m_offset += off_t(count);
+        m_size = count;
         m_at = 0;
         return true;
     }
