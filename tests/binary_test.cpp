@@ -17,8 +17,8 @@ struct Run {
 };
 
 // `language`: the locale the program is started in (LANG, with nothing
-// above it).
-Run runKorvane(const QStringList& args, int waitMs = 5000, const QString& language = "C")
+// above it); without a runtime directory, as in a root shell or over su.
+Run runKorvane(const QStringList& args, int waitMs = 5000, const QString& language = "C", bool runtimeDir = true)
 {
     QProcess process;
     auto env = QProcessEnvironment::systemEnvironment();
@@ -26,7 +26,10 @@ Run runKorvane(const QStringList& args, int waitMs = 5000, const QString& langua
     for (const char* above : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"})
         env.remove(above);
     env.insert("LANG", language);
-    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(test::tempDir())); // as a session has one
+    if (runtimeDir)
+        env.insert("XDG_RUNTIME_DIR", QString::fromStdString(test::tempDir())); // as a session has one
+    else
+        env.remove("XDG_RUNTIME_DIR");
     process.setProcessEnvironment(env);
     process.start(KORVANE_BINARY, args);
     process.waitForStarted();
@@ -59,6 +62,9 @@ TEST(Program, EndsWithOneClearLineForFilesItCannotShow)
     const std::string fifo = dir + "/fifo.png";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     expectRefused({QString::fromStdString(fifo)}, fifo, "pipe");
+    // Qt's own warnings (here: no runtime directory) never join the line.
+    EXPECT_EQ(runKorvane({QString::fromStdString(dir + "/none.png")}, 5000, "C", false).err,
+        "korvane: cannot open '" + dir + "/none.png': no such file\n");
 }
 
 TEST(Program, GivesItsReasonInTheLanguageOfTheLocale)

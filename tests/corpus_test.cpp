@@ -10,17 +10,10 @@
 
 #include <chrono>
 #include <csignal>
-#include <fstream>
-#include <sstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <thread>
 
-#include "x_session.h" // Xlib last
-
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include "program_run.h" // Xlib last
 
 namespace korvane {
 namespace {
@@ -152,31 +145,6 @@ bool isGrey100(QRgb pixel)
     return std::abs(qRed(pixel) - 100) <= 3 && qRed(pixel) == qGreen(pixel) && qGreen(pixel) == qBlue(pixel);
 }
 
-struct Outcome {
-    bool decided = false;
-    bool shown = false;
-    int status = -1;
-    std::string error;
-    long peakKilobytes = 0;
-    double seconds = 0;
-};
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kMeasuringMemory = false; // the sanitizer's own memory would count
-constexpr auto kDeadline = 15s;          // and its checks slow large pictures threefold
-#else
-constexpr bool kMeasuringMemory = true;
-constexpr auto kDeadline = 5s;
-#endif
-
 class BadFile : public ::testing::TestWithParam<Case> {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(s_session.start()) << "no X server"; }
@@ -195,57 +163,14 @@ protected:
         return false;
     }
 
-    void pressReturn()
-    {
-        Display* display = s_session.display();
-        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Return), True, CurrentTime);
-        XTestFakeKeyEvent(display, XKeysymToKeycode(display, XK_Return), False, CurrentTime);
-        XFlush(display);
-    }
-
     Outcome run(const std::string& path) { return run({KORVANE_BINARY, path}); }
 
     Outcome run(const std::vector<std::string>& command)
     {
-        const std::string errors = tempDir() + "/stderr-" + std::to_string(++s_runs) + ".txt";
-        const std::string peak = tempDir() + "/peak-" + std::to_string(s_runs) + ".txt";
-        std::vector<std::string> measured{PEAK_MEMORY_TOOL, peak};
-        measured.insert(measured.end(), command.begin(), command.end());
-        const auto start = std::chrono::steady_clock::now();
-        const pid_t program = spawn(measured, s_session.name(), errors);
-        Outcome outcome;
-        rusage usage {};
-        int status = 0;
-        bool ended = false;
-        while (std::chrono::steady_clock::now() - start < kDeadline && !outcome.decided) {
-            ended = wait4(program, &status, WNOHANG, &usage) == program;
-            outcome.decided = ended || !readAll(errors).empty() || (outcome.shown = pictureShown());
-            if (!outcome.decided)
-                std::this_thread::sleep_for(10ms);
-        }
-        outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (outcome.shown || !outcome.decided)
-            kill(program, SIGTERM);
-        // A refusal shows a message box: dismiss it as a user would.
-        for (int i = 0; !ended && i < 250; ++i) {
-            if (!outcome.shown)
-                pressReturn();
-            ended = wait4(program, &status, WNOHANG, &usage) == program;
-            if (!ended)
-                std::this_thread::sleep_for(20ms);
-        }
-        if (!ended) {
-            kill(-program, SIGKILL);
-            wait4(program, &status, 0, &usage);
-        }
-        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-        outcome.error = readAll(errors);
-        outcome.peakKilobytes = std::atol(readAll(peak).c_str());
-        return outcome;
+        return runUntilDecided(s_session, command, [this] { return pictureShown(); });
     }
 
     static inline XSession s_session;
-    static inline int s_runs = 0;
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }

@@ -226,6 +226,23 @@ TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)
     EXPECT_EQ(test::decodeCoordinate(pixels.image.pixel(390 - 250, 130 - 120)), QPoint(390, 130));
 }
 
+// A later page cut short (its directory gone, or half of it) is passed
+// over when looking for reduced levels: the first page shows.
+TEST(TiledPicture, APageCutShortAfterTheFirstIsPassedOver)
+{
+    const std::string path = writeTiff("cut-pyramid.tif", TiffOptions{.reducedLevel = true});
+    TIFF* tiff = TIFFOpen(path.c_str(), "r");
+    ASSERT_TRUE(TIFFSetDirectory(tiff, 1));
+    const toff_t level = TIFFCurrentDirOffset(tiff), levelTile = TIFFGetStrileOffset(tiff, 0);
+    TIFFClose(tiff);
+    for (const toff_t cutTo : {level + 6, levelTile + 100}) {
+        std::filesystem::resize_file(path, cutTo);
+        const Picture picture = loadWithMemory(path, 4 * kSmallMemory);
+        ASSERT_TRUE(picture.image().isNull()) << "read whole, not in tiles";
+        EXPECT_EQ(test::decodeCoordinate(picture.pixelsFor(QRect(1400, 900, 1, 1)).image.pixel(0, 0)), QPoint(1400, 900));
+    }
+}
+
 TEST(TiledPicture, CacheStaysWithinItsBudget)
 {
     const std::string path = writeTiff("budget.tif", TiffOptions{});

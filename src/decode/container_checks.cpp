@@ -12,7 +12,7 @@ namespace korvane {
 
 namespace {
 
-// Qt's readers decode an entry at 4 bytes a pixel, converted then to 3.
+// Qt's readers decode a DIB entry at 4 bytes a pixel, converted then to 3.
 constexpr PeakBytes kQtPeak{4 + 3, 0};
 constexpr std::uint32_t kLargestPngSide = 0x7FFFFFFF;
 
@@ -23,16 +23,31 @@ std::uint32_t littleEndian32(const unsigned char* p)
 
 std::uint16_t littleEndian16(const unsigned char* p) { return std::uint16_t(p[1] << 8 | p[0]); }
 
+bool isPngEntry(const unsigned char* head)
+{
+    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return std::memcmp(head, kSignature, 8) == 0;
+}
+
+// What Qt's PNG reader holds a pixel in: a byte for palette and 8-bit
+// grey, 2 for 16-bit grey, 4 for 8-bit colour or alpha, 8 for 16-bit.
+int qtPngBytesPerPixel(int colourType, int depth)
+{
+    const bool wide = depth == 16;
+    if (colourType == 3 || colourType == 0)
+        return wide ? 2 : 1;
+    return wide ? 8 : 4;
+}
+
 // A PNG entry: its header claims, and deflate's bound on the entry's bytes.
 void checkPngEntry(const unsigned char* head, qint64 entryBytes, const std::string& path, const FileFacts& facts)
 {
-    static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (std::memcmp(head, kSignature, 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0)
+    if (!isPngEntry(head) || std::memcmp(head + 12, "IHDR", 4) != 0)
         return;
     const qint64 width = bigEndian32(head + 16), height = bigEndian32(head + 20);
     checkSides(path, width, height, kLargestPngSide);
-    checkFitsInMemory(path, width, height, kQtPeak, facts);
     const int depth = head[24], colourType = head[25];
+    checkFitsInMemory(path, width, height, PeakBytes{qtPngBytesPerPixel(colourType, depth) + 3, 0}, facts);
     const int channels = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
     const double rowBytes = (double(width) * channels * depth + 7) / 8 + 1;
     checkHoldsEnoughData(path, width, height, rowBytes / double(width) * 1e6 / kMaxDeflateRatio, entryBytes);
@@ -57,8 +72,12 @@ void checkIco(int fd, const std::string& path, const FileFacts& facts, int count
         const qint64 bytes = littleEndian32(entry + 8), offset = littleEndian32(entry + 12);
         if (!readAllAt(fd, offset, head, sizeof head))
             continue;
-        checkPngEntry(head, bytes, path, facts);
-        checkDibEntry(head, path, facts);
+        // An entry is a PNG or a DIB, never both: a PNG's signature read as
+        // a DIB header claims a picture of gigapixels.
+        if (isPngEntry(head))
+            checkPngEntry(head, bytes, path, facts);
+        else
+            checkDibEntry(head, path, facts);
     }
 }
 

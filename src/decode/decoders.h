@@ -1,5 +1,5 @@
 #pragma once
-// Decoders that read JPEG, PNG, TIFF, WebP, TGA, HEIF, JPEG XL and SVG straight
+// Decoders that read JPEG, PNG, TIFF, WebP, GIF, TGA, HEIF, JPEG XL and SVG straight
 // into the display formats
 // (RGB888 or Grayscale8), with no intermediate 32-bit copy. Each returns a
 // null image when the file is not its format or uses a feature left to
@@ -53,6 +53,7 @@ bool looksLikeTiff(std::span<const unsigned char> head);
 bool looksLikeWebp(std::span<const unsigned char> head);
 bool looksLikeHeif(std::span<const unsigned char> head); // HEIC and AVIF
 bool looksLikeJxl(std::span<const unsigned char> head);
+bool looksLikeGif(std::span<const unsigned char> head);
 // SVG is text: its first element is <svg> (or the file is gzip'ed: svgz).
 bool looksLikeSvg(int fd);
 // The file name's suffix in lower case ("" when there is none): what
@@ -79,6 +80,7 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
 DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts);
 // Needs the application (fonts): run once it exists.
 DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts);
 

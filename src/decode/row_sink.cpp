@@ -3,13 +3,37 @@
 
 #include "decode_error.h"
 
+#include <cstdint>
+#include <sys/mman.h>
+
 namespace korvane {
+
+namespace {
+
+// A large picture is written whole, page after page: in huge pages that
+// costs one fault per 2 MB instead of one per 4 KB (on a 25000 x 25000
+// picture, seconds of the kernel's time).
+void adviseHugePages(QImage& image)
+{
+    constexpr qsizetype kHugePage = qsizetype(2) << 20;
+    if (image.sizeInBytes() < 8 * kHugePage)
+        return;
+    uchar* bits = image.bits();
+    const auto misalignment = qsizetype(reinterpret_cast<std::uintptr_t>(bits) % std::uintptr_t(kHugePage));
+    const qsizetype skipped = misalignment ? kHugePage - misalignment : 0;
+    const qsizetype length = (image.sizeInBytes() - skipped) / kHugePage * kHugePage;
+    ::madvise(bits + skipped, std::size_t(length), MADV_HUGEPAGE);
+}
+
+} // namespace
 
 QImage uprightPicture(int storedWidth, int storedHeight, int orientation, int pixelBytes)
 {
     const bool swap = swapsSides(orientation);
-    return QImage(swap ? storedHeight : storedWidth, swap ? storedWidth : storedHeight,
+    QImage image(swap ? storedHeight : storedWidth, swap ? storedWidth : storedHeight,
         pixelBytes == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
+    adviseHugePages(image);
+    return image;
 }
 
 RowSink::RowSink(const std::string& path, int storedWidth, int storedHeight, int orientation, int pixelBytes)

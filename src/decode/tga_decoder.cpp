@@ -6,6 +6,7 @@
 #include "texts.h"
 
 #include "decode_error.h"
+#include "buffered_reader.h"
 #include "read_at.h"
 #include "image_normalize.h"
 #include "orientation.h"
@@ -63,43 +64,6 @@ bool plausible(const TgaHeader& t)
     return knownType && mapOk && bitsOk && (t.descriptor & 0xC0) == 0;
 }
 
-// Buffered reads through the descriptor, from an offset on.
-class Reader {
-public:
-    Reader(int fd, off_t offset) : m_fd(fd), m_offset(offset) {}
-    // False at the file's end.
-    bool read(unsigned char* out, std::size_t count)
-    {
-        while (count > 0) {
-            if (m_at == m_size && !fill())
-                return false;
-            const std::size_t step = std::min(count, m_size - m_at);
-            std::memcpy(out, m_buffer.data() + m_at, step);
-            m_at += step;
-            out += step;
-            count -= step;
-        }
-        return true;
-    }
-
-private:
-    bool fill()
-    {
-        const std::size_t count = readAt(m_fd, m_offset, m_buffer.data(), m_buffer.size());
-        if (count == 0)
-            return false;
-        m_offset += off_t(count);
-        m_size = count;
-        m_at = 0;
-        return true;
-    }
-
-    int m_fd;
-    off_t m_offset;
-    std::vector<unsigned char> m_buffer = std::vector<unsigned char>(64 << 10);
-    std::size_t m_size = 0, m_at = 0;
-};
-
 // One stored pixel (or map entry) as opaque RGB, or grey, laid over white.
 struct Rgba {
     uchar r = 255, g = 255, b = 255, a = 255;
@@ -129,7 +93,7 @@ Rgba colourOf(const unsigned char* p, int bits, bool grey, bool useAlpha)
 struct TgaDecoding {
     TgaHeader header;
     std::vector<Rgba> map;
-    Reader reader;
+    BufferedReader reader;
     int runLeft = 0;      // pixels left in the current run-length packet
     bool repeating = false;
     unsigned char pixel[4] = {};
@@ -227,7 +191,7 @@ DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts
 {
     // The header comes with the reader's first block. The image ID after it
     // is skipped; a file that ends inside it has no pixels to read either.
-    Reader reader(fd, 0);
+    BufferedReader reader(fd, 0);
     unsigned char head[kHeaderBytes] = {};
     if (!reader.read(head, sizeof head))
         return {};

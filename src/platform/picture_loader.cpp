@@ -107,6 +107,8 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
         return decodeHeif;
     if (looksLikeJxl(read))
         return decodeJxl;
+    if (looksLikeGif(read))
+        return decodeGif;
     if (looksLikeTga(read, fd, path, fileBytes))
         return decodeTga;
     return nullptr;
@@ -116,11 +118,11 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
 // The formats left to Qt's readers, each tried here on damaged and
 // oversized files. A reader some other package adds to the machine is not
 // used until it has been.
-constexpr std::array<const char*, 19> kQtReaderFormats = {"bmp", "cur", "gif", "icns", "ico", "jpeg", "jpg", "mng",
+constexpr std::array<const char*, 18> kQtReaderFormats = {"bmp", "cur", "icns", "ico", "jpeg", "jpg", "mng",
     "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "wbmp", "webp", "xbm", "xpm"};
 
 // The formats our own decoders read whatever Qt's plugins are.
-constexpr std::array<const char*, 11> kOwnDecoderMimeTypes = {"image/avif", "image/heic", "image/heif", "image/jpeg",
+constexpr std::array<const char*, 12> kOwnDecoderMimeTypes = {"image/avif", "image/gif", "image/heic", "image/heif", "image/jpeg",
     "image/jxl", "image/png", "image/svg+xml", "image/svg+xml-compressed", "image/tiff", "image/webp", "image/x-tga"};
 
 bool isUsedQtFormat(const QByteArray& format)
@@ -137,12 +139,13 @@ QByteArray readerNamedBySuffix(const std::string& path)
     return isUsedQtFormat(suffix) && QImageReader::supportedImageFormats().contains(suffix) ? suffix : QByteArray();
 }
 
-// What a Qt reader holds at its peak: its own image (4 bytes a pixel, or 8
-// for 16-bit channels) and the RGB888 picture made from it.
+// What a Qt reader holds at its peak: its own image (a byte a pixel for a
+// palette, 4 for colour, 8 for 16-bit channels; 4 when it cannot say) and
+// the RGB888 picture made from it.
 PeakBytes qtReaderPeak(QImage::Format format)
 {
     const int depth = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
-    return PeakBytes{std::max(4, depth / 8) + 3, 0};
+    return PeakBytes{std::max(1, depth / 8) + 3, 0};
 }
 
 // Qt's readers draw into the image they are given when it has the right size

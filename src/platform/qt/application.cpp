@@ -80,6 +80,22 @@ void quitOnSignals(QCoreApplication& app)
     sigaction(SIGINT, &action, nullptr);
 }
 
+// Qt's own messages (a missing runtime directory, a plugin's complaint)
+// stay off stderr, as the image libraries' do: a refusal's one line is the
+// program's only output. A fatal one still says why the program stops, and
+// whoever sets QT_LOGGING_RULES asked to read them all.
+QtMessageHandler g_qtHandler = nullptr;
+
+void keepQtMessagesOffStderr(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+        return;
+    if (g_qtHandler)
+        g_qtHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 } // namespace
 
 Application::Application(const char* programName)
@@ -90,6 +106,7 @@ Application::Application(const char* programName)
     // launcher and icon.
     QCoreApplication::setApplicationName(QStringLiteral("Korvane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.korvane.Korvane"));
+    g_qtHandler = qInstallMessageHandler(keepQtMessagesOffStderr);
     m_app = std::make_unique<QApplication>(m_argc, m_argv);
     useQtTranslation(*m_app);
     // The window opens on the primary screen; the ratio follows it from
