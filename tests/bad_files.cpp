@@ -206,6 +206,20 @@ std::string withJpegSize(std::string jpeg, int width, int height)
     return jpeg;
 }
 
+std::string withJ2kSize(std::string j2k, unsigned width, unsigned height, unsigned tileWidth, unsigned tileHeight,
+    int components)
+{
+    std::string fields;
+    for (const unsigned value : {width, height, 0U, 0U, tileWidth, tileHeight, 0U, 0U})
+        put32be(fields, value);
+    j2k.replace(8, fields.size(), fields); // past SOC, SIZ, Lsiz and Rsiz
+    if (components > 0) {
+        j2k[40] = char(components >> 8);
+        j2k[41] = char(components);
+    }
+    return j2k;
+}
+
 std::string withPngHeader(std::string png, unsigned width, unsigned height, int depth, int colourType)
 {
     std::string header;

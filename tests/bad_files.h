@@ -34,6 +34,10 @@ std::string withJpegSize(std::string jpeg, int width, int height);
 // The PNG with its header changed to claim width x height pixels of the
 // given depth and colour type, and its checksum fixed.
 std::string withPngHeader(std::string png, unsigned width, unsigned height, int depth, int colourType);
+// A raw JPEG 2000 codestream with its SIZ changed: the picture's and the
+// tiles' sides (the tile grid at 0) and, when given, its component count.
+std::string withJ2kSize(std::string j2k, unsigned width, unsigned height, unsigned tileWidth, unsigned tileHeight,
+    int components = 0);
 // The PNG with one bit of its first image-data chunk's checksum flipped.
 std::string withBadPngChecksum(std::string png);
 // The PNG with a compressed text chunk holding `inflated` zero bytes.

@@ -75,6 +75,11 @@ std::vector<Case> corpus()
              flat.fill(kCornerColour);
              return file("flat.webp", encode(flat, "webp", 100));
          }, ""},
+        {"Jp2CutAtHalf", [] { return file("cut50.jp2", cut(encodeWithTool(cornerPicture(640, 480), "opj_compress -i in.png -o out.jp2 -t 64,64 && mv out.jp2 out"), 0.5)); }, ""},
+        {"J2kCutInItsHeader", [] { return file("cut-header.j2k", encodeWithTool(cornerPicture(64, 48), "opj_compress -i in.png -o out.j2k && mv out.j2k out").substr(0, 30)); }, "cannot be decoded"},
+        {"J2kClaimingFourGigapixels", [] { return file("huge.j2k", withJ2kSize(encodeWithTool(cornerPicture(64, 48), "opj_compress -i in.png -o out.j2k && mv out.j2k out"), 65536, 65536, 65536, 65536)); }, "cannot be read in parts"},
+        {"J2kClaiming16384Components", [] { return file("components.j2k", withJ2kSize(encodeWithTool(cornerPicture(64, 48), "opj_compress -i in.png -o out.j2k && mv out.j2k out"), 64, 48, 64, 48, 16384)); }, "damaged"},
+        {"J2kWithZeroSizeTiles", [] { return file("tiles.j2k", withJ2kSize(encodeWithTool(cornerPicture(64, 48), "opj_compress -i in.png -o out.j2k && mv out.j2k out"), 64, 48, 0, 0)); }, "damaged"},
         {"Tga", [] { return file("plain.tga", tga(320, 200, false)); }, ""},
         {"TgaWithRuns", [] { return file("runs.tga", tga(320, 200, true)); }, ""},
         {"TiffCutShort", [] { return file("cut.tiff", cut(twoPageTiff(), 0.3)); }, ""},

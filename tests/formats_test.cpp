@@ -1,4 +1,4 @@
-// HEIF, AVIF, JPEG XL and SVG, and colour through LittleCMS, on files made
+// HEIF, AVIF, JPEG XL, JPEG 2000 and SVG, and colour through LittleCMS, on files made
 // by Debian's own encoders and tools, checked against the source pixels or
 // against LittleCMS's own command-line converter.
 #include "platform/picture.h"
@@ -241,6 +241,63 @@ TEST(Colour, AnInterlacedPngWithGammaAndChromaticitiesMatchesTheSamePictureNotIn
     const QImage interlaced = LoadPicture(scratch("interlaced.png")).image();
     EXPECT_EQ(largestDifference(interlaced, flat), 0);
     EXPECT_EQ(largestDifference(flat, gradient(200, 120)), 0);
+}
+
+// A JP2 file with its colour box replaced by one holding an ICC profile
+// (OpenJPEG's own encoder writes none).
+std::string withIccProfile(const std::string& jp2, const std::string& icc)
+{
+    const std::size_t header = jp2.find("jp2h") - 4, colour = jp2.find("colr") - 4;
+    const auto length = [&](std::size_t at) {
+        return std::size_t(static_cast<unsigned char>(jp2[at]) << 24 | static_cast<unsigned char>(jp2[at + 1]) << 16
+            | static_cast<unsigned char>(jp2[at + 2]) << 8 | static_cast<unsigned char>(jp2[at + 3]));
+    };
+    const auto box = [](const std::string& type, const std::string& body) {
+        const std::size_t n = body.size() + 8;
+        return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + type + body;
+    };
+    const std::string before = jp2.substr(header + 8, colour - header - 8);
+    const std::string after = jp2.substr(colour + length(colour), header + length(header) - colour - length(colour));
+    const std::string colr = box("colr", std::string{2, 0, 0} + icc);
+    return jp2.substr(0, header) + box("jp2h", before + colr + after) + jp2.substr(header + length(header));
+}
+
+std::string readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Every shape OpenJPEG's encoder writes, against OpenJPEG's own decoder
+// (which applies an embedded profile itself): within 2 levels.
+TEST(Jpeg2000, MatchesOpenJpegsOwnDecoderInEveryShape)
+{
+    QImage photo = gradient(300, 180);
+    for (int y = 0; y < 180; y += 3) // an edge for the wavelets
+        for (int x = 140; x < 160; ++x)
+            photo.setPixel(x, y, qRgb(20, 200, 40));
+    photo.save(QString::fromStdString(scratch("photo.png")));
+    photo.convertToFormat(QImage::Format_Grayscale8).save(QString::fromStdString(scratch("grey.png")));
+    photo.convertToFormat(QImage::Format_RGBX64).save(QString::fromStdString(scratch("deep.png")));
+    QImage clear = photo.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 300; ++x)
+            clear.setPixel(x, y, qRgba(qRed(clear.pixel(x, y)), 0, 0, x * 255 / 299));
+    clear.save(QString::fromStdString(scratch("clear.png")));
+    run("opj_compress -i photo.png -o lossless.jp2 && opj_compress -i photo.png -o lossy.j2k -r 20"
+        " && opj_compress -i photo.png -o tiled.jp2 -t 64,64 && opj_compress -i deep.png -o deep.jp2"
+        " && opj_compress -i grey.png -o grey.jp2 -r 10 && opj_compress -i clear.png -o clear.jp2");
+    test::writeBytes("profiled.jp2", withIccProfile(readFile(scratch("lossless.jp2")),
+        readFile(kProfiles + "/compatibleWithAdobeRGB1998.icc")));
+    for (const std::string name : {"lossless.jp2", "lossy.j2k", "tiled.jp2", "deep.jp2", "grey.jp2", "clear.jp2", "profiled.jp2"}) {
+        run("opj_decompress -i " + name + " -o " + name + ".png");
+        const QImage reference = LoadPicture(scratch(name + ".png")).image();
+        const QImage shown = LoadPicture(scratch(name)).image();
+        ASSERT_EQ(shown.size(), QSize(300, 180)) << name;
+        EXPECT_LE(largestDifference(shown, reference), 2) << name;
+    }
+    // The profile made a difference: the green bars are less saturated.
+    EXPECT_GT(std::abs(qRed(LoadPicture(scratch("profiled.jp2")).image().pixel(150, 0)) - 20), 10);
 }
 
 } // namespace

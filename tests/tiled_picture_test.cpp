@@ -2,6 +2,7 @@
 // with libtiff and libpng, loaded through the real decoder with a small memory budget, and
 // checked pixel by pixel through what the panels ask for.
 #include "support.h"
+#include "tiled_support.h"
 
 #include "decode/decode_error.h"
 #include "decode/tiff_tiles.h"
@@ -24,6 +25,12 @@
 
 namespace korvane {
 namespace {
+
+using test::factsFor;
+using test::firstWrongPixel;
+using test::kSmallMemory;
+using test::largestDifference;
+using test::loadWithMemory;
 
 struct TiffOptions {
     int width = 1500, height = 1000;
@@ -84,40 +91,6 @@ std::string writeTiff(const std::string& name, const TiffOptions& options)
     }
     TIFFClose(tiff);
     return path;
-}
-
-FileFacts factsFor(const std::string& path, qint64 availableBytes)
-{
-    FileFacts facts;
-    facts.fileBytes = qint64(std::filesystem::file_size(path));
-    facts.availableBytes = availableBytes;
-    facts.overviewSides = QSize(400, 300);
-    return facts;
-}
-
-// A budget that holds about a fifth of a 1500 x 1000 picture: read in tiles.
-constexpr qint64 kSmallMemory = qint64(4) << 20;
-
-Picture loadWithMemory(const std::string& path, qint64 availableBytes)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    const FileFacts facts = factsFor(path, availableBytes);
-    const auto decode = path.ends_with(".png") ? decodePng : path.ends_with(".jpg") ? decodeJpeg : decodeTiff;
-    Picture picture = pictureFromDecoded(decode(fd, path, facts), path, facts);
-    ::close(fd);
-    return picture;
-}
-
-// The first pixel of `area` whose colour does not name the expected point.
-std::optional<QPoint> firstWrongPixel(const Picture& picture, const QRect& area,
-    const std::function<QPoint(QPoint)>& expected)
-{
-    const Picture::Pixels pixels = picture.pixelsFor(area);
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            if (test::decodeCoordinate(pixels.image.pixel(x - pixels.originX, y - pixels.originY)) != expected({x, y}))
-                return QPoint(x, y);
-    return std::nullopt;
 }
 
 TEST(TiledPicture, FarCornersAndTileEdgesShowTheirOwnPixels)
@@ -425,19 +398,6 @@ std::string writeJpeg(const std::string& name, unsigned interval, bool grey = fa
 }
 
 // The largest difference of a channel between the two, over `area`.
-int largestDifference(const Picture& picture, const QImage& expected, const QRect& area)
-{
-    const Picture::Pixels pixels = picture.pixelsFor(area);
-    int largest = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb a = pixels.image.pixel(x - pixels.originX, y - pixels.originY), b = expected.pixel(x, y);
-            largest = std::max({largest, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                std::abs(qBlue(a) - qBlue(b))});
-        }
-    return largest;
-}
-
 TEST(JpegBands, BandsFromTheirRestartMarkersMatchTheWholeDecode)
 {
     // A marker every MCU row (cjpeg -restart 1), two a row, and every 3

@@ -166,6 +166,11 @@ std::vector<ValidCase> validFiles()
         {"Avif", Source::Colour, "avifenc --min 10 --max 20 in.png out.avif && mv out.avif out", kLossy},
         {"JxlLossy", Source::Colour, "cjxl -d 1 in.png out.jxl && mv out.jxl out", kLossy},
         {"JxlLossless", Source::Colour, "cjxl -d 0 in.png out.jxl && mv out.jxl out"},
+        {"Jp2Lossless", Source::Colour, "opj_compress -i in.png -o out.jp2 && mv out.jp2 out"},
+        {"Jp2TiledInLayers", Source::Colour, "opj_compress -i in.png -o out.jp2 -t 64,64 -r 40,10,1 && mv out.jp2 out", kLossy},
+        {"J2kLossyCodestream", Source::Colour, "opj_compress -i in.png -o out.j2k -r 20 && mv out.j2k out", kLossy},
+        {"Jp2Grey", Source::Grey, "convert in.png -channel R -separate grey.pgm && opj_compress -i grey.pgm -o out.jp2 && mv out.jp2 out"},
+        {"Jp2WithAlpha", Source::Alpha, "opj_compress -i in.png -o out.jp2 && mv out.jp2 out"},
         {"Ppm", Source::Colour, magick("", "ppm")},
         {"Pgm", Source::Grey, magick("", "pgm")},
     };
@@ -177,7 +182,7 @@ std::string suffixFor(const std::string& name)
 {
     static const std::pair<const char*, const char*> kSuffixes[] = {{"Cjpeg", "jpg"}, {"Jpeg", "jpg"}, {"Png", "png"},
         {"Tiff", "tif"}, {"Webp", "webp"}, {"Gif", "gif"}, {"Bmp", "bmp"}, {"Tga", "tga"}, {"Ico", "ico"},
-        {"Heic", "heic"}, {"Avif", "avif"}, {"Jxl", "jxl"}, {"Ppm", "ppm"}, {"Pgm", "pgm"}};
+        {"Heic", "heic"}, {"Avif", "avif"}, {"Jxl", "jxl"}, {"Jp2", "jp2"}, {"J2k", "j2k"}, {"Ppm", "ppm"}, {"Pgm", "pgm"}};
     for (const auto& [prefix, suffix] : kSuffixes)
         if (name.starts_with(prefix))
             return suffix;

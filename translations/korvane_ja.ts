@@ -191,6 +191,10 @@
         <translation>%1。%2</translation>
     </message>
     <message>
+        <source>its tiles of over a gigapixel cannot be read in parts</source>
+        <translation>タイルが 10 億ピクセルを超えるため、部分ごとに読み込むこともできません</translation>
+    </message>
+    <message>
         <source>without restart markers at the starts of its rows, it cannot be read in parts</source>
         <translation>行の先頭にリスタートマーカーがないため、部分ごとに読み込むこともできません</translation>
     </message>

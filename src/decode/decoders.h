@@ -1,5 +1,5 @@
 #pragma once
-// Decoders that read JPEG, PNG, TIFF, WebP, GIF, TGA, HEIF, JPEG XL and SVG straight
+// Decoders that read JPEG, PNG, TIFF, WebP, GIF, TGA, HEIF, JPEG XL, JPEG 2000 and SVG straight
 // into the display formats
 // (RGB888 or Grayscale8), with no intermediate 32-bit copy. Each returns a
 // null image when the file is not its format or uses a feature left to
@@ -54,6 +54,8 @@ bool looksLikeWebp(std::span<const unsigned char> head);
 bool looksLikeHeif(std::span<const unsigned char> head); // HEIC and AVIF
 bool looksLikeJxl(std::span<const unsigned char> head);
 bool looksLikeGif(std::span<const unsigned char> head);
+// JPEG 2000: the JP2 signature box, or a bare codestream (SOC, SIZ).
+bool looksLikeJp2(std::span<const unsigned char> head);
 // SVG is text: its first element is <svg> (or the file is gzip'ed: svgz).
 bool looksLikeSvg(int fd);
 // The file name's suffix in lower case ("" when there is none): what
@@ -81,6 +83,7 @@ DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts);
+DecodedPicture decodeJp2(int fd, const std::string& path, const FileFacts& facts);
 // Needs the application (fonts): run once it exists.
 DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts);
 

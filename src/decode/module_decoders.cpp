@@ -1,7 +1,7 @@
-// HEIF (libheif with its codecs) and JPEG XL (libjxl with highway) are
-// decoded by modules loaded when the first such file is opened: linked into
-// the program, their libraries' loading and start-up code cost every
-// picture a tenth of its start-up. Their signatures are known here.
+// HEIF (libheif with its codecs), JPEG XL (libjxl with highway) and JPEG
+// 2000 (OpenJPEG) are decoded by modules loaded when the first such file is
+// opened: linked into the program, their libraries' loading and start-up
+// code cost every picture a share of its start-up. Their signatures are known here.
 #include "decoders.h"
 
 #include "byte_order.h"
@@ -78,6 +78,14 @@ bool looksLikeJxl(std::span<const unsigned char> head)
     return head.size() >= sizeof kContainer && std::memcmp(head.data(), kContainer, sizeof kContainer) == 0;
 }
 
+bool looksLikeJp2(std::span<const unsigned char> head)
+{
+    static constexpr unsigned char kContainer[12] = {0, 0, 0, 0x0C, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    if (head.size() >= 4 && head[0] == 0xFF && head[1] == 0x4F && head[2] == 0xFF && head[3] == 0x51)
+        return true;
+    return head.size() >= sizeof kContainer && std::memcmp(head.data(), kContainer, sizeof kContainer) == 0;
+}
+
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts)
 {
     return decoderIn("korvane-heif", path)(fd, path, facts);
@@ -86,6 +94,11 @@ DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& fact
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts)
 {
     return decoderIn("korvane-jxl", path)(fd, path, facts);
+}
+
+DecodedPicture decodeJp2(int fd, const std::string& path, const FileFacts& facts)
+{
+    return decoderIn("korvane-jp2", path)(fd, path, facts);
 }
 
 } // namespace korvane

@@ -109,6 +109,8 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
         return decodeJxl;
     if (looksLikeGif(read))
         return decodeGif;
+    if (looksLikeJp2(read))
+        return decodeJp2;
     if (looksLikeTga(read, fd, path, fileBytes))
         return decodeTga;
     return nullptr;
@@ -122,8 +124,8 @@ constexpr std::array<const char*, 18> kQtReaderFormats = {"bmp", "cur", "icns", 
     "pbm", "pgm", "png", "ppm", "tga", "tif", "tiff", "wbmp", "webp", "xbm", "xpm"};
 
 // The formats our own decoders read whatever Qt's plugins are.
-constexpr std::array<const char*, 12> kOwnDecoderMimeTypes = {"image/avif", "image/gif", "image/heic", "image/heif", "image/jpeg",
-    "image/jxl", "image/png", "image/svg+xml", "image/svg+xml-compressed", "image/tiff", "image/webp", "image/x-tga"};
+constexpr std::array<const char*, 15> kOwnDecoderMimeTypes = {"image/avif", "image/gif", "image/heic", "image/heif",
+    "image/jp2", "image/jpeg", "image/jpx", "image/jxl", "image/png", "image/x-jp2-codestream", "image/svg+xml", "image/svg+xml-compressed", "image/tiff", "image/webp", "image/x-tga"};
 
 bool isUsedQtFormat(const QByteArray& format)
 {

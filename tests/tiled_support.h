@@ -1,0 +1,37 @@
+#pragma once
+// Pictures loaded through the real decoders with a given memory budget, so
+// that large ones are read in tiles, and checked through what the panels
+// ask for.
+#include "decode/decode_limits.h"
+#include "platform/picture.h"
+
+#include <QImage>
+#include <QPoint>
+#include <QRect>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace korvane::test {
+
+// A budget that holds about a fifth of a 1500 x 1000 picture: read in tiles.
+constexpr qint64 kSmallMemory = qint64(4) << 20;
+
+// The facts of the file at `path` with that much memory available, and an
+// overview of 400 x 300.
+FileFacts factsFor(const std::string& path, qint64 availableBytes);
+
+// Decoded by the decoder its suffix names (.png, .jpg, .jp2, else TIFF),
+// with an overview of 400 x 300.
+Picture loadWithMemory(const std::string& path, qint64 availableBytes);
+
+// The first pixel of `area` whose coordinate colour does not name the
+// expected point.
+std::optional<QPoint> firstWrongPixel(const Picture& picture, const QRect& area,
+    const std::function<QPoint(QPoint)>& expected);
+
+// The largest difference of a channel over `area`.
+int largestDifference(const Picture& picture, const QImage& expected, const QRect& area);
+
+} // namespace korvane::test
