@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -248,6 +249,24 @@ struct Candidate {
 } // namespace
 } // namespace korvane::bench
 
+// The sides a JPEG 2000 file's SIZ marker gives (0 x 0 for any other file).
+std::pair<long long, long long> jpeg2000Size(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string head(1 << 16, '\0');
+    in.read(head.data(), std::streamsize(head.size()));
+    const std::size_t siz = head.find("\xFF\x4F\xFF\x51");
+    if (siz == std::string::npos || siz + 24 > std::size_t(in.gcount()))
+        return {0, 0};
+    const auto at = [&](std::size_t offset) {
+        long long value = 0;
+        for (int i = 0; i < 4; ++i)
+            value = value << 8 | static_cast<unsigned char>(head[siz + offset + std::size_t(i)]);
+        return value;
+    };
+    return {at(8) - at(16), at(12) - at(20)};
+}
+
 int main(int argc, char** argv)
 {
     using namespace korvane::bench;
@@ -314,6 +333,16 @@ int main(int argc, char** argv)
             const double side = tiff ? 100000 : 60000;
             pictures.push_back({name, path, mid ? 40000.0 * 25000 * 3 / 1048576 : side * side * 3 / 1048576,
                 mid ? 1.6 : 1.0, static_cast<long long>(limitGiB) << 30});
+        }
+    // KORVANE_BENCH_JP2_DIR=DIR: every JPEG 2000 file in DIR (.jp2, .j2k),
+    // under a 16 GiB address-space limit.
+    if (const char* jp2 = std::getenv("KORVANE_BENCH_JP2_DIR"))
+        for (const auto& entry : std::filesystem::directory_iterator(jp2)) {
+            const std::string path = entry.path().string();
+            const auto [width, height] = jpeg2000Size(path);
+            if (width > 0 && height > 0)
+                pictures.push_back({entry.path().filename().string(), path, double(width) * height * 3 / 1048576,
+                    double(width) / height, 16LL << 30});
         }
     // A phone's photo: 12 MP HEIC, through libheif's own encoder.
     if (wanted("heic") && installed("heif-enc")) {

@@ -15,7 +15,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland qt6-translations-l10n
-  libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev libopenjp2-7-dev zlib1g-dev
+  libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev libopenjp2-7-dev librsvg2-dev zlib1g-dev
   libheif-dev libjxl-dev liblcms2-dev
   fonts-ipafont-gothic fontconfig
 )
@@ -28,7 +28,7 @@ if [ "$mode" = test ]; then
     desktop-file-utils appstream appstream-compose
     sway grim libwayland-dev
     libheif-examples libavif-bin libjxl-tools libimage-exiftool-perl liblcms2-utils icc-profiles-free libgs-common
-    webp gifsicle pngcrush libtiff-tools icoutils libopenjp2-tools
+    webp gifsicle pngcrush libtiff-tools icoutils libopenjp2-tools librsvg2-bin strace
   )
 fi
 packages+=("$@")

@@ -91,7 +91,17 @@ std::vector<Case> corpus()
         {"HeicCutAtHalf", [] { return file("cut50.heic", cut(encodeWithTool(cornerPicture(640, 480), "heif-enc -o out in.png"), 0.5)); }, "cannot be decoded"},
         {"AvifClaiming100000Square", [] { return file("huge.avif", withHeifSize(encodeWithTool(cornerPicture(64, 48), "avifenc in.png out.avif && mv out.avif out"), 100000, 100000)); }, "is damaged"},
         {"SvgzInflatingTo100MB", [] { return file("bomb.svgz", encodeWithTool(QImage(1, 1, QImage::Format_RGB32), "head -c 100000000 /dev/zero | tr '\\0' ' ' | gzip -9 > out")); }, "too large"},
-        {"SvgClaimingAMillionPixelsASide", [] { return file("huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1000000' height='1000000'/>"); }, "more than 32767"},
+        {"SvgClaimingTenMillionPixelsASide", [] { return file("huge.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='10000000' height='10000000'/>"); }, "more than 1000000"},
+        // Drawn in tiles: an overview and the tiles shown, at once.
+        {"SvgOfAMillionPixelsASide", [] { return file("million.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='1000000' height='1000000'>"
+            "<rect width='1000000' height='1000000' fill='#c83c1e'/></svg>"); }, ""},
+        {"SvgBillionLaughs", [] {
+             std::string entities = "<!DOCTYPE svg [<!ENTITY a0 'lol'>";
+             for (int i = 1; i < 10; ++i)
+                 entities += "<!ENTITY a" + std::to_string(i) + " '" + [&] { std::string s; for (int j = 0; j < 10; ++j) s += "&a" + std::to_string(i - 1) + ";"; return s; }() + "'>";
+             return file("laughs.svg", "<?xml version='1.0'?>" + entities + "]><svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'>"
+                 "<rect width='64' height='64' fill='#c83c1e'/><text y='20'>&a9;</text></svg>");
+         }, "not a valid SVG document"},
         {"PngWithATextChunkThatInflatesTo256MB", [=] { return file("bomb.png", withTextBomb(smallPng, 256u << 20)); }, ""},
         {"PngNamedJpg", [=] { return file("png.jpg", png); }, ""},
         {"OneByOne", [] { return file("1x1.png", encode(cornerPicture(1, 1), "png")); }, ""},

@@ -208,6 +208,48 @@ TEST(Svg, IsDrawnAtItsOwnSizeFromItsOwnContentOnly)
     EXPECT_EQ(test::kindRaisedBy([] { LoadPicture(scratch("bomb.svgz")); }), ErrorKind::InvalidPicture);
 }
 
+// What Inkscape, Illustrator and the web write, each drawn as librsvg's own
+// converter draws it over white: within 2 levels on average.
+TEST(Svg, DrawsWhatTheDesktopDraws)
+{
+    const std::string open = "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' width='240' height='160'>";
+    const std::pair<const char*, std::string> documents[] = {
+        {"clip.svg", open + "<defs><clipPath id='c'><circle cx='120' cy='80' r='60'/></clipPath></defs>"
+            "<rect width='240' height='160' fill='#c03' clip-path='url(#c)'/></svg>"},
+        {"mask.svg", open + "<defs><linearGradient id='g'><stop offset='0' stop-color='white'/><stop offset='1' stop-color='black'/>"
+            "</linearGradient><mask id='m'><rect width='240' height='160' fill='url(#g)'/></mask></defs>"
+            "<rect width='240' height='160' fill='#06c' mask='url(#m)'/></svg>"},
+        {"filter.svg", open + "<defs><filter id='b'><feGaussianBlur stdDeviation='6'/></filter>"
+            "<radialGradient id='r'><stop offset='0' stop-color='#fd0'/><stop offset='1' stop-color='#309'/></radialGradient></defs>"
+            "<circle cx='120' cy='80' r='50' fill='url(#r)' filter='url(#b)'/></svg>"},
+        {"blend.svg", open + "<rect width='240' height='160' fill='#f60'/><g style='mix-blend-mode:overlay'>"
+            "<rect x='40' y='20' width='160' height='120' fill='#3af'/><circle cx='120' cy='80' r='50' fill='#905'/></g></svg>"},
+        {"css.svg", open + "<style>.a{fill:#2a6;stroke:#024;stroke-width:6} #u{opacity:.5}</style>"
+            "<defs><rect id='r' class='a' width='80' height='50'/></defs><use xlink:href='#r' x='20' y='20'/>"
+            "<use id='u' xlink:href='#r' x='120' y='80'/><svg x='150' y='10' width='60' height='60' viewBox='0 0 10 10'>"
+            "<circle cx='5' cy='5' r='5' fill='#a0f'/></svg></svg>"},
+        {"text.svg", open + "<text x='10' y='90' font-family='sans-serif' font-size='48' fill='#123'>Korvane</text></svg>"},
+    };
+    for (const auto& [name, text] : documents) {
+        writeText(name, text);
+        run(std::string("rsvg-convert -b white -o ") + name + ".png " + name);
+        const QImage reference = QImage(QString::fromStdString(scratch(std::string(name) + ".png"))).convertToFormat(QImage::Format_RGB888);
+        const QImage shown = LoadPicture(scratch(name)).image();
+        ASSERT_EQ(shown.size(), reference.size()) << name;
+        double total = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb a = shown.pixel(x, y), b = reference.pixel(x, y);
+                total += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b));
+            }
+        EXPECT_LE(total / (3.0 * shown.width() * shown.height()), 2.0) << name;
+    }
+    // The blend mode is drawn: overlaid on orange, the blue rectangle keeps
+    // the orange's lack of blue (painted plainly it would be #3af).
+    const QImage blend = LoadPicture(scratch("blend.svg")).image();
+    EXPECT_LT(qBlue(blend.pixel(50, 30)), 40);
+}
+
 // The reference: LittleCMS's own converter, relative colorimetric (its
 // default), to sRGB, written losslessly enough at quality 100.
 QImage littleCmsReference(const std::string& name)

@@ -29,6 +29,7 @@ Picture loadWithMemory(const std::string& path, qint64 availableBytes)
     const auto decode = path.ends_with(".png") ? decodePng
         : path.ends_with(".jpg")               ? decodeJpeg
         : path.ends_with(".jp2")               ? decodeJp2
+        : path.ends_with(".svg")               ? decodeSvg
                                                : decodeTiff;
     Picture picture = pictureFromDecoded(decode(fd, path, facts), path, facts);
     ::close(fd);

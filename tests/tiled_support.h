@@ -22,7 +22,7 @@ constexpr qint64 kSmallMemory = qint64(4) << 20;
 // overview of 400 x 300.
 FileFacts factsFor(const std::string& path, qint64 availableBytes);
 
-// Decoded by the decoder its suffix names (.png, .jpg, .jp2, else TIFF),
+// Decoded by the decoder its suffix names (.png, .jpg, .jp2, .svg, else TIFF),
 // with an overview of 400 x 300.
 Picture loadWithMemory(const std::string& path, qint64 availableBytes);
 

@@ -88,6 +88,14 @@ std::string magick(const std::string& options, const std::string& format)
 
 constexpr int kLossy = 24;
 
+// The quadrants as Inkscape would write them: classes of a style sheet,
+// a symbol used four times, a clip path and a group's transform.
+const std::string kQuadrantsSvg = "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink' "
+    "width='320' height='240'><style>.r{fill:#c82828}.g{fill:#28aa3c}.b{fill:#283cc8}.y{fill:#e6d232}</style>"
+    "<defs><clipPath id='c'><rect width='320' height='240'/></clipPath><rect id='q' width='160' height='120'/></defs>"
+    "<g clip-path='url(#c)'><use xlink:href='#q' class='r'/><use xlink:href='#q' class='g' x='160'/>"
+    "<g transform='translate(0 120)'><use xlink:href='#q' class='b'/><use xlink:href='#q' class='y' x='160'/></g></g></svg>";
+
 std::vector<ValidCase> validFiles()
 {
     const std::string ppm = "convert in.png in.ppm && ";
@@ -171,6 +179,8 @@ std::vector<ValidCase> validFiles()
         {"J2kLossyCodestream", Source::Colour, "opj_compress -i in.png -o out.j2k -r 20 && mv out.j2k out", kLossy},
         {"Jp2Grey", Source::Grey, "convert in.png -channel R -separate grey.pgm && opj_compress -i grey.pgm -o out.jp2 && mv out.jp2 out"},
         {"Jp2WithAlpha", Source::Alpha, "opj_compress -i in.png -o out.jp2 && mv out.jp2 out"},
+        {"SvgWithCssUseAndClipPath", Source::Colour, "printf '%s' \"" + kQuadrantsSvg + "\" > out"},
+        {"SvgzWithCssUseAndClipPath", Source::Colour, "printf '%s' \"" + kQuadrantsSvg + "\" | gzip > out"},
         {"Ppm", Source::Colour, magick("", "ppm")},
         {"Pgm", Source::Grey, magick("", "pgm")},
     };
@@ -182,7 +192,7 @@ std::string suffixFor(const std::string& name)
 {
     static const std::pair<const char*, const char*> kSuffixes[] = {{"Cjpeg", "jpg"}, {"Jpeg", "jpg"}, {"Png", "png"},
         {"Tiff", "tif"}, {"Webp", "webp"}, {"Gif", "gif"}, {"Bmp", "bmp"}, {"Tga", "tga"}, {"Ico", "ico"},
-        {"Heic", "heic"}, {"Avif", "avif"}, {"Jxl", "jxl"}, {"Jp2", "jp2"}, {"J2k", "j2k"}, {"Ppm", "ppm"}, {"Pgm", "pgm"}};
+        {"Heic", "heic"}, {"Avif", "avif"}, {"Jxl", "jxl"}, {"Jp2", "jp2"}, {"J2k", "j2k"}, {"Svgz", "svgz"}, {"Svg", "svg"}, {"Ppm", "ppm"}, {"Pgm", "pgm"}};
     for (const auto& [prefix, suffix] : kSuffixes)
         if (name.starts_with(prefix))
             return suffix;
@@ -381,6 +391,43 @@ TEST_F(ValidFile, SizeRefusalsNameWhatAPictureOfThatSizeReallyTakes)
         EXPECT_LE(predicted, 1.5 * real) << "claimed " << predicted << " MB, took " << real << " MB";
         EXPECT_LE(real, 1.5 * predicted) << "claimed " << predicted << " MB, took " << real << " MB";
     }
+}
+
+// An SVG that names files beside it in every way SVG and XML allow: the
+// program, traced by strace until the picture is on the screen, opens none
+// of them.
+TEST_F(ValidFile, OpensNothingAnSvgNamesOutsideItself)
+{
+    const std::string dir = tempDir();
+    const char* const outside[] = {"outside.png", "other.svg", "style.css", "entity.txt", "included.xml", "filtered.png"};
+    for (const char* name : outside)
+        writeBytes(name, "x");
+    const std::string svg = writeBytes("names.svg",
+        "<svg xmlns='http://www.w3.org/2000/svg' xmlns:xlink='http://www.w3.org/1999/xlink'"
+        " xmlns:xi='http://www.w3.org/2001/XInclude' width='64' height='64'>"
+        "<style>@import url(style.css);</style><rect width='64' height='64' fill='#c83c1e'/>"
+        "<image href='outside.png' width='8' height='8'/><image xlink:href='" + dir + "/outside.png' width='8' height='8'/>"
+        "<use xlink:href='other.svg#x'/><xi:include href='included.xml'/>"
+        "<filter id='f'><feImage href='filtered.png'/></filter><rect width='4' height='4' filter='url(#f)'/></svg>");
+    const std::string trace = dir + "/trace.txt";
+    const Outcome outcome = runUntilDecided(s_session,
+        {"strace", "-f", "-qq", "--seccomp-bpf", "-e", "trace=open,openat,openat2", "-o", trace, KORVANE_BINARY, svg}, [] {
+            return s_session.viewableWindowTitled("KORVANE") && near(s_session.pixel(300, 300), qRgb(200, 60, 30), 4);
+        });
+    ASSERT_TRUE(outcome.shown) << outcome.error;
+    const std::string opened = readAll(trace);
+    ASSERT_NE(opened.find("korvane-svg.so"), std::string::npos) << "not traced";
+    for (const char* name : outside)
+        EXPECT_EQ(opened.find(name), std::string::npos) << name << " was opened";
+    // An external entity is not loaded either: the document that needs it
+    // is refused.
+    const std::string entity = writeBytes("entity.svg",
+        "<?xml version='1.0'?><!DOCTYPE svg [<!ENTITY e SYSTEM 'file://" + dir + "/entity.txt'>]>"
+        "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='64'><text>&e;</text></svg>");
+    const Outcome refused = runUntilDecided(s_session,
+        {"strace", "-f", "-qq", "--seccomp-bpf", "-e", "trace=open,openat,openat2", "-o", trace, KORVANE_BINARY, entity}, [] { return false; });
+    EXPECT_NE(refused.error.find("not a valid SVG document"), std::string::npos) << refused.error;
+    EXPECT_EQ(readAll(trace).find("entity.txt"), std::string::npos);
 }
 
 } // namespace

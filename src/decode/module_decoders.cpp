@@ -1,14 +1,18 @@
-// HEIF (libheif with its codecs), JPEG XL (libjxl with highway) and JPEG
-// 2000 (OpenJPEG) are decoded by modules loaded when the first such file is
-// opened: linked into the program, their libraries' loading and start-up
-// code cost every picture a share of its start-up. Their signatures are known here.
+// HEIF (libheif with its codecs), JPEG XL (libjxl with highway), JPEG 2000
+// (OpenJPEG) and SVG (librsvg with cairo and pango) are decoded by modules
+// loaded when the first such file is opened: linked into the program, their
+// libraries' loading and start-up code cost every picture a share of its
+// start-up. Their signatures are known here.
 #include "decoders.h"
 
 #include "byte_order.h"
 #include "decode_error.h"
 #include "decoder_module.h"
 #include "program_files.h"
+#include "read_at.h"
 #include "texts.h"
+
+#include <QXmlStreamReader>
 
 #include <array>
 #include <cstring>
@@ -86,6 +90,23 @@ bool looksLikeJp2(std::span<const unsigned char> head)
     return head.size() >= sizeof kContainer && std::memcmp(head.data(), kContainer, sizeof kContainer) == 0;
 }
 
+bool looksLikeSvg(int fd)
+{
+    char head[4096];
+    const std::size_t count = readAt(fd, 0, head, sizeof head);
+    if (count == 0)
+        return false;
+    if (count >= 2 && uchar(head[0]) == 0x1F && uchar(head[1]) == 0x8B)
+        return true; // decided when inflated: svgz has no other signature
+    QXmlStreamReader reader(QByteArray(head, qsizetype(count)));
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement())
+            return reader.name() == u"svg";
+    }
+    return false;
+}
+
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts)
 {
     return decoderIn("korvane-heif", path)(fd, path, facts);
@@ -99,6 +120,11 @@ DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts
 DecodedPicture decodeJp2(int fd, const std::string& path, const FileFacts& facts)
 {
     return decoderIn("korvane-jp2", path)(fd, path, facts);
+}
+
+DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts)
+{
+    return decoderIn("korvane-svg", path)(fd, path, facts);
 }
 
 } // namespace korvane

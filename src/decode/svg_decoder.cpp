@@ -1,22 +1,18 @@
-// SVG through Qt SVG: drawn once, at the size the document gives itself
-// (its width and height, else its viewBox), over white. Only the file's
-// own content is drawn: images that name anything but inline data are
-// dropped before Qt SVG sees the document, so nothing is fetched or read
-// from elsewhere. Compressed SVG (svgz) is inflated here, with a limit.
-#include "decoders.h"
+// SVG (and svgz) through librsvg, as the desktop draws it, built as a
+// module loaded with the first such file: drawn at the size the document
+// gives itself (its width and height, else its viewBox) over white; one too
+// large to hold is drawn tile by tile where shown, its overview drawn
+// directly at about twice the overview's size. Nothing outside the file is
+// read. Compressed SVG is inflated here, with a limit.
+#include "decoder_module.h"
 #include "texts.h"
 
 #include "decode_error.h"
-#include "read_at.h"
+#include "library_messages.h"
+#include "svg_render.h"
 
-#include <QBuffer>
-#include <QPainter>
-#include <QSvgRenderer>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
-
+#include <algorithm>
 #include <cmath>
-#include <unistd.h>
 
 #include <zlib.h>
 
@@ -29,7 +25,9 @@ constexpr qint64 kMaxDocumentBytes = qint64(64) << 20;
 // Inflating a compressed one holds the whole text: a smaller limit keeps
 // a refused bomb as light as any other refusal.
 constexpr qint64 kMaxInflatedBytes = qint64(16) << 20;
-constexpr int kMaxSvgSide = 32767; // QPainter's raster engine
+// Drawn in tiles, a document has no natural limit; a million pixels a side
+// is a trillion pixels, far beyond any plan or map.
+constexpr qint64 kMaxSvgSide = 1000000;
 
 QByteArray readFile(int fd, const std::string& path, qint64 size)
 {
@@ -76,89 +74,49 @@ QByteArray inflated(const QByteArray& compressed, const std::string& path)
     return out;
 }
 
-bool isInlineData(QStringView reference)
-{
-    return reference.trimmed().startsWith(u"data:", Qt::CaseInsensitive);
-}
-
-bool referencesElsewhere(const QXmlStreamReader& reader)
-{
-    if (reader.name() != u"image")
-        return false;
-    for (const QXmlStreamAttribute& attribute : reader.attributes())
-        if (attribute.name() == u"href" && !isInlineData(attribute.value()))
-            return true;
-    return false;
-}
-
-// The document without the images that name files or addresses. A
-// document that does not parse is left as it is: Qt SVG refuses it.
-QByteArray withoutOutsideReferences(const QByteArray& document)
-{
-    QXmlStreamReader reader(document);
-    QByteArray out;
-    QBuffer buffer(&out);
-    buffer.open(QIODevice::WriteOnly);
-    QXmlStreamWriter writer(&buffer);
-    bool dropped = false;
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement() && referencesElsewhere(reader)) {
-            reader.skipCurrentElement();
-            dropped = true;
-            continue;
-        }
-        if (reader.tokenType() != QXmlStreamReader::Invalid)
-            writer.writeCurrentToken(reader);
-    }
-    return reader.hasError() || !dropped ? document : out;
-}
-
 } // namespace
-
-bool looksLikeSvg(int fd)
-{
-    char head[4096];
-    const std::size_t count = readAt(fd, 0, head, sizeof head);
-    if (count == 0)
-        return false;
-    QByteArray bytes(head, qsizetype(count));
-    if (isGzip(bytes))
-        return true; // decided when inflated: svgz has no other signature
-    QXmlStreamReader reader(bytes);
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement())
-            return reader.name() == u"svg";
-    }
-    return false;
-}
 
 DecodedPicture decodeSvg(int fd, const std::string& path, const FileFacts& facts)
 {
     if (facts.fileBytes > kMaxDocumentBytes)
         raiseDecodeError(DecodeFailure::InvalidPicture, path,
             filledIn(translated("reason", "is too large: a document of more than %1 MB"), {std::to_string(kMaxDocumentBytes >> 20)}));
-    QByteArray document = readFile(fd, path, facts.fileBytes);
-    if (isGzip(document))
-        document = inflated(document, path);
-    QSvgRenderer renderer(withoutOutsideReferences(document));
-    if (!renderer.isValid())
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "it is not a valid SVG document")));
-    // Its width and height, else its viewBox; fractions of a pixel round up.
-    const QSizeF size = renderer.defaultSize().isEmpty() ? renderer.viewBoxF().size() : QSizeF(renderer.defaultSize());
-    const qint64 width = qint64(std::ceil(std::min(size.width(), 1e12)));
-    const qint64 height = qint64(std::ceil(std::min(size.height(), 1e12)));
+    QByteArray bytes = readFile(fd, path, facts.fileBytes);
+    if (isGzip(bytes))
+        bytes = inflated(bytes, path);
+    // Pango and fontconfig may complain on stderr about the fonts it asks for.
+    const SilencedStderr quiet;
+    std::string error;
+    const std::unique_ptr<SvgDocument> document = SvgDocument::parse(bytes, error);
+    double documentWidth = 0, documentHeight = 0;
+    if (!document || !document->size(documentWidth, documentHeight)) {
+        const std::string reason = translated("reason", "it is not a valid SVG document");
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(error.empty() ? reason : reason + " (" + error + ")"));
+    }
+    // Fractions of a pixel round up.
+    const qint64 width = qint64(std::ceil(std::min(documentWidth, 1e12)));
+    const qint64 height = qint64(std::ceil(std::min(documentHeight, 1e12)));
     checkSides(path, width, height, kMaxSvgSide);
-    checkFitsInMemory(path, width, height, PeakBytes{3, 0}, facts);
+    const double w = double(width), h = double(height);
+    // Larger than the cache, or large enough that drawing it whole would
+    // keep the window waiting: drawn where shown, from an overview first.
+    constexpr qint64 kDrawnWholeMostPixels = qint64(4) << 20;
+    if (width * height * 3 > pictureCacheBytes(facts.availableBytes) || width * height > kDrawnWholeMostPixels) {
+        const double overviewScale = std::min(1.0, width > height ? 2.0 * facts.overviewSides.width() / w
+                                                                  : 2.0 * facts.overviewSides.height() / h);
+        return DecodedPicture::inTiles(svgTiles(bytes, int(width), int(height), w, h), 1,
+            svgOverview(bytes, *document, w, h, overviewScale));
+    }
+    // Cairo's surface at 4 bytes a pixel beside the picture at 3.
+    checkFitsInMemory(path, width, height, PeakBytes{4 + 3, 0}, facts);
     QImage image(int(width), int(height), QImage::Format_RGB888);
     if (image.isNull())
         raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    renderer.render(&painter, QRectF(0, 0, double(width), double(height)));
-    painter.end();
+    if (!document->render(0, 0, 1.0, w, h, int(width), int(height), image.bits(), std::size_t(image.bytesPerLine())))
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "it is not a valid SVG document")));
     return {std::move(image), QImage()};
 }
 
 } // namespace korvane
+
+extern "C" const korvane::DecoderModule korvane_decoder_module = {&korvane::decodeSvg};
