@@ -1,6 +1,7 @@
 #include "jp2_tiles.h"
 
 #include "colour_profile.h"
+#include "held_tile.h"
 #include "owned_fd.h"
 
 #include <algorithm>
@@ -20,23 +21,6 @@ namespace {
 // do not start at the picture's corner, areas of this side are decoded.
 constexpr int kAreaSide = 1024;
 
-// A picture held whole, as one tile.
-class HeldTile final : public TileSource {
-public:
-    HeldTile(TileLayout layout, std::vector<std::uint8_t> pixels) : m_layout(layout), m_pixels(std::move(pixels)) {}
-    TileLayout layout() const override { return m_layout; }
-    bool readTile(int, int, std::uint8_t* out, std::size_t stride) override
-    {
-        const std::size_t rowBytes = std::size_t(m_layout.width) * std::size_t(m_layout.channels);
-        for (int y = 0; y < m_layout.height; ++y)
-            std::memcpy(out + std::size_t(y) * stride, m_pixels.data() + std::size_t(y) * rowBytes, rowBytes);
-        return true;
-    }
-
-private:
-    TileLayout m_layout;
-    std::vector<std::uint8_t> m_pixels;
-};
 
 // How many times the sides can be halved with the picture still covering
 // the overview's sides (as far as the codestream's levels go).

@@ -1,5 +1,7 @@
 #include "svg_render.h"
 
+#include "held_tile.h"
+
 #include <librsvg/rsvg.h>
 
 #include <algorithm>
@@ -83,22 +85,6 @@ private:
     std::vector<std::unique_ptr<SvgDocument>> m_free;
 };
 
-class HeldPixels final : public TileSource {
-public:
-    HeldPixels(TileLayout layout, std::vector<std::uint8_t> pixels) : m_layout(layout), m_pixels(std::move(pixels)) {}
-    TileLayout layout() const override { return m_layout; }
-    bool readTile(int, int, std::uint8_t* out, std::size_t stride) override
-    {
-        const std::size_t rowBytes = std::size_t(m_layout.width) * 3;
-        for (int y = 0; y < m_layout.height; ++y)
-            std::memcpy(out + std::size_t(y) * stride, m_pixels.data() + std::size_t(y) * rowBytes, rowBytes);
-        return true;
-    }
-
-private:
-    TileLayout m_layout;
-    std::vector<std::uint8_t> m_pixels;
-};
 
 } // namespace
 
@@ -190,7 +176,7 @@ std::shared_ptr<TileSource> svgOverview(const QByteArray& bytes, const SvgDocume
     bottom.join();
     if (!topDrawn || !bottomDrawn)
         return nullptr;
-    return std::make_shared<HeldPixels>(TileLayout{width, height, width, height, 3}, std::move(pixels));
+    return std::make_shared<HeldTile>(TileLayout{width, height, width, height, 3}, std::move(pixels));
 }
 
 } // namespace korvane
