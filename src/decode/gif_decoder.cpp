@@ -100,6 +100,7 @@ public:
             readInterlaced();
         } else {
             m_all.resize(std::size_t(frame.Width));
+            m_firstReady = readLine(m_all.data());
         }
     }
 
@@ -109,12 +110,9 @@ public:
     const GifPixelType* row(int y)
     {
         if (!m_frame.Interlace) {
-            if (m_ended || DGifGetLine(m_gif, m_all.data(), m_frame.Width) == GIF_ERROR) {
-                m_ended = true;
-                return nullptr;
-            }
-            ++m_rowsRead;
-            return m_all.data();
+            if (y == 0 && m_firstReady)
+                return m_all.data();
+            return readLine(m_all.data()) ? m_all.data() : nullptr;
         }
         for (int above = y; above >= 0 && y - above < 8; --above)
             if (m_decoded[std::size_t(above)])
@@ -124,16 +122,25 @@ public:
     int rowsRead() const { return m_rowsRead; }
 
 private:
+    // False from the first row the file cannot give on.
+    bool readLine(GifPixelType* line)
+    {
+        if (m_ended || DGifGetLine(m_gif, line, m_frame.Width) == GIF_ERROR) {
+            m_ended = true;
+            return false;
+        }
+        ++m_rowsRead;
+        return true;
+    }
+
     void readInterlaced()
     {
         constexpr int kStart[4] = {0, 4, 2, 1}, kStep[4] = {8, 8, 4, 2};
         for (int pass = 0; pass < 4; ++pass)
             for (int y = kStart[pass]; y < m_frame.Height; y += kStep[pass]) {
-                GifPixelType* line = m_all.data() + std::size_t(y) * std::size_t(m_frame.Width);
-                if (DGifGetLine(m_gif, line, m_frame.Width) == GIF_ERROR)
+                if (!readLine(m_all.data() + std::size_t(y) * std::size_t(m_frame.Width)))
                     return;
                 m_decoded[std::size_t(y)] = true;
-                ++m_rowsRead;
             }
     }
 
@@ -142,7 +149,7 @@ private:
     std::vector<GifPixelType> m_all;
     std::vector<bool> m_decoded;
     int m_rowsRead = 0;
-    bool m_ended = false;
+    bool m_ended = false, m_firstReady = false;
 };
 
 } // namespace
@@ -170,9 +177,13 @@ DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts
     checkSides(path, width, height, 2 * qint64(kLargestSide));
     // An interlaced frame is held whole, a byte a pixel, until its last pass.
     checkFitsInMemory(path, width, height, PeakBytes{frame.Interlace ? 4 : 3, 1}, facts);
+    // The frame's first row is read before the screen is taken: a file that
+    // holds none is refused without whitening gigabytes for it.
+    FrameRows frameRows(gif.get(), frame);
+    if (frameRows.rowsRead() == 0)
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first row")));
     RowSink sink(path, width, height, 1, 3);
     const Palette palette = paletteOf(*gif, transparent);
-    FrameRows frameRows(gif.get(), frame);
     const std::size_t rowBytes = std::size_t(width) * 3;
     for (int y = 0; y < height; ++y) {
         uchar* row = sink.nextPictureRow();
@@ -185,8 +196,6 @@ DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts
         }
         sink.put(row, facts);
     }
-    if (frameRows.rowsRead() == 0)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first row")));
     return sink.finish();
 }
 

@@ -124,6 +124,12 @@ qint64 availableMemoryBytes()
     processSizes(virtualBytes, dataBytes);
     available = std::min(available, limitHeadroom(RLIMIT_AS, virtualBytes));
     available = std::min(available, limitHeadroom(RLIMIT_DATA, dataBytes));
+#ifdef KORVANE_FUZZ_AVAILABLE_BYTES
+    // The fuzzers hold each input to a few gigabytes: pictures are loaded
+    // as on a small machine, so that a file claiming a large area that the
+    // format allows (a GIF's screen) is refused rather than fill them.
+    available = std::min(available, qint64(KORVANE_FUZZ_AVAILABLE_BYTES));
+#endif
     return std::min(available, qint64(1) << 40);
 }
 
