@@ -114,15 +114,17 @@ bool areasTooSlow(const Jp2Size& size)
 }
 
 // Tiles decoded where shown: a picture larger than the cache, and one whose
-// own tiles make that cheap, so that a large one shows from its overview
-// at once instead of after its whole decode.
+// own tiles, or whose one tile, make that cheap, so that a large one shows
+// from its overview at once instead of after its whole decode (a 96
+// megapixel tile: 8.8 s whole, 0.9 s in areas).
 bool readInTiles(const Jp2Size& size, std::int64_t cacheBytes)
 {
     constexpr std::int64_t kWholeDecodeMostPixels = std::int64_t(8) << 20;
     const std::int64_t pixels = size.width() * size.height();
+    const bool oneTile = size.tilesAcross() * size.tilesDown() == 1;
     if (!hasOwnTiles(size) && areasTooSlow(size))
         return false;
-    return pixels * 3 > cacheBytes || (hasOwnTiles(size) && pixels > kWholeDecodeMostPixels);
+    return pixels * 3 > cacheBytes || ((hasOwnTiles(size) || oneTile) && pixels > kWholeDecodeMostPixels);
 }
 
 } // namespace
