@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 namespace korvane {
 
@@ -187,6 +188,11 @@ int Jp2Codec::reductions() const
 bool Jp2Codec::reduceTo(int reduce)
 {
     return opj_set_decoded_resolution_factor(m_codec, OPJ_UINT32(reduce));
+}
+
+int jp2Threads()
+{
+    return int(std::clamp(std::thread::hardware_concurrency(), 1U, 8U));
 }
 
 QByteArray iccProfileOf(const opj_image_t& image)

@@ -89,6 +89,14 @@ struct Jp2Colour {
 };
 Jp2Colour colourOf(const opj_image_t& image);
 
+// OpenJPEG's threads, or the decoders a picture read in tiles keeps: one a
+// core, at most 8.
+int jp2Threads();
+
+// The pixels from x0 to x1 (reference grid) span, their sides halved
+// `reduce` times: the level's own rounding, up at both ends.
+int reducedSpan(std::int64_t x0, std::int64_t x1, unsigned reduce);
+
 // The decoded area's sides in pixels, at the resolution decoded.
 int decodedWidth(const opj_image_t& image);
 int decodedHeight(const opj_image_t& image);

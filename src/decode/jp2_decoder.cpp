@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <thread>
 
 namespace korvane {
 
@@ -24,8 +23,6 @@ namespace {
     raiseDecodeError(DecodeFailure::InvalidPicture, path,
         cannotBeDecoded(message.empty() ? translated("reason", "its data is damaged") : message));
 }
-
-int threadsToUse() { return int(std::clamp(std::thread::hardware_concurrency(), 1U, 8U)); }
 
 QImage pictureFor(int width, int height, int channels)
 {
@@ -66,7 +63,7 @@ QImage decodeTileByTile(std::unique_ptr<Jp2Codec> codec, int fd, const Jp2Size& 
         if (!codec->decodeTile(index)) {
             if (index == 0)
                 refuse(path, codec->message());
-            codec = std::make_unique<Jp2Codec>(fd, facts.fileBytes, size.container, 0, threadsToUse());
+            codec = std::make_unique<Jp2Codec>(fd, facts.fileBytes, size.container, 0, jp2Threads());
             if (!codec->readHeader())
                 break;
             continue;
@@ -150,7 +147,7 @@ DecodedPicture decodeJp2(int fd, const std::string& path, const FileFacts& facts
         showAs(*tiles, overview.channels, overview.icc);
         return DecodedPicture::inTiles(asTileSource(std::move(tiles)), 1, overview.tiles);
     }
-    auto codec = std::make_unique<Jp2Codec>(fd, facts.fileBytes, size->container, 0, threadsToUse());
+    auto codec = std::make_unique<Jp2Codec>(fd, facts.fileBytes, size->container, 0, jp2Threads());
     if (!codec->readHeader())
         refuse(path, codec->message());
     const bool tileByTile = hasOwnTiles(*size);

@@ -89,17 +89,13 @@ Jp2Colour colourOf(const opj_image_t& image)
     return colour;
 }
 
-int decodedWidth(const opj_image_t& image)
+int reducedSpan(std::int64_t x0, std::int64_t x1, unsigned reduce)
 {
-    const unsigned reduce = image.comps[0].factor;
-    return ceilDivPow2(int(image.x1), reduce) - ceilDivPow2(int(image.x0), reduce);
+    return ceilDivPow2(int(x1), reduce) - ceilDivPow2(int(x0), reduce);
 }
 
-int decodedHeight(const opj_image_t& image)
-{
-    const unsigned reduce = image.comps[0].factor;
-    return ceilDivPow2(int(image.y1), reduce) - ceilDivPow2(int(image.y0), reduce);
-}
+int decodedWidth(const opj_image_t& image) { return reducedSpan(image.x0, image.x1, image.comps[0].factor); }
+int decodedHeight(const opj_image_t& image) { return reducedSpan(image.y0, image.y1, image.comps[0].factor); }
 
 void putJp2Rows(const opj_image_t& image, const Jp2Colour& colour, std::uint8_t* out, std::size_t stride)
 {

@@ -121,7 +121,7 @@ private:
     {
         {
             std::unique_lock lock(m_mutex);
-            m_returned.wait(lock, [this] { return !m_free.empty() || !m_reusable || m_opened < mostDecoders(); });
+            m_returned.wait(lock, [this] { return !m_free.empty() || !m_reusable || m_opened < jp2Threads(); });
             if (!m_free.empty()) {
                 std::unique_ptr<Jp2Codec> codec = std::move(m_free.back());
                 m_free.pop_back();
@@ -134,8 +134,6 @@ private:
             dropped();
         return codec;
     }
-
-    static int mostDecoders() { return int(std::clamp(std::thread::hardware_concurrency(), 1U, 8U)); }
 
     void dropped()
     {
@@ -226,8 +224,8 @@ Jp2Overview jp2Overview(int fd, const FileFacts& facts, const Jp2Size& size, std
             return {nullptr, QByteArray(), 3, true, halves[i]->message()};
     const Jp2Colour colour = colourOf(*halves[0]->image());
     const int reduced = int(halves[0]->image()->comps[0].factor);
-    const int width = int(((size.x1 + (1 << reduced) - 1) >> reduced) - ((size.x0 + (1 << reduced) - 1) >> reduced));
-    const int height = int(((size.y1 + (1 << reduced) - 1) >> reduced) - ((size.y0 + (1 << reduced) - 1) >> reduced));
+    const int width = reducedSpan(size.x0, size.x1, unsigned(reduced));
+    const int height = reducedSpan(size.y0, size.y1, unsigned(reduced));
     TileLayout layout{width, height, width, height, colour.channels};
     std::vector<std::uint8_t> pixels(layout.tileBytes());
     const std::size_t stride = std::size_t(width) * std::size_t(colour.channels);
