@@ -15,20 +15,19 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <memory>
 #include <string>
-#include <sys/ipc.h>
 #include <sys/resource.h>
-#include <sys/shm.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include "../tests/x_session.h" // Xlib last
+#include "screen_reader.h"
+#include "startup_phases.h"
 
-#include <X11/Xutil.h>
-#include <X11/extensions/XShm.h>
 #include <X11/extensions/XTest.h>
 
 namespace korvane::bench {
@@ -37,7 +36,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr int kScreenWidth = 1920, kScreenHeight = 1080;
 // So many screen pixels of the picture's hue mean the picture is shown.
 constexpr long kShownPixels = 60000;
 
@@ -46,67 +44,27 @@ struct Measure {
     double wholeSeconds = 0; // korvane: until a press far down shows final pixels
     double jumpSeconds = 0;  // from that press
     double peakMegabytes = 0;
+    double cpuSeconds = 0; // user and system time of all its threads when the picture showed
     bool ok = false;
     bool exited = false; // ended by itself before showing the picture (it refused the file)
 };
 
-// Counts the picture's pixels on the screen, one in 16, through shared memory.
-class ScreenReader {
-public:
-    explicit ScreenReader(Display* display)
-        : m_display(display)
-    {
-        const int screen = DefaultScreen(display);
-        m_image = XShmCreateImage(display, DefaultVisual(display, screen), DefaultDepth(display, screen), ZPixmap,
-            nullptr, &m_segment, kScreenWidth, kScreenHeight);
-        m_segment.shmid = shmget(IPC_PRIVATE, size_t(m_image->bytes_per_line) * m_image->height, IPC_CREAT | 0600);
-        m_segment.shmaddr = m_image->data = static_cast<char*>(shmat(m_segment.shmid, nullptr, 0));
-        m_segment.readOnly = False;
-        XShmAttach(display, &m_segment);
-        shmctl(m_segment.shmid, IPC_RMID, nullptr);
-    }
-    ~ScreenReader()
-    {
-        XShmDetach(m_display, &m_segment);
-        XDestroyImage(m_image);
-        shmdt(m_segment.shmaddr);
-    }
-    unsigned pixel(int x, int y) const
-    {
-        return reinterpret_cast<const unsigned*>(m_image->data + size_t(y) * m_image->bytes_per_line)[x] & 0xFFFFFF;
-    }
-    bool isPicture(int x, int y) const
-    {
-        const unsigned p = pixel(x, y);
-        return isBenchHue((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-    }
-    // A checksum of the screen's pixels right of x, as last read.
-    unsigned long long sumRightOf(int x) const
-    {
-        unsigned long long sum = 0;
-        for (int y = 0; y < kScreenHeight; y += 2)
-            for (int column = x; column < kScreenWidth; column += 2)
-                sum = sum * 31 + pixel(column, y);
-        return sum;
-    }
-    void read() { XShmGetImage(m_display, DefaultRootWindow(m_display), m_image, 0, 0, AllPlanes); }
-    long picturePixels()
-    {
-        read();
-        long count = 0;
-        for (int y = 0; y < kScreenHeight; y += 4) {
-            const auto* row = reinterpret_cast<const unsigned*>(m_image->data + size_t(y) * m_image->bytes_per_line);
-            for (int x = 0; x < kScreenWidth; x += 4)
-                count += isBenchHue((row[x] >> 16) & 0xFF, (row[x] >> 8) & 0xFF, row[x] & 0xFF);
-        }
-        return count * 16;
-    }
-
-private:
-    Display* m_display;
-    XImage* m_image;
-    XShmSegmentInfo m_segment {};
-};
+// A running process's CPU time so far, every thread's, ended ones too.
+double cpuSecondsOf(pid_t pid)
+{
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t afterName = text.rfind(')');
+    if (afterName == std::string::npos)
+        return 0;
+    std::istringstream fields(text.substr(afterName + 2));
+    std::string field;
+    double ticks = 0;
+    for (int index = 3; fields >> field && index <= 15; ++index)
+        if (index >= 14) // utime and stime
+            ticks += std::stod(field);
+    return ticks / double(sysconf(_SC_CLK_TCK));
+}
 
 double megabytes(const rusage& usage)
 {
@@ -124,6 +82,8 @@ Measure runToExit(const std::vector<std::string>& args, const std::string& displ
     Measure measure;
     measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     measure.peakMegabytes = megabytes(usage);
+    measure.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     measure.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return measure;
 }
@@ -189,6 +149,7 @@ Measure runToFirstFrame(const std::vector<std::string>& args, test::XSession& se
     while (Clock::now() - start < deadline) {
         if (screen.picturePixels() >= kShownPixels) {
             measure.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+            measure.cpuSeconds = cpuSecondsOf(pid);
             measure.ok = true;
             if (measureWhole)
                 measure.wholeSeconds = secondsUntilWholePicture(session, screen, start, measure.jumpSeconds, aspect);
@@ -297,9 +258,11 @@ int main(int argc, char** argv)
     // KORVANE_BENCH_ONLY=heic (or jpg, png) measures one format alone.
     const char* only = std::getenv("KORVANE_BENCH_ONLY");
     const auto wanted = [only](const std::string& format) { return !only || format == only; };
-    for (auto [megapixels, width, height] : {std::tuple{2, 1920, 1080}, {24, 6000, 4000}, {100, 12248, 8165}})
+    // 12 MP as phones write it (4000 x 3000).
+    for (auto [megapixels, width, height] :
+        {std::tuple{2, 1920, 1080}, {12, 4000, 3000}, {24, 6000, 4000}, {100, 12248, 8165}})
         for (const char* format : {"jpg", "png"}) {
-            if (!wanted(format) || (megapixels == 2 && std::string(format) == "png"))
+            if (!wanted(format) || (megapixels <= 12 && std::string(format) == "png"))
                 continue;
             const std::string path = scratch + "/" + std::to_string(megapixels) + "mp." + format;
             std::fprintf(stderr, "writing %s\n", path.c_str());
@@ -353,8 +316,23 @@ int main(int argc, char** argv)
             pictures.push_back({"12 MP heic", heic, 4032.0 * 3024 * 3 / 1048576, 4032.0 / 3024});
     }
 
-    std::printf("%-16s %-15s %10s %9s %10s %12s %10s %9s\n", "picture", "program", "time (s)", "x decoder",
-        "peak (MB)", "peak - image", "whole (s)", "jump (s)");
+    // KORVANE_BENCH_BUSY=1: one core kept busy by a spinning process
+    // throughout, as on a machine doing something else.
+    pid_t spinner = -1;
+    if (std::getenv("KORVANE_BENCH_BUSY")) {
+        spinner = fork();
+        if (spinner == 0)
+            for (;;)
+                asm volatile("" ::: "memory"); // a loop the compiler keeps
+    }
+    // The floor any Qt viewer pays: a bare Qt window filled with the
+    // picture's hue and one button captioned as korvane's.
+    const std::string bareWindow = (std::filesystem::path(argv[0]).parent_path() / "korvane-bare-window").string();
+    const std::string trace = scratch + "/startup-trace";
+    setenv("KORVANE_STARTUP_TRACE", trace.c_str(), 1); // the other programs ignore it
+
+    std::printf("%-16s %-17s %10s %9s %8s %10s %12s %10s %9s\n", "picture", "program", "time (s)", "x decoder",
+        "cpu (s)", "peak (MB)", "peak - image", "whole (s)", "jump (s)");
     for (const Picture& picture : pictures) {
         const bool jpeg = picture.path.ends_with(".jpg"), heic = picture.path.ends_with(".heic");
         // The decoder alone: djpeg, a bare libpng decode, libheif's
@@ -366,6 +344,8 @@ int main(int argc, char** argv)
                     : heic ? Candidate{"heif-convert", {"sh", "-c", "heif-convert \"$0\" " + scratch + "/frame.y4m"}, false}
                            : Candidate{"libpng decode", {argv[2]}, false});
         candidates.push_back({"korvane", {argv[1]}, true});
+        if (std::filesystem::exists(bareWindow) && picture.limitBytes == 0)
+            candidates.push_back({"qt window+caption", {bareWindow, "--fill"}, true});
         // KORVANE_BENCH_BASELINE=PATH: another build of korvane, side by side.
         if (const char* baseline = std::getenv("KORVANE_BENCH_BASELINE"))
             candidates.push_back({"korvane before", {baseline}, true});
@@ -380,8 +360,9 @@ int main(int argc, char** argv)
         // Runs take turns, candidate after candidate, so that a slower
         // spell of the machine falls on all of them alike.
         struct Series {
-            std::vector<double> times, peaks, wholes, jumps;
+            std::vector<double> times, peaks, wholes, jumps, cpus;
             bool ok = true, exited = false;
+            StartupPhases phases;
         };
         std::vector<Series> series(candidates.size());
         for (int run = 0; run < runs; ++run)
@@ -398,8 +379,13 @@ int main(int argc, char** argv)
                 }
                 const bool korvane = candidate.name.starts_with("korvane");
                 const auto deadline = picture.limitBytes > 0 && korvane ? 300s : 60s;
+                std::remove(trace.c_str());
+                const auto exec = Clock::now();
                 const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane, deadline, picture.aspect)
                                                    : runToExit(args, session.name());
+                if (korvane)
+                    into.phases.add(trace, exec);
+                into.cpus.push_back(m.cpuSeconds);
                 into.ok = into.ok && m.ok;
                 into.exited = into.exited || m.exited;
                 into.times.push_back(m.seconds);
@@ -410,23 +396,31 @@ int main(int argc, char** argv)
         double decoderSeconds = 0;
         for (std::size_t c = 0; c < candidates.size(); ++c) {
             const Candidate& candidate = candidates[c];
-            const auto& [times, peaks, wholes, jumps, ok, exited] = series[c];
+            const auto& [times, peaks, wholes, jumps, cpus, ok, exited, phases] = series[c];
             const double seconds = median(times), peak = median(peaks);
             if (!candidate.viewer)
                 decoderSeconds = seconds;
             if (!ok) {
-                std::printf("%-16s %-15s %10s %9s %10.0f %12s\n", picture.label.c_str(), candidate.name.c_str(),
-                    exited ? "refused" : "not shown", "-", peak, "-");
+                std::printf("%-16s %-17s %10s %9s %8s %10.0f %12s\n", picture.label.c_str(), candidate.name.c_str(),
+                    exited ? "refused" : "not shown", "-", "-", peak, "-");
                 continue;
             }
             const double whole = median(wholes);
             const double jump = median(jumps);
-            std::printf("%-16s %-15s %10.3f %9.2f %10.0f %12.0f %10s %9s\n", picture.label.c_str(), candidate.name.c_str(),
-                seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, peak, peak - picture.decodedMegabytes,
+            std::printf("%-16s %-17s %10.3f %9.2f %8.3f %10.0f %12.0f %10s %9s\n", picture.label.c_str(),
+                candidate.name.c_str(), seconds, decoderSeconds > 0 ? seconds / decoderSeconds : 0, median(cpus), peak,
+                peak - picture.decodedMegabytes,
                 whole > 0 ? std::to_string(whole).substr(0, 5).c_str() : "",
                 jump > 0 ? std::to_string(jump).substr(0, 5).c_str() : "");
             std::fflush(stdout);
         }
+        for (std::size_t c = 0; c < candidates.size(); ++c)
+            if (!series[c].phases.empty())
+                series[c].phases.print(candidates[c].name);
+    }
+    if (spinner > 0) {
+        kill(spinner, SIGKILL);
+        waitpid(spinner, nullptr, 0);
     }
     screenReader.reset();
     session.stop();

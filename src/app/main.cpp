@@ -6,15 +6,18 @@
 #include "platform/qt/application.h"
 #include "platform/qt/form_host.h"
 #include "platform/runtime_error.h"
+#include "platform/startup_trace.h"
 
 int main(int argc, char** argv)
 {
     using namespace korvane;
+    markStartup("main");
     useLocaleLanguage();
     const std::string command = Command(argc, argv);
     // The picture decodes while Qt starts and the window is built.
     PreloadPicture(Form1::picturePath(command));
     Application application(argc > 0 ? argv[0] : "korvane");
+    markStartup("application");
     Form1 form(command);
     FormHost host(form.window);
     host.addPanel(form.Picture1);
@@ -22,7 +25,10 @@ int main(int argc, char** argv)
     host.addButton(form.Command4);
     host.bindTimer(form.Timer1);
     host.prepare();
+    markStartup("window-built");
     runGuarded([&] { form.Form_Load(); });
+    markStartup("form-loaded");
     host.show();
+    markStartup("shown");
     return application.exec();
 }

@@ -9,6 +9,7 @@
 #include "memory_info.h"
 #include "overview_geometry.h"
 #include "runtime_error.h"
+#include "startup_trace.h"
 
 #include "decode/container_checks.h"
 #include "decode/decode_error.h"
@@ -334,6 +335,7 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
 {
     try {
         Picture picture = loadNow(opened ? std::move(*opened) : openPicture(path), path, withQtReaders, progress);
+        markStartup("picture-loaded");
         if (picture.isEmpty())
             return std::nullopt;
         return picture;

@@ -3,6 +3,7 @@
 #include "window_icon.h"
 
 #include "platform/runtime_error.h"
+#include "platform/startup_trace.h"
 
 #include <QCoreApplication>
 #include <QMouseEvent>
@@ -196,6 +197,13 @@ void PanelWidget::paintEvent(QPaintEvent* event)
     const QRect device = QRectF(area.x() * ratio, area.y() * ratio, area.width() * ratio, area.height() * ratio)
                              .toAlignedRect();
     m_panel.drawTo(painter, device, ratio);
+    static bool first = true;
+    if (first) {
+        first = false;
+        markStartup("painted");
+        // Runs once this paint's frame has been flushed to the window.
+        QTimer::singleShot(0, [] { markStartup("flushed"); });
+    }
 }
 
 void PanelWidget::deliver(const MouseHandler& handler, QMouseEvent* event)
