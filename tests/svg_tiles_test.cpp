@@ -11,18 +11,18 @@
 namespace korvane {
 namespace {
 
-// A plan of 1500 x 1000: a grid of thin lines, a circle across tile edges
-// and text, none of it aligned to the 512-pixel tiles.
+// A plan of 2100 x 1300: a grid of thin lines, a circle across a tile
+// corner and text, none of it aligned to the 1024-pixel tiles.
 std::string writePlan()
 {
     const std::string path = test::tempDir() + "/plan.svg";
     std::ofstream out(path);
-    out << "<svg xmlns='http://www.w3.org/2000/svg' width='1500' height='1000'>"
-           "<rect width='1500' height='1000' fill='#fec'/>";
-    for (int x = 3; x < 1500; x += 37)
-        out << "<line x1='" << x << ".5' y1='0' x2='" << x << ".5' y2='1000' stroke='#248' stroke-width='1.3'/>";
-    out << "<circle cx='512' cy='512' r='300' fill='none' stroke='#c30' stroke-width='9'/>"
-           "<text x='600' y='540' font-family='sans-serif' font-size='70' fill='#060'>Korvane plan</text></svg>";
+    out << "<svg xmlns='http://www.w3.org/2000/svg' width='2100' height='1300'>"
+           "<rect width='2100' height='1300' fill='#fec'/>";
+    for (int x = 3; x < 2100; x += 37)
+        out << "<line x1='" << x << ".5' y1='0' x2='" << x << ".5' y2='1300' stroke='#248' stroke-width='1.3'/>";
+    out << "<circle cx='1024' cy='1024' r='250' fill='none' stroke='#c30' stroke-width='9'/>"
+           "<text x='600' y='1050' font-family='sans-serif' font-size='70' fill='#060'>Korvane plan</text></svg>";
     return path;
 }
 
@@ -33,11 +33,11 @@ TEST(SvgTiles, TilesShowWhatTheWholeDrawingShows)
     const Picture tiled = test::loadWithMemory(path, test::kSmallMemory);
     ASSERT_FALSE(whole.image().isNull());
     ASSERT_TRUE(tiled.image().isNull()) << "drawn whole, not in tiles";
-    for (const QRect& area : {QRect(490, 490, 60, 60), QRect(0, 0, 1500, 1000), QRect(1400, 900, 100, 100)})
+    for (const QRect& area : {QRect(1000, 1000, 60, 60), QRect(0, 0, 2100, 1300), QRect(2000, 1200, 100, 100)})
         EXPECT_LE(test::largestDifference(tiled, whole.image(), area), 2) << area.x();
-    // The overview: the circle's stroke, scaled to a fifth, is there.
-    const QImage overview = tiled.scaledTo(300, 200);
-    EXPECT_LT(qBlue(overview.pixel(102, 42)), 150);
+    // The overview: the circle's top, scaled to a fifth, is there.
+    const QImage overview = tiled.scaledTo(420, 260);
+    EXPECT_LT(qBlue(overview.pixel(205, 155)), 150);
 }
 
 } // namespace
