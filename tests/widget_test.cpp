@@ -25,6 +25,9 @@ TEST_F(Widgets, ShowTheWindowLaidOutOnFirstShow)
     EXPECT_EQ(button()->geometry().top(), 642);
     const QImage shown = detail()->grab().toImage();
     EXPECT_EQ(decodeCoordinate(shown.pixel(207, 633)), QPoint(207, 633));
+    // The icon, read without Qt's image readers, is what Qt's reader reads.
+    const QString icon = QStringLiteral(":/icons/48x48/apps/org.korvane.Korvane.png");
+    EXPECT_EQ(host->topLevel()->windowIcon().pixmap(48).toImage(), QPixmap::fromImage(QImage(icon)).toImage());
 }
 
 TEST_F(Widgets, WindowCannotBeMadeSmallerButLarger)
