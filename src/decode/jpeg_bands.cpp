@@ -163,9 +163,10 @@ int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int chann
 // chroma of its edge rows is smoothed with theirs, as in the whole decode.
 class JpegBandSource final : public TileSource {
 public:
-    JpegBandSource(int fd, const JpegFormat& format, BandHeader header, RestartIndex index, int groupRows,
-        int groupsPerBand)
+    JpegBandSource(int fd, const JpegFormat& format, BandHeader header, RestartIndex index,
+        std::unique_ptr<const EntropyIndex> entropy, int groupRows, int groupsPerBand)
         : m_file(fd), m_format(format), m_header(std::move(header)), m_index(std::move(index)),
+          m_entropy(std::move(entropy)),
           m_colour(m_format.icc.isEmpty() ? nullptr
                                           : std::make_unique<SrgbRows>(ColourProfile{m_format.icc, QColorSpace()},
                                               m_format.channels == 1)),
@@ -181,15 +182,18 @@ public:
     {
         const int rows = std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight);
         const std::size_t first = std::size_t(band) * std::size_t(m_groupsPerBand);
-        if (first >= m_index.starts.size())
+        const std::size_t groups = m_entropy ? m_entropy->points().size() - 1 : m_index.starts.size();
+        if (first >= groups)
             return false; // past where the file ends
         const std::size_t from = first > 0 ? first - 1 : 0;
-        const std::size_t to = std::min(m_index.starts.size(), first + std::size_t(m_groupsPerBand) + 1);
-        const std::vector<std::uint8_t> jpeg = bandJpeg(from, to);
+        const std::size_t to = std::min(groups, first + std::size_t(m_groupsPerBand) + 1);
+        // Without markers, a made-up row above all but the first band.
+        const int madeUpRows = m_entropy && from > 0 ? m_groupRows : 0;
+        const std::vector<std::uint8_t> jpeg = bandJpeg(from, to, madeUpRows);
         if (jpeg.empty())
             return false;
         BandDecoding decoding;
-        const int skip = int(first - from) * m_groupRows;
+        const int skip = int(first - from) * m_groupRows + madeUpRows;
         const int done = decodeBand(decoding, jpeg, m_format.channels, skip, out, stride, rows);
         if (done == 0)
             return false;
@@ -204,15 +208,24 @@ private:
     // Groups [from, to) as a JPEG of their own: the header with their
     // height, their data with the restart markers numbered from 0, and an
     // end.
-    std::vector<std::uint8_t> bandJpeg(std::size_t from, std::size_t to) const
+    std::vector<std::uint8_t> bandJpeg(std::size_t from, std::size_t to, int madeUpRows) const
     {
-        const off_t begin = m_index.starts[from], end = m_index.ends[to - 1];
-        if (end <= begin)
-            return {};
-        const int height = std::min(m_format.height - int(from) * m_groupRows, int(to - from) * m_groupRows);
+        const int height = madeUpRows
+            + std::min(m_format.height - int(from) * m_groupRows, int(to - from) * m_groupRows);
         std::vector<std::uint8_t> jpeg(m_header.bytes);
         jpeg[m_header.heightAt] = std::uint8_t(height >> 8);
         jpeg[m_header.heightAt + 1] = std::uint8_t(height);
+        if (m_entropy) {
+            const std::vector<std::uint8_t> data = m_entropy->bandData(m_file.fd, int(from), int(to));
+            if (data.empty())
+                return {};
+            jpeg.insert(jpeg.end(), data.begin(), data.end());
+            jpeg.insert(jpeg.end(), {0xFF, 0xD9});
+            return jpeg;
+        }
+        const off_t begin = m_index.starts[from], end = m_index.ends[to - 1];
+        if (end <= begin)
+            return {};
         const std::size_t dataAt = jpeg.size();
         jpeg.resize(dataAt + std::size_t(end - begin));
         if (!readAllAt(m_file.fd, begin, jpeg.data() + dataAt, std::size_t(end - begin)))
@@ -229,10 +242,38 @@ private:
     const JpegFormat m_format;
     const BandHeader m_header;
     const RestartIndex m_index;
+    const std::unique_ptr<const EntropyIndex> m_entropy; // instead, for a file without markers
     const std::unique_ptr<SrgbRows> m_colour;
     const int m_groupRows, m_groupsPerBand;
     const TileLayout m_layout;
 };
+
+int ownDescriptor(int fd, const std::string& path)
+{
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
+    return own;
+}
+
+// Bands of MCU rows, entered where one pass of Huffman decoding found
+// each row's start.
+std::shared_ptr<TileSource> withoutMarkers(int fd, const std::string& path, const FileFacts& facts,
+    const JpegFormat& format, BandBytes bytes)
+{
+    const std::size_t rowBytes = std::size_t(format.width) * std::size_t(format.channels) * std::size_t(format.mcuHeight);
+    if (!format.entropy || rowBytes > bytes.most)
+        return nullptr;
+    std::unique_ptr<EntropyIndex> index = EntropyIndex::make(*format.entropy);
+    const std::optional<BandHeader> header = bandHeaderOf(fd, format.entropyStart);
+    if (!index || !header)
+        return nullptr;
+    index->scan(fd, format.entropyStart, off_t(facts.fileBytes),
+        [&facts](long long done, long long total) { facts.reportProgress(done, total); });
+    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / rowBytes);
+    return std::make_shared<JpegBandSource>(ownDescriptor(fd, path), format, *header, RestartIndex{},
+        std::move(index), format.mcuHeight, int(groupsPerBand));
+}
 
 } // namespace
 
@@ -240,7 +281,7 @@ std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const
     const JpegFormat& format, BandBytes bytes)
 {
     if (format.restartInterval == 0)
-        return nullptr;
+        return withoutMarkers(fd, path, facts, format, bytes);
     const std::uint64_t mcusPerRow = std::uint64_t((format.width + format.mcuWidth - 1) / format.mcuWidth);
     // MCU rows begin at a marker every `aligned` rows.
     const std::uint64_t aligned = format.restartInterval / std::gcd(std::uint64_t(format.restartInterval), mcusPerRow);
@@ -252,10 +293,7 @@ std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const
     if (!header)
         return nullptr;
     RestartIndex index = indexRestarts(fd, format.entropyStart, facts.fileBytes, aligned * mcusPerRow / format.restartInterval);
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-    return std::make_shared<JpegBandSource>(own, format, *header, std::move(index),
+    return std::make_shared<JpegBandSource>(ownDescriptor(fd, path), format, *header, std::move(index), nullptr,
         int(aligned) * format.mcuHeight, int(groupsPerBand));
 }
 

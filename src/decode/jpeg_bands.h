@@ -1,11 +1,14 @@
 #pragma once
-// A baseline JPEG too large to hold, read in bands of MCU rows. Its restart
-// markers are the only places where its entropy-coded data can be entered:
-// the file is scanned for them once, and a band is decoded from the marker
-// that begins it, as a JPEG of its own (the file's tables, the band's
-// height, the band's data with its markers numbered from 0).
+// A baseline JPEG too large to hold, read in bands of MCU rows. Its
+// entropy-coded data can be entered at its restart markers, where it has
+// them at the starts of MCU rows: the file is scanned for them once, and a
+// band is decoded from the marker that begins it, as a JPEG of its own (the
+// file's tables, the band's height, the band's data with its markers
+// numbered from 0). Without markers, one pass of Huffman decoding notes
+// where each MCU row begins (jpeg_entropy.h).
 #include "colour_profile.h"
 #include "decode_limits.h"
+#include "jpeg_entropy.h"
 #include "tile_source.h"
 
 #include <sys/types.h>
@@ -23,11 +26,13 @@ struct JpegFormat {
     unsigned restartInterval = 0; // MCUs between markers; 0: none
     off_t entropyStart = 0;       // the first scan's data
     QByteArray icc;
+    std::shared_ptr<const EntropyLayout> entropy; // the scan, for a file without markers
 };
 
-// Bands of about `bytes.wanted` decoded each; null when the file has no
-// restart markers at the starts of MCU rows, or they are too far apart
-// for a band to fit `bytes.most`.
+// Bands of about `bytes.wanted` decoded each; null when the file's restart
+// markers are not at the starts of MCU rows, or are too far apart for a
+// band to fit `bytes.most`, or when it has none and its Huffman tables
+// cannot make a band's first row.
 std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const FileFacts& facts,
     const JpegFormat& format, BandBytes bytes);
 

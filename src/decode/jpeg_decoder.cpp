@@ -202,10 +202,43 @@ int pictureBytesPerPixel(const JpegDecoding& d)
     return d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
 }
 
-// A file that cannot be held whole is read in bands, where its restart
-// markers allow: one scan, grey or colour, the markers at the starts of
-// MCU rows. Null when it fits (or is refused as too large, with the reason
-// it cannot be read in bands).
+// The one Huffman-coded scan of a baseline file, as the index of its MCU
+// rows needs it; null for any other kind, or when a table it uses is not
+// in the file (libjpeg would take its defaults).
+std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struct& cinfo)
+{
+    if (cinfo.arith_code || cinfo.progressive_mode || cinfo.comps_in_scan < 1
+        || cinfo.comps_in_scan != cinfo.num_components || cinfo.comps_in_scan > 4)
+        return nullptr;
+    auto layout = std::make_shared<EntropyLayout>();
+    const bool single = cinfo.comps_in_scan == 1;
+    const int mcuWidth = single ? DCTSIZE : cinfo.max_h_samp_factor * DCTSIZE;
+    const int mcuHeight = single ? DCTSIZE : cinfo.max_v_samp_factor * DCTSIZE;
+    layout->mcusPerRow = int((cinfo.image_width + unsigned(mcuWidth) - 1) / unsigned(mcuWidth));
+    layout->mcuRows = int((cinfo.image_height + unsigned(mcuHeight) - 1) / unsigned(mcuHeight));
+    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
+        const jpeg_component_info& component = *cinfo.cur_comp_info[i];
+        const JHUFF_TBL* dc = cinfo.dc_huff_tbl_ptrs[component.dc_tbl_no & 3];
+        const JHUFF_TBL* ac = cinfo.ac_huff_tbl_ptrs[component.ac_tbl_no & 3];
+        if (!dc || !ac)
+            return nullptr;
+        layout->components.push_back({single ? 1 : component.h_samp_factor * component.v_samp_factor,
+            component.dc_tbl_no & 3, component.ac_tbl_no & 3});
+        HuffmanSpec& dcSpec = layout->dc[std::size_t(component.dc_tbl_no & 3)];
+        HuffmanSpec& acSpec = layout->ac[std::size_t(component.ac_tbl_no & 3)];
+        std::memcpy(dcSpec.bits.data(), dc->bits, dcSpec.bits.size());
+        std::memcpy(dcSpec.values.data(), dc->huffval, dcSpec.values.size());
+        std::memcpy(acSpec.bits.data(), ac->bits, acSpec.bits.size());
+        std::memcpy(acSpec.values.data(), ac->huffval, acSpec.values.size());
+    }
+    return layout;
+}
+
+// A file that cannot be held whole is read in bands: one baseline scan,
+// grey or colour, entered at restart markers at the starts of MCU rows or,
+// without markers, where one pass of Huffman decoding finds the rows. Null
+// when it fits (or is refused as too large, with the reason it cannot be
+// read in bands).
 std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
     const PeakBytes whole{pictureBytesPerPixel(d), 4 + 16 * 4};
@@ -227,6 +260,8 @@ std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, co
     format.restartInterval = cinfo.restart_interval;
     format.entropyStart = d.source.position - off_t(d.source.base.bytes_in_buffer);
     format.icc = d.iccProfile;
+    if (format.restartInterval == 0)
+        format.entropy = entropyLayoutOf(cinfo);
     std::shared_ptr<TileSource> bands
         = openJpegBands(d.source.fd, path, facts, format, bandBytes(facts.availableBytes));
     if (!bands)

@@ -1,0 +1,399 @@
+#include "jpeg_entropy.h"
+
+#include "read_at.h"
+
+#include <algorithm>
+#include <bit>
+#include <climits>
+#include <cstring>
+
+namespace korvane {
+
+namespace {
+
+constexpr int kFastBits = 9;
+
+// A table's canonical codes, both ways: symbol to code, and code to
+// symbol (a lookup of the first 9 bits, then code lengths one by one).
+struct HuffmanCodes {
+    std::array<std::uint16_t, 1 << kFastBits> fast {}; // length << 8 | symbol; 0: a longer code
+    std::array<int, 18> maxCode {};
+    std::array<int, 17> valueOffset {};
+    std::array<std::uint8_t, 256> values {};
+    std::array<std::uint16_t, 256> code {};
+    std::array<std::uint8_t, 256> length {}; // 0: no code for the symbol
+    bool valid = false;
+
+    explicit HuffmanCodes(const HuffmanSpec& spec)
+    {
+        values = spec.values;
+        int next = 0, count = 0;
+        for (int bits = 1; bits <= 16; ++bits) {
+            valueOffset[std::size_t(bits)] = count - next;
+            for (int i = 0; i < spec.bits[std::size_t(bits)]; ++i, ++next, ++count) {
+                if (count >= 256 || next >= (1 << bits))
+                    return; // more codes than the length allows
+                const std::uint8_t symbol = spec.values[std::size_t(count)];
+                code[symbol] = std::uint16_t(next);
+                length[symbol] = std::uint8_t(bits);
+                if (bits <= kFastBits)
+                    for (int extra = 0; extra < 1 << (kFastBits - bits); ++extra)
+                        fast[std::size_t(next << (kFastBits - bits) | extra)] = std::uint16_t(bits << 8 | symbol);
+            }
+            maxCode[std::size_t(bits)] = spec.bits[std::size_t(bits)] ? next - 1 : -1;
+            next <<= 1;
+        }
+        maxCode[17] = INT_MAX;
+        valid = count > 0;
+    }
+};
+
+// The entropy-coded bytes of the file, their stuffing undone, as bits. At
+// a marker (or the file's end) the data ends, and zeros follow, as
+// libjpeg gives them.
+class EntropyReader {
+public:
+    EntropyReader(int fd, off_t from, off_t fileBytes)
+        : m_fd(fd), m_bufferStart(from), m_fileBytes(fileBytes), m_buffer(std::size_t(1) << 20)
+    {
+    }
+
+    void ensure(int bits)
+    {
+        if (m_count < bits)
+            fill();
+    }
+    unsigned peek(int bits) const { return unsigned(m_bits >> (m_count - bits)) & ((1U << bits) - 1); }
+    void skip(int bits) { m_count -= bits; }
+    unsigned take(int bits)
+    {
+        const unsigned value = peek(bits);
+        skip(bits);
+        return value;
+    }
+
+    // Data bits not yet taken; none once the data has ended.
+    int dataBits() const { return std::max(0, m_count - m_padding); }
+    // The position of the next bit taken, while data is left; else where
+    // the data ended.
+    EntropyPoint position() const
+    {
+        const int left = dataBits();
+        if (left == 0)
+            return EntropyPoint{m_endAt, 0, {}};
+        const int bytesBack = (left + 7) / 8;
+        return EntropyPoint{m_offsets[std::size_t(m_loaded - bytesBack) & 15], (8 - left % 8) % 8, {}};
+    }
+
+private:
+    void fill()
+    {
+        while (m_count <= 56) {
+            off_t at = 0;
+            const int byte = nextDataByte(at);
+            m_bits <<= 8;
+            m_count += 8;
+            if (byte < 0) {
+                m_padding += 8;
+                continue;
+            }
+            m_bits |= std::uint64_t(byte);
+            m_offsets[std::size_t(m_loaded++) & 15] = at;
+        }
+    }
+
+    bool haveBytes(std::size_t wanted)
+    {
+        if (m_end - m_position >= wanted)
+            return true;
+        const off_t fileAt = m_bufferStart + off_t(m_end);
+        std::memmove(m_buffer.data(), m_buffer.data() + m_position, m_end - m_position);
+        m_bufferStart += off_t(m_position);
+        m_end -= m_position;
+        m_position = 0;
+        if (fileAt < m_fileBytes)
+            m_end += readAt(m_fd, fileAt, m_buffer.data() + m_end,
+                std::size_t(std::min<off_t>(off_t(m_buffer.size() - m_end), m_fileBytes - fileAt)));
+        return m_end - m_position >= wanted;
+    }
+
+    int nextDataByte(off_t& at)
+    {
+        if (m_ended || !haveBytes(1))
+            return endHere();
+        at = m_bufferStart + off_t(m_position);
+        const std::uint8_t byte = m_buffer[m_position];
+        if (byte != 0xFF) {
+            ++m_position;
+            return byte;
+        }
+        if (!haveBytes(2) || m_buffer[m_position + 1] != 0x00)
+            return endHere(); // a marker, or the file's end within one
+        m_position += 2;
+        return 0xFF;
+    }
+
+    int endHere()
+    {
+        if (!m_ended)
+            m_endAt = m_bufferStart + off_t(m_position);
+        m_ended = true;
+        return -1;
+    }
+
+    const int m_fd;
+    off_t m_bufferStart;
+    const off_t m_fileBytes;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_position = 0, m_end = 0;
+    std::uint64_t m_bits = 0;
+    int m_count = 0, m_padding = 0;
+    bool m_ended = false;
+    off_t m_endAt = 0;
+    std::array<off_t, 16> m_offsets {}; // of the last bytes loaded
+    long long m_loaded = 0;
+};
+
+// Bits into entropy-coded bytes, stuffing a zero after each 0xFF.
+class EntropyWriter {
+public:
+    explicit EntropyWriter(std::vector<std::uint8_t>& out)
+        : m_out(out)
+    {
+    }
+    void put(unsigned bits, int count)
+    {
+        m_bits = m_bits << count | (bits & ((1U << count) - 1));
+        m_count += count;
+        while (m_count >= 8) {
+            const auto byte = std::uint8_t(m_bits >> (m_count - 8));
+            m_out.push_back(byte);
+            if (byte == 0xFF)
+                m_out.push_back(0x00);
+            m_count -= 8;
+        }
+    }
+    // Ones to the byte's end, as encoders pad.
+    void finish()
+    {
+        if (m_count > 0)
+            put(0xFF, 8 - m_count);
+    }
+
+private:
+    std::vector<std::uint8_t>& m_out;
+    std::uint64_t m_bits = 0;
+    int m_count = 0;
+};
+
+int decodeSymbol(EntropyReader& reader, const HuffmanCodes& codes)
+{
+    reader.ensure(32);
+    if (const std::uint16_t entry = codes.fast[reader.peek(kFastBits)]) {
+        reader.skip(entry >> 8);
+        return entry & 0xFF;
+    }
+    for (int bits = kFastBits + 1; bits <= 16; ++bits) {
+        const int code = int(reader.peek(bits));
+        if (code <= codes.maxCode[std::size_t(bits)]) {
+            reader.skip(bits);
+            const int index = code + codes.valueOffset[std::size_t(bits)];
+            return index >= 0 && index < 256 ? codes.values[std::size_t(index)] : -1;
+        }
+    }
+    return -1; // no such code: damaged data
+}
+
+// The next DC difference from a predictor toward `left`, in a category the
+// table has a code for: the largest that does not pass it, or, below the
+// smallest coded one, past it by that one's least value and then back.
+int stepToward(int left, const HuffmanCodes& dc)
+{
+    if (left == 0)
+        return 0;
+    const int magnitude = std::abs(left), sign = left < 0 ? -1 : 1;
+    for (int category = std::min(16, int(std::bit_width(unsigned(magnitude)))); category >= 1; --category)
+        if (dc.length[std::size_t(category)])
+            return sign * std::min(magnitude, (1 << category) - 1);
+    int smallest = 1;
+    while (smallest < 16 && !dc.length[std::size_t(smallest)])
+        ++smallest;
+    return sign * ((1 << (smallest - 1)) + magnitude);
+}
+
+// Every block's DC difference in the made-up row for one component: steps
+// to `target`, then differences that cancel out (0, or pairs of the least
+// coded one and its negative where the table has no code for 0; a first
+// step off the way changes how many steps there are where the pairs need
+// it). Empty when the row has too few blocks.
+std::vector<int> dcSteps(int target, int blocks, const HuffmanCodes& dc)
+{
+    if (target < -(1 << 24) || target > (1 << 24))
+        return {}; // only damaged data gets there
+
+    int smallest = 1;
+    while (smallest < 16 && !dc.length[std::size_t(smallest)])
+        ++smallest;
+    int largest = 16;
+    while (largest > 1 && !dc.length[std::size_t(largest)])
+        --largest;
+    const int least = 1 << (smallest - 1), most = (1 << largest) - 1;
+    for (const int detour : {0, least, -least, most, -most}) {
+        std::vector<int> steps;
+        if (detour)
+            steps.push_back(detour);
+        for (int left = target - detour; left != 0 && int(steps.size()) <= blocks;) {
+            steps.push_back(stepToward(left, dc));
+            left -= steps.back();
+        }
+        const int spare = blocks - int(steps.size());
+        if (spare < 0 || (!dc.length[0] && spare % 2 != 0))
+            continue;
+        for (int i = 0; i < spare; ++i)
+            steps.push_back(dc.length[0] ? 0 : i % 2 == 0 ? least : -least);
+        return steps;
+    }
+    return {};
+}
+
+// A difference's value from its category and extra bits, as the standard
+// defines it.
+int extended(unsigned bits, int category)
+{
+    return category == 0 ? 0 : bits < (1U << (category - 1)) ? int(bits) - (1 << category) + 1 : int(bits);
+}
+
+} // namespace
+
+struct EntropyIndex::Tables {
+    std::vector<HuffmanCodes> dc, ac; // by component, in scan order
+};
+
+EntropyIndex::EntropyIndex(const EntropyLayout& layout, std::unique_ptr<Tables> tables)
+    : m_layout(layout), m_tables(std::move(tables))
+{
+}
+
+EntropyIndex::~EntropyIndex() = default;
+
+std::unique_ptr<EntropyIndex> EntropyIndex::make(const EntropyLayout& layout)
+{
+    if (layout.components.empty() || layout.components.size() > 4 || layout.mcusPerRow <= 0 || layout.mcuRows <= 0)
+        return nullptr;
+    auto tables = std::make_unique<Tables>();
+    for (const EntropyLayout::Component& component : layout.components) {
+        if (component.dcTable < 0 || component.dcTable > 3 || component.acTable < 0 || component.acTable > 3)
+            return nullptr;
+        tables->dc.emplace_back(layout.dc[std::size_t(component.dcTable)]);
+        tables->ac.emplace_back(layout.ac[std::size_t(component.acTable)]);
+        const HuffmanCodes& dc = tables->dc.back();
+        // The made-up row steps each predictor by differences the table
+        // codes, and ends each block at once.
+        const bool steps = std::any_of(dc.length.begin() + 1, dc.length.begin() + 17, [](std::uint8_t l) { return l > 0; });
+        if (!dc.valid || !tables->ac.back().valid || !steps || !tables->ac.back().length[0])
+            return nullptr;
+    }
+    return std::unique_ptr<EntropyIndex>(new EntropyIndex(layout, std::move(tables)));
+}
+
+void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::function<void(long long, long long)>& progress)
+{
+    EntropyReader reader(fd, from, fileBytes);
+    std::array<int, 4> dc {};
+    m_points.clear();
+    m_points.reserve(std::size_t(m_layout.mcuRows) + 1);
+    const std::size_t components = m_layout.components.size();
+    for (int row = 0; row < m_layout.mcuRows; ++row) {
+        reader.ensure(32);
+        if (reader.dataBits() == 0)
+            break;
+        EntropyPoint point = reader.position();
+        point.dc = dc;
+        m_points.push_back(point);
+        for (int mcu = 0; mcu < m_layout.mcusPerRow; ++mcu)
+            for (std::size_t c = 0; c < components; ++c)
+                for (int block = 0; block < m_layout.components[c].blocks; ++block) {
+                    const int category = decodeSymbol(reader, m_tables->dc[c]);
+                    if (category < 0 || category > 16) {
+                        m_points.push_back(reader.position()); // damaged: the rows before stand
+                        return;
+                    }
+                    // As libjpeg-turbo does, a predictor that damaged data
+                    // pushes past an int's range wraps around.
+                    dc[c] = int(unsigned(dc[c]) + unsigned(extended(reader.take(category), category)));
+                    for (int k = 1; k < 64;) {
+                        const int symbol = decodeSymbol(reader, m_tables->ac[c]);
+                        if (symbol < 0) {
+                            m_points.push_back(reader.position());
+                            return;
+                        }
+                        const int run = symbol >> 4, size = symbol & 15;
+                        if (size == 0 && run != 15)
+                            break; // end of block
+                        reader.skip(size);
+                        k += run + 1;
+                    }
+                }
+        if (progress && row % 64 == 0)
+            progress(row, m_layout.mcuRows);
+    }
+    m_points.push_back(reader.position());
+}
+
+std::vector<std::uint8_t> EntropyIndex::bandData(int fd, int first, int end) const
+{
+    if (first < 0 || end <= first || std::size_t(end) >= m_points.size())
+        return {};
+    const EntropyPoint& start = m_points[std::size_t(first)];
+    const EntropyPoint& stop = m_points[std::size_t(end)];
+    std::vector<std::uint8_t> out;
+    EntropyWriter writer(out);
+    if (first > 0) {
+        // Each block's DC difference steps its predictor toward the value
+        // it has at the band's start.
+        std::vector<std::vector<int>> steps;
+        for (std::size_t c = 0; c < m_layout.components.size(); ++c) {
+            steps.push_back(dcSteps(start.dc[c], m_layout.mcusPerRow * m_layout.components[c].blocks, m_tables->dc[c]));
+            if (steps.back().empty())
+                return {}; // a row too narrow to reach the predictors
+        }
+        std::vector<std::size_t> next(steps.size(), 0);
+        for (int mcu = 0; mcu < m_layout.mcusPerRow; ++mcu)
+            for (std::size_t c = 0; c < m_layout.components.size(); ++c)
+                for (int block = 0; block < m_layout.components[c].blocks; ++block) {
+                    const HuffmanCodes& dc = m_tables->dc[c];
+                    const int step = steps[c][next[c]++];
+                    const int category = int(std::bit_width(unsigned(std::abs(step))));
+                    if (category > 16 || !dc.length[std::size_t(category)])
+                        return {};
+                    writer.put(dc.code[std::size_t(category)], dc.length[std::size_t(category)]);
+                    if (category > 0)
+                        writer.put(unsigned(step > 0 ? step : step + (1 << category) - 1), category);
+                    const HuffmanCodes& ac = m_tables->ac[c];
+                    writer.put(ac.code[0], ac.length[0]); // end of block
+                }
+    }
+    // The band's own bits, from its first to the next band's first.
+    const off_t last = stop.usedBits > 0 ? stop.byte : stop.byte - 1;
+    std::vector<std::uint8_t> bytes(std::size_t(std::max<off_t>(0, last - start.byte + 1)));
+    if (!bytes.empty() && !readAllAt(fd, start.byte, bytes.data(), bytes.size()))
+        return {};
+    bool afterFF = false;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::uint8_t byte = bytes[i];
+        if (afterFF && byte == 0x00) { // stuffing
+            afterFF = false;
+            continue;
+        }
+        afterFF = byte == 0xFF;
+        const int skipped = i == 0 ? start.usedBits : 0;
+        const bool final = off_t(i) + start.byte == stop.byte;
+        const int kept = (final ? stop.usedBits : 8) - skipped;
+        if (kept > 0)
+            writer.put(unsigned(byte >> ((final ? 8 - stop.usedBits : 0))), kept);
+    }
+    writer.finish();
+    return out;
+}
+
+} // namespace korvane

@@ -1,0 +1,79 @@
+#pragma once
+// A baseline JPEG without restart markers has one entropy-coded stream from
+// its first MCU to its last: a row of MCUs can only be decoded by whoever
+// knows where its bits begin and what the DC predictors are there. One pass
+// of Huffman decoding (the coefficients' values skipped, not kept) notes
+// both at the start of every MCU row. A band of rows is then given to
+// libjpeg as a JPEG of its own: a made-up first MCU row whose DC
+// differences bring each predictor to its value at the band's start, then
+// the band's own bits, moved to follow it. libjpeg still does the decoding,
+// the IDCT and the upsampling; libjpeg-turbo offers no way to enter a
+// stream in its middle, so the pass and the made-up row are our own.
+#include <sys/types.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace korvane {
+
+// A Huffman table as its DHT segment gives it: the count of codes of each
+// length 1..16 (bits[0] unused), then the symbols in code order.
+struct HuffmanSpec {
+    std::array<std::uint8_t, 17> bits {};
+    std::array<std::uint8_t, 256> values {};
+};
+
+// What the pass needs of the scan: its MCUs and, for each component in
+// scan order, the blocks it has in an MCU and its tables.
+struct EntropyLayout {
+    int mcusPerRow = 0, mcuRows = 0;
+    struct Component {
+        int blocks = 1; // horizontal x vertical sampling factor
+        int dcTable = 0, acTable = 0;
+    };
+    std::vector<Component> components;
+    std::array<HuffmanSpec, 4> dc, ac; // by table number
+};
+
+// Where an MCU row's data begins: the file's byte holding its first bit,
+// the bits of that byte already used by the row before, and each
+// component's DC predictor.
+struct EntropyPoint {
+    off_t byte = 0;
+    int usedBits = 0;
+    std::array<int, 4> dc {};
+};
+
+class EntropyIndex {
+public:
+    // Null when the tables cannot make the first row a band needs (no code
+    // for a DC difference of 0 or 1, or for the end of a block).
+    static std::unique_ptr<EntropyIndex> make(const EntropyLayout& layout);
+
+    // One pass from the scan's first byte. Every MCU row the file holds
+    // gets its point, and one more point marks where the data ends; a file
+    // cut short (or damaged) has points only for the rows before.
+    // `progress(done, total)` hears of it every few rows.
+    void scan(int fd, off_t from, off_t fileBytes, const std::function<void(long long, long long)>& progress);
+    const std::vector<EntropyPoint>& points() const { return m_points; }
+
+    // MCU rows [first, end) as entropy-coded data on their own: the made-up
+    // row (when `first` is not the picture's first), then theirs, padded
+    // to a byte and stuffed. Empty when the file cannot be read.
+    std::vector<std::uint8_t> bandData(int fd, int first, int end) const;
+
+    ~EntropyIndex();
+
+private:
+    struct Tables;
+    explicit EntropyIndex(const EntropyLayout& layout, std::unique_ptr<Tables> tables);
+
+    const EntropyLayout m_layout;
+    std::unique_ptr<Tables> m_tables;
+    std::vector<EntropyPoint> m_points;
+};
+
+} // namespace korvane
