@@ -138,17 +138,19 @@ struct BandDecoding {
     BandDecoding& operator=(const BandDecoding&) = delete;
 };
 
-// Decodes a band's own JPEG, its first `skip` rows (the rows above that
-// its chroma is smoothed with) thrown away and the next `rows` into `out`;
-// the rows decoded, which a damaged band may leave short.
-int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int channels, int skip, std::uint8_t* out,
-    std::size_t stride, int rows)
+// Decodes a band's own JPEG at 1/scale, its first `skip` rows (the rows
+// above that its chroma is smoothed with) thrown away and the next `rows`
+// into `out`; the rows decoded, which a damaged band may leave short.
+int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int channels, int scale, int skip,
+    std::uint8_t* out, std::size_t stride, int rows)
 {
     if (setjmp(d.errors.jump))
         return std::max(0, d.rowsDone - skip);
     jpeg_mem_src(&d.cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&d.cinfo, TRUE);
     d.cinfo.out_color_space = channels == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    d.cinfo.scale_num = 1;
+    d.cinfo.scale_denom = static_cast<unsigned int>(scale);
     jpeg_start_decompress(&d.cinfo);
     d.scratch.resize(std::size_t(d.cinfo.output_width) * std::size_t(channels));
     while (d.rowsDone < skip + rows && d.cinfo.output_scanline < d.cinfo.output_height) {
@@ -180,9 +182,35 @@ public:
 
     bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
     {
-        const int rows = std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight);
+        return readBand(band, 1, out, stride);
+    }
+
+    // Bands are whole MCU rows, 8 or 16 pixels: the DCT scales 1/2 to 1/8.
+    int reducedScale(int block) const override
+    {
+        for (const int scale : {8, 4, 2})
+            if (block % scale == 0)
+                return scale;
+        return 1;
+    }
+
+    bool readReducedTile(int, int band, int scale, std::uint8_t* out, std::size_t stride) override
+    {
+        return readBand(band, scale, out, stride);
+    }
+
+private:
+    bool readBand(int band, int scale, std::uint8_t* out, std::size_t stride)
+    {
+        const auto reduced = [scale](int side) { return (side + scale - 1) / scale; };
+        const int rows = reduced(std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight));
+        const int width = reduced(m_layout.width);
         const std::size_t first = std::size_t(band) * std::size_t(m_groupsPerBand);
-        const std::size_t groups = m_entropy ? m_entropy->points().size() - 1 : m_index.starts.size();
+        // Without markers, the rows the pass has found by the time they
+        // are wanted.
+        const std::size_t groups = m_entropy
+            ? std::size_t(std::max(0, m_entropy->waitForRows(int(first) + m_groupsPerBand + 1)))
+            : m_index.starts.size();
         if (first >= groups)
             return false; // past where the file ends
         const std::size_t from = first > 0 ? first - 1 : 0;
@@ -193,18 +221,17 @@ public:
         if (jpeg.empty())
             return false;
         BandDecoding decoding;
-        const int skip = int(first - from) * m_groupRows + madeUpRows;
-        const int done = decodeBand(decoding, jpeg, m_format.channels, skip, out, stride, rows);
+        const int skip = (int(first - from) * m_groupRows + madeUpRows) / scale;
+        const int done = decodeBand(decoding, jpeg, m_format.channels, scale, skip, out, stride, rows);
         if (done == 0)
             return false;
         if (m_colour)
-            m_colour->convert(out, qsizetype(stride), m_layout.width, done);
+            m_colour->convert(out, qsizetype(stride), width, done);
         for (int y = done; y < rows; ++y)
-            std::memset(out + std::size_t(y) * stride, 0xFF, std::size_t(m_layout.width) * std::size_t(m_layout.channels));
+            std::memset(out + std::size_t(y) * stride, 0xFF, std::size_t(width) * std::size_t(m_layout.channels));
         return true;
     }
 
-private:
     // Groups [from, to) as a JPEG of their own: the header with their
     // height, their data with the restart markers numbered from 0, and an
     // end.
@@ -268,11 +295,11 @@ std::shared_ptr<TileSource> withoutMarkers(int fd, const std::string& path, cons
     const std::optional<BandHeader> header = bandHeaderOf(fd, format.entropyStart);
     if (!index || !header)
         return nullptr;
-    index->scan(fd, format.entropyStart, off_t(facts.fileBytes),
-        [&facts](long long done, long long total) { facts.reportProgress(done, total); });
+    const int own = ownDescriptor(fd, path);
+    index->start(own, format.entropyStart, off_t(facts.fileBytes));
     const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / rowBytes);
-    return std::make_shared<JpegBandSource>(ownDescriptor(fd, path), format, *header, RestartIndex{},
-        std::move(index), format.mcuHeight, int(groupsPerBand));
+    return std::make_shared<JpegBandSource>(own, format, *header, RestartIndex{}, std::move(index),
+        format.mcuHeight, int(groupsPerBand));
 }
 
 } // namespace

@@ -296,26 +296,58 @@ std::unique_ptr<EntropyIndex> EntropyIndex::make(const EntropyLayout& layout)
     return std::unique_ptr<EntropyIndex>(new EntropyIndex(layout, std::move(tables)));
 }
 
-void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::function<void(long long, long long)>& progress)
+void EntropyIndex::start(int fd, off_t from, off_t fileBytes)
+{
+    m_pass = std::jthread([this, fd, from, fileBytes](const std::stop_token& stop) {
+        scan(fd, from, fileBytes, stop);
+        {
+            std::lock_guard lock(m_mutex);
+            m_scanned = true;
+        }
+        m_added.notify_all();
+    });
+}
+
+int EntropyIndex::waitForRows(int end) const
+{
+    std::unique_lock lock(m_mutex);
+    m_added.wait(lock, [&] { return m_scanned || m_points.size() > std::size_t(std::max(0, end)); });
+    return std::min(end, int(m_points.size()) - 1);
+}
+
+void EntropyIndex::add(const EntropyPoint& point)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_points.push_back(point);
+    }
+    m_added.notify_all();
+}
+
+EntropyPoint EntropyIndex::pointAt(int row) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_points[std::size_t(row)];
+}
+
+void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::stop_token& stop)
 {
     EntropyReader reader(fd, from, fileBytes);
     std::array<int, 4> dc {};
-    m_points.clear();
-    m_points.reserve(std::size_t(m_layout.mcuRows) + 1);
     const std::size_t components = m_layout.components.size();
-    for (int row = 0; row < m_layout.mcuRows; ++row) {
+    for (int row = 0; row < m_layout.mcuRows && !stop.stop_requested(); ++row) {
         reader.ensure(32);
         if (reader.dataBits() == 0)
             break;
         EntropyPoint point = reader.position();
         point.dc = dc;
-        m_points.push_back(point);
+        add(point);
         for (int mcu = 0; mcu < m_layout.mcusPerRow; ++mcu)
             for (std::size_t c = 0; c < components; ++c)
                 for (int block = 0; block < m_layout.components[c].blocks; ++block) {
                     const int category = decodeSymbol(reader, m_tables->dc[c]);
                     if (category < 0 || category > 16) {
-                        m_points.push_back(reader.position()); // damaged: the rows before stand
+                        add(reader.position()); // damaged: the rows before stand
                         return;
                     }
                     // As libjpeg-turbo does, a predictor that damaged data
@@ -324,7 +356,7 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::function
                     for (int k = 1; k < 64;) {
                         const int symbol = decodeSymbol(reader, m_tables->ac[c]);
                         if (symbol < 0) {
-                            m_points.push_back(reader.position());
+                            add(reader.position());
                             return;
                         }
                         const int run = symbol >> 4, size = symbol & 15;
@@ -334,18 +366,16 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::function
                         k += run + 1;
                     }
                 }
-        if (progress && row % 64 == 0)
-            progress(row, m_layout.mcuRows);
     }
-    m_points.push_back(reader.position());
+    add(reader.position());
 }
 
 std::vector<std::uint8_t> EntropyIndex::bandData(int fd, int first, int end) const
 {
-    if (first < 0 || end <= first || std::size_t(end) >= m_points.size())
+    if (first < 0 || end <= first || waitForRows(end) < end)
         return {};
-    const EntropyPoint& start = m_points[std::size_t(first)];
-    const EntropyPoint& stop = m_points[std::size_t(end)];
+    const EntropyPoint start = pointAt(first);
+    const EntropyPoint stop = pointAt(end);
     std::vector<std::uint8_t> out;
     EntropyWriter writer(out);
     if (first > 0) {

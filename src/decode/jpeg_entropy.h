@@ -12,9 +12,11 @@
 #include <sys/types.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace korvane {
@@ -53,27 +55,39 @@ public:
     // for a DC difference of 0 or 1, or for the end of a block).
     static std::unique_ptr<EntropyIndex> make(const EntropyLayout& layout);
 
-    // One pass from the scan's first byte. Every MCU row the file holds
-    // gets its point, and one more point marks where the data ends; a file
-    // cut short (or damaged) has points only for the rows before.
-    // `progress(done, total)` hears of it every few rows.
-    void scan(int fd, off_t from, off_t fileBytes, const std::function<void(long long, long long)>& progress);
-    const std::vector<EntropyPoint>& points() const { return m_points; }
+    // One pass from the scan's first byte, on a thread of its own, so that
+    // bands already passed can be decoded meanwhile. Every MCU row the file
+    // holds gets its point, and one more point marks where the data ends;
+    // a file cut short (or damaged) has points only for the rows before.
+    void start(int fd, off_t from, off_t fileBytes);
+    // Waits until rows [0, end) have their points and the point after
+    // them, or the pass has ended without them; the rows that have.
+    int waitForRows(int end) const;
 
     // MCU rows [first, end) as entropy-coded data on their own: the made-up
     // row (when `first` is not the picture's first), then theirs, padded
-    // to a byte and stuffed. Empty when the file cannot be read.
+    // to a byte and stuffed. Empty when the file cannot be read or the
+    // pass has not found those rows.
     std::vector<std::uint8_t> bandData(int fd, int first, int end) const;
 
     ~EntropyIndex();
+    EntropyIndex(const EntropyIndex&) = delete;
+    EntropyIndex& operator=(const EntropyIndex&) = delete;
 
 private:
     struct Tables;
     explicit EntropyIndex(const EntropyLayout& layout, std::unique_ptr<Tables> tables);
+    void scan(int fd, off_t from, off_t fileBytes, const std::stop_token& stop);
+    void add(const EntropyPoint& point);
+    EntropyPoint pointAt(int row) const;
 
     const EntropyLayout m_layout;
     std::unique_ptr<Tables> m_tables;
-    std::vector<EntropyPoint> m_points;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_added;
+    std::vector<EntropyPoint> m_points; // appended by the pass
+    bool m_scanned = false;
+    std::jthread m_pass; // last: stopped and joined first
 };
 
 } // namespace korvane

@@ -33,6 +33,16 @@ public:
     // top (a PNG's deflate stream): the first pass over it reads its tiles
     // in order, on one thread, and it indexes them as it goes.
     virtual bool readsInOrder() const { return false; }
+    // For averages over blocks of `block` pixels a side: a scale (2, 4 or 8,
+    // dividing `block` and the tiles' sides) at which this source decodes a
+    // tile for much less than whole, or 1. A JPEG scales its DCT.
+    virtual int reducedScale(int /*block*/) const { return 1; }
+    // Tile (column, row) at 1/scale: its sides divided by the scale,
+    // rounded up. As readTile otherwise.
+    virtual bool readReducedTile(int /*column*/, int /*row*/, int /*scale*/, std::uint8_t* /*out*/, std::size_t /*stride*/)
+    {
+        return false;
+    }
 };
 
 } // namespace korvane

@@ -59,12 +59,23 @@ PixelRect tileBounds(const TileLayout& layout, std::int64_t key)
 }
 
 // Tile `key` into `tile`; a damaged one is white, as a cut-short file.
-void readOrWhite(TileSource& source, const TileLayout& layout, std::int64_t key, Tile& tile)
+// With a scale above 1, the tile at that scale, `layout` being the
+// picture's at that scale.
+void readOrWhite(TileSource& source, const TileLayout& layout, std::int64_t key, Tile& tile, int scale = 1)
 {
-    const int columns = layout.columns();
-    if (!source.readTile(int(key % columns), int(key / columns), tile.data(),
-            std::size_t(layout.tileWidth) * std::size_t(layout.channels)))
+    const int columns = layout.columns(), column = int(key % columns), row = int(key / columns);
+    const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(layout.channels);
+    if (!(scale > 1 ? source.readReducedTile(column, row, scale, tile.data(), stride)
+                    : source.readTile(column, row, tile.data(), stride)))
         std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
+}
+
+// The picture as read at 1/scale: every side divided, rounded up.
+TileLayout reducedLayout(const TileLayout& stored, int scale)
+{
+    const auto divided = [scale](int side) { return (side + scale - 1) / scale; };
+    return {divided(stored.width), divided(stored.height), divided(stored.tileWidth), divided(stored.tileHeight),
+        stored.channels};
 }
 
 } // namespace
@@ -300,16 +311,21 @@ void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, l
 BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const
 {
     const int n = m_stored.channels;
-    BlockSums sums{(m_stored.width + block - 1) / block, (m_stored.height + block - 1) / block, n, block, {}, {}, 0};
+    // A source that decodes tiles reduced for less (a JPEG's DCT scaling)
+    // is averaged at that scale: a reduced pixel is its square's mean.
+    const int scale = m_source->readsInOrder() ? 1 : std::max(1, m_source->reducedScale(block));
+    const TileLayout read = scale > 1 ? reducedLayout(m_stored, scale) : m_stored;
+    const int readBlock = block / scale;
+    BlockSums sums{(read.width + readBlock - 1) / readBlock, (read.height + readBlock - 1) / readBlock, n, readBlock, {}, {}, 0};
     sums.sums.assign(std::size_t(sums.width) * std::size_t(sums.height) * std::size_t(n), 0);
     const long long total = static_cast<long long>(m_stored.columns()) * m_stored.rows();
     std::atomic<long long> next{0};
     const auto pass = [&] {
-        Tile tile(m_stored.tileBytes());
+        Tile tile(read.tileBytes());
         std::vector<std::uint32_t> local;
         for (long long key = next++; key < total; key = next++) {
-            readOrWhite(*m_source, m_stored, key, tile);
-            addTile(sums, m_stored, tile.data(), tileBounds(m_stored, key), local);
+            readOrWhite(*m_source, read, key, tile, scale);
+            addTile(sums, read, tile.data(), tileBounds(read, key), local);
             if (progress) {
                 std::lock_guard lock(sums.mutex);
                 progress(sums.tilesDone, total);
@@ -329,9 +345,9 @@ BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(l
         std::swap(averages.width, averages.height);
     averages.pixels.resize(std::size_t(averages.width) * std::size_t(averages.height) * std::size_t(n));
     for (int y = 0; y < sums.height; ++y) {
-        const long long rows = std::min(block, m_stored.height - y * block);
+        const long long rows = std::min(readBlock, read.height - y * readBlock);
         for (int x = 0; x < sums.width; ++x) {
-            const long long count = rows * std::min(block, m_stored.width - x * block);
+            const long long count = rows * std::min(readBlock, read.width - x * readBlock);
             const Point at = uprightOf(m_orientation, {x, y}, sums.width, sums.height);
             for (int c = 0; c < n; ++c)
                 averages.pixels[(std::size_t(at.y) * std::size_t(averages.width) + std::size_t(at.x)) * std::size_t(n) + std::size_t(c)]

@@ -242,10 +242,14 @@ int overviewBlock(int width, int height, QSize overviewSides)
     const int sides = width > height ? width / std::max(1, 2 * overviewSides.width())
                                      : height / std::max(1, 2 * overviewSides.height());
     int block = std::clamp(sides, 1, 4096); // the sums of a block stay within 32 bits
+    // Large blocks are multiples of 8, which a JPEG's DCT scaling reads
+    // for a fraction of a whole decode.
+    const int step = block >= 16 ? 8 : 1;
+    block = (block + step - 1) / step * step;
     const auto pixels = [&](int b) { return qint64((width + b - 1) / b) * ((height + b - 1) / b); };
     while (block < 4096 && pixels(block) > (qint64(4) << 20))
-        ++block;
-    return block;
+        block += step;
+    return std::min(block, 4096);
 }
 
 // The overview's copy of a picture with no reduced level: one pass over
