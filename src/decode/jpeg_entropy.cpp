@@ -63,7 +63,11 @@ public:
         if (m_count < bits)
             fill();
     }
-    unsigned peek(int bits) const { return unsigned(m_bits >> (m_count - bits)) & ((1U << bits) - 1); }
+    // 1 to 16 bits; none gives 0 (a shift by the whole word would not).
+    unsigned peek(int bits) const
+    {
+        return bits == 0 ? 0 : unsigned(m_bits >> (m_count - bits)) & ((1U << bits) - 1);
+    }
     void skip(int bits) { m_count -= bits; }
     unsigned take(int bits)
     {
