@@ -222,8 +222,10 @@ std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struc
         const JHUFF_TBL* ac = cinfo.ac_huff_tbl_ptrs[component.ac_tbl_no & 3];
         if (!dc || !ac)
             return nullptr;
+        const JQUANT_TBL* quantization = cinfo.quant_tbl_ptrs[component.quant_tbl_no & 3];
         layout->components.push_back({single ? 1 : component.h_samp_factor * component.v_samp_factor,
-            component.dc_tbl_no & 3, component.ac_tbl_no & 3});
+            component.dc_tbl_no & 3, component.ac_tbl_no & 3, single ? 1 : component.h_samp_factor,
+            single ? 1 : component.v_samp_factor, quantization ? int(quantization->quantval[0]) : 0});
         HuffmanSpec& dcSpec = layout->dc[std::size_t(component.dc_tbl_no & 3)];
         HuffmanSpec& acSpec = layout->ac[std::size_t(component.ac_tbl_no & 3)];
         std::memcpy(dcSpec.bits.data(), dc->bits, dcSpec.bits.size());
@@ -231,6 +233,15 @@ std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struc
         std::memcpy(acSpec.bits.data(), ac->bits, acSpec.bits.size());
         std::memcpy(acSpec.values.data(), ac->huffval, acSpec.values.size());
     }
+    // Grey, or colour as YCbCr or RGB, with its quantization tables: the
+    // overview's pass can take block means from the DC values.
+    const bool colour = cinfo.num_components == 3
+        && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB);
+    const bool quantized = std::all_of(layout->components.begin(), layout->components.end(),
+        [](const EntropyLayout::Component& component) { return component.dcStep > 0; });
+    if ((cinfo.num_components == 1 || colour) && quantized)
+        layout->eighthWidth = int((cinfo.image_width + 7) / 8);
+    layout->ycc = cinfo.jpeg_color_space == JCS_YCbCr;
     return layout;
 }
 

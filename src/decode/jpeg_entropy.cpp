@@ -267,6 +267,31 @@ int extended(unsigned bits, int category)
     return category == 0 ? 0 : bits < (1U << (category - 1)) ? int(bits) - (1 << category) + 1 : int(bits);
 }
 
+// The DC values the pass keeps for the overview's pass, at most: beyond,
+// bands are decoded at 1/8 by libjpeg instead.
+constexpr std::size_t kMostDcBytes = std::size_t(64) << 20;
+
+// A block's mean from its DC value, as libjpeg's 1 x 1 inverse DCT gives it.
+int blockMean(int dc, int step)
+{
+    const int value = ((dc * step + 4) >> 3) + 128;
+    return std::clamp(value, 0, 255);
+}
+
+// YCbCr to RGB in libjpeg's fixed point (16 fraction bits, rounded).
+void yccToRgb(int y, int cb, int cr, std::uint8_t* rgb)
+{
+    // libjpeg's FIX(1.40200), FIX(0.34414), FIX(0.71414) and FIX(1.77200).
+    constexpr long long kHalf = 1LL << 15, kCrToR = 91881, kCbToG = 22554, kCrToG = 46802, kCbToB = 116130;
+    const long long b = cb - 128, r = cr - 128;
+    const long long red = y + ((kCrToR * r + kHalf) >> 16);
+    const long long green = y + ((-kCbToG * b - kCrToG * r + kHalf) >> 16);
+    const long long blue = y + ((kCbToB * b + kHalf) >> 16);
+    rgb[0] = std::uint8_t(std::clamp<long long>(red, 0, 255));
+    rgb[1] = std::uint8_t(std::clamp<long long>(green, 0, 255));
+    rgb[2] = std::uint8_t(std::clamp<long long>(blue, 0, 255));
+}
+
 } // namespace
 
 struct EntropyIndex::Tables {
@@ -339,6 +364,10 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::stop_tok
     EntropyReader reader(fd, from, fileBytes);
     std::array<int, 4> dc {};
     const std::size_t components = m_layout.components.size();
+    std::size_t blocksPerRow = 0;
+    for (const EntropyLayout::Component& component : m_layout.components)
+        blocksPerRow += std::size_t(m_layout.mcusPerRow) * std::size_t(component.blocks);
+    std::vector<std::int16_t> rowDc;
     for (int row = 0; row < m_layout.mcuRows && !stop.stop_requested(); ++row) {
         reader.ensure(32);
         if (reader.dataBits() == 0)
@@ -346,6 +375,8 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::stop_tok
         EntropyPoint point = reader.position();
         point.dc = dc;
         add(point);
+        rowDc.clear();
+        rowDc.reserve(blocksPerRow);
         for (int mcu = 0; mcu < m_layout.mcusPerRow; ++mcu)
             for (std::size_t c = 0; c < components; ++c)
                 for (int block = 0; block < m_layout.components[c].blocks; ++block) {
@@ -357,6 +388,7 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::stop_tok
                     // As libjpeg-turbo does, a predictor that damaged data
                     // pushes past an int's range wraps around.
                     dc[c] = int(unsigned(dc[c]) + unsigned(extended(reader.take(category), category)));
+                    rowDc.push_back(std::int16_t(std::clamp(dc[c], -32768, 32767)));
                     for (int k = 1; k < 64;) {
                         const int symbol = decodeSymbol(reader, m_tables->ac[c]);
                         if (symbol < 0) {
@@ -370,8 +402,73 @@ void EntropyIndex::scan(int fd, off_t from, off_t fileBytes, const std::stop_tok
                         k += run + 1;
                     }
                 }
+        keepDc(row, std::move(rowDc));
     }
     add(reader.position());
+}
+
+void EntropyIndex::keepDc(int row, std::vector<std::int16_t> values)
+{
+    if (m_layout.eighthWidth <= 0)
+        return;
+    std::lock_guard lock(m_mutex);
+    if (m_dcBytes + values.size() * sizeof(std::int16_t) > kMostDcBytes)
+        return;
+    m_dcBytes += values.size() * sizeof(std::int16_t);
+    m_dcRows.resize(std::max(m_dcRows.size(), std::size_t(row) + 1));
+    m_dcRows[std::size_t(row)] = std::move(values);
+}
+
+bool EntropyIndex::takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const
+{
+    if (m_layout.eighthWidth <= 0 || waitForRows(end) < end)
+        return false;
+    std::vector<std::vector<std::int16_t>> taken;
+    {
+        std::lock_guard lock(m_mutex);
+        if (std::size_t(end) > m_dcRows.size())
+            return false;
+        for (int row = first; row < end; ++row)
+            if (m_dcRows[std::size_t(row)].empty())
+                return false;
+        for (int row = first; row < end; ++row) {
+            m_dcBytes -= m_dcRows[std::size_t(row)].size() * sizeof(std::int16_t);
+            taken.push_back(std::move(m_dcRows[std::size_t(row)]));
+            m_dcRows[std::size_t(row)] = {};
+        }
+    }
+    // Each component's blocks in an MCU, and where they start in its values.
+    int across = 1, down = 1;
+    std::vector<std::size_t> offsets;
+    std::size_t perMcu = 0;
+    for (const EntropyLayout::Component& component : m_layout.components) {
+        across = std::max(across, component.horizontal);
+        down = std::max(down, component.vertical);
+        offsets.push_back(perMcu);
+        perMcu += std::size_t(component.blocks);
+    }
+    std::array<int, 4> samples {};
+    for (int y = 0; y < rows; ++y) {
+        const std::vector<std::int16_t>& values = taken[std::size_t(y / down)];
+        const int inMcuY = y % down;
+        std::uint8_t* pixel = out + std::size_t(y) * stride;
+        for (int x = 0; x < m_layout.eighthWidth; ++x, pixel += channels) {
+            const int mcu = x / across, inMcuX = x % across;
+            for (std::size_t c = 0; c < m_layout.components.size(); ++c) {
+                const EntropyLayout::Component& component = m_layout.components[c];
+                const int bx = inMcuX * component.horizontal / across, by = inMcuY * component.vertical / down;
+                const std::size_t at = std::size_t(mcu) * perMcu + offsets[c] + std::size_t(by * component.horizontal + bx);
+                samples[c] = blockMean(values[at], component.dcStep);
+            }
+            if (channels == 1)
+                pixel[0] = std::uint8_t(samples[0]);
+            else if (m_layout.ycc)
+                yccToRgb(samples[0], samples[1], samples[2], pixel);
+            else
+                pixel[0] = std::uint8_t(samples[0]), pixel[1] = std::uint8_t(samples[1]), pixel[2] = std::uint8_t(samples[2]);
+        }
+    }
+    return true;
 }
 
 std::vector<std::uint8_t> EntropyIndex::bandData(int fd, int first, int end) const

@@ -35,9 +35,15 @@ struct EntropyLayout {
     struct Component {
         int blocks = 1; // horizontal x vertical sampling factor
         int dcTable = 0, acTable = 0;
+        int horizontal = 1, vertical = 1; // its blocks across and down an MCU
+        int dcStep = 0;                   // its quantization table's first entry
     };
     std::vector<Component> components;
     std::array<HuffmanSpec, 4> dc, ac; // by table number
+    // For the overview's pass at 1/8 from the DC values alone (0: none):
+    // the picture's width at 1/8, and whether 3 components are YCbCr.
+    int eighthWidth = 0;
+    bool ycc = true;
 };
 
 // Where an MCU row's data begins: the file's byte holding its first bit,
@@ -70,6 +76,14 @@ public:
     // pass has not found those rows.
     std::vector<std::uint8_t> bandData(int fd, int first, int end) const;
 
+    // MCU rows [first, end) at 1/8, each pixel its block's DC value (its
+    // mean), colour converted as libjpeg does, into `out`: the pass keeps
+    // the DC values it decodes for rows the overview's pass has not taken
+    // yet, and this takes them. False when it has not kept them (the pass
+    // found no such rows, or held too many for the overview's pass).
+    // `rows` of them (those the band has at 1/8), `channels` a pixel.
+    bool takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const;
+
     ~EntropyIndex();
     EntropyIndex(const EntropyIndex&) = delete;
     EntropyIndex& operator=(const EntropyIndex&) = delete;
@@ -79,6 +93,7 @@ private:
     explicit EntropyIndex(const EntropyLayout& layout, std::unique_ptr<Tables> tables);
     void scan(int fd, off_t from, off_t fileBytes, const std::stop_token& stop);
     void add(const EntropyPoint& point);
+    void keepDc(int row, std::vector<std::int16_t> values);
     EntropyPoint pointAt(int row) const;
 
     const EntropyLayout m_layout;
@@ -87,6 +102,9 @@ private:
     mutable std::condition_variable m_added;
     std::vector<EntropyPoint> m_points; // appended by the pass
     bool m_scanned = false;
+    // Each MCU row's DC values in block order, until taken.
+    mutable std::vector<std::vector<std::int16_t>> m_dcRows;
+    mutable std::size_t m_dcBytes = 0;
     std::jthread m_pass; // last: stopped and joined first
 };
 
