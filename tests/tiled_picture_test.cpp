@@ -438,6 +438,17 @@ TEST(JpegBands, BandsOfAFileWithoutRestartMarkersMatchTheWholeDecode)
     }
 }
 
+// Memory stays flat: a picture whose whole decode would not fit the cache
+// (a quarter of the memory) goes through it, though memory would hold it.
+TEST(JpegBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
+{
+    const std::string path = writeJpeg("cached.jpg", 0);
+    const QImage whole = loadWithMemory(path, qint64(1) << 32).image();
+    const Picture bands = loadWithMemory(path, 2 * kSmallMemory);
+    ASSERT_TRUE(bands.image().isNull()) << "decoded whole";
+    EXPECT_LE(largestDifference(bands, whole, QRect(0, 0, 1500, 1000)), 2);
+}
+
 // The overview's pass reads bands at 1/8, for a fraction of a whole
 // decode: each block's average is still the mean of the whole decode's
 // pixels there, but for rounding and the colour edges.

@@ -253,7 +253,12 @@ std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struc
 std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
     const PeakBytes whole{pictureBytesPerPixel(d), 4 + 16 * 4};
-    if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk || fitsInMemory(d.storedWidth, d.storedHeight, whole, facts))
+    // Memory stays flat at any size: a picture whose whole decode would not
+    // fit the picture cache goes through it, even when memory would hold it.
+    const double wholeBytes = double(d.storedWidth) * double(d.storedHeight) * pictureBytesPerPixel(d);
+    const bool withinCache = wholeBytes <= double(pictureCacheBytes(facts.availableBytes));
+    if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk
+        || (withinCache && fitsInMemory(d.storedWidth, d.storedHeight, whole, facts)))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
     // A file too small for its claim is refused as too large, as the
