@@ -317,6 +317,16 @@ TEST(PngBands, FarBandsAndBandEdgesShowTheirOwnPixels)
     EXPECT_LT(qRed(picture.scaledTo(400, 267).pixel(0, 100)), 60);
 }
 
+// Memory stays flat: above the cache (a quarter of the memory), though
+// memory would hold it whole.
+TEST(PngBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
+{
+    const std::string path = writePng("cached.png", PngOptions{});
+    const Picture picture = loadWithMemory(path, 4 * kSmallMemory);
+    ASSERT_TRUE(picture.image().isNull()) << "decoded whole";
+    EXPECT_EQ(firstWrongPixel(picture, QRect(0, 0, 1500, 1000), [](QPoint p) { return p; }), std::nullopt);
+}
+
 TEST(PngBands, EveryPixelFormatMatchesTheWholeDecode)
 {
     const PngOptions formats[] = {{PNG_COLOR_TYPE_GRAY, 1, false, 1, true}, {PNG_COLOR_TYPE_GRAY, 4, true, 1, true},

@@ -449,11 +449,15 @@ std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
     return f;
 }
 
-// A picture that cannot be held whole is read in bands, where it is not
-// interlaced (its passes cannot be cut into bands); null otherwise.
+// A picture that cannot be held whole, or whose whole decode would not
+// fit the picture cache (memory stays flat at any size), is read in bands,
+// where it is not interlaced (its passes cannot be cut into bands); null
+// otherwise.
 std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    if (d.interlaced || fitsInMemory(d.storedWidth, d.storedHeight, wholePeak(d), facts))
+    const double wholeBytes = double(d.storedWidth) * double(d.storedHeight) * double(d.outputBytes);
+    const bool withinCache = wholeBytes <= double(pictureCacheBytes(facts.availableBytes));
+    if (d.interlaced || (withinCache && fitsInMemory(d.storedWidth, d.storedHeight, wholePeak(d), facts)))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
     // A file too small for its claim is refused as too large, as the
