@@ -1,5 +1,6 @@
 #include "svg_render.h"
 
+#include "handle_pool.h"
 #include "held_tile.h"
 
 #include <librsvg/rsvg.h>
@@ -8,7 +9,6 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -49,7 +49,7 @@ public:
         const int x = column * kTileSide, y = row * kTileSide;
         const bool drawn = document->render(x, y, 1.0, m_documentWidth, m_documentHeight,
             std::min(kTileSide, m_layout.width - x), std::min(kTileSide, m_layout.height - y), out, stride);
-        give(std::move(document));
+        m_documents.give(std::move(document));
         return drawn;
     }
 
@@ -64,29 +64,16 @@ private:
     // to be shared between threads.
     std::unique_ptr<SvgDocument> take()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_free.empty()) {
-                std::unique_ptr<SvgDocument> document = std::move(m_free.back());
-                m_free.pop_back();
-                return document;
-            }
-        }
-        std::string error;
-        return SvgDocument::parse(m_document, error);
-    }
-
-    void give(std::unique_ptr<SvgDocument> document)
-    {
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(std::move(document));
+        return m_documents.take([this] {
+            std::string error;
+            return SvgDocument::parse(m_document, error);
+        });
     }
 
     const QByteArray m_document;
     const TileLayout m_layout;
     const double m_documentWidth, m_documentHeight;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<SvgDocument>> m_free;
+    HandlePool<SvgDocument> m_documents;
 };
 
 

@@ -7,6 +7,7 @@
 
 #include "colour_profile.h"
 #include "decode_error.h"
+#include "handle_pool.h"
 #include "owned_fd.h"
 #include "tiff_file.h"
 
@@ -14,7 +15,6 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <mutex>
 #include <unistd.h>
 #include <vector>
 
@@ -118,7 +118,7 @@ public:
         if (read && m_colour)
             m_colour->convert(out, qsizetype(stride), std::min(m_format.layout.tileWidth,
                 m_format.layout.width - column * m_format.layout.tileWidth), rowsOf(row));
-        give(std::move(handle));
+        m_handles.give(std::move(handle));
         return read;
     }
 
@@ -140,33 +140,20 @@ private:
         return std::min(m_format.layout.tileHeight, m_format.layout.height - row * m_format.layout.tileHeight);
     }
 
+    // A handle of this thread's own: libtiff's are not to be shared.
     std::unique_ptr<Handle> take()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_free.empty()) {
-                std::unique_ptr<Handle> handle = std::move(m_free.back());
-                m_free.pop_back();
-                return handle;
-            }
-        }
-        auto handle = std::make_unique<Handle>();
-        handle->file.fd = m_file.fd;
-        handle->file.size = m_facts.fileBytes;
-        handle->tiff = openTiff(handle->file, m_path, m_facts);
-        if (!handle->tiff || !select(handle->tiff, m_directory))
-            return nullptr;
-        if (m_format.jpegAsRgb)
-            TIFFSetField(handle->tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-        return handle;
-    }
-
-    void give(std::unique_ptr<Handle> handle)
-    {
-        if (!handle)
-            return;
-        std::lock_guard lock(m_mutex);
-        m_free.push_back(std::move(handle));
+        return m_handles.take([this]() -> std::unique_ptr<Handle> {
+            auto handle = std::make_unique<Handle>();
+            handle->file.fd = m_file.fd;
+            handle->file.size = m_facts.fileBytes;
+            handle->tiff = openTiff(handle->file, m_path, m_facts);
+            if (!handle->tiff || !select(handle->tiff, m_directory))
+                return nullptr;
+            if (m_format.jpegAsRgb)
+                TIFFSetField(handle->tiff, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+            return handle;
+        });
     }
 
     bool readInto(Handle& handle, int column, int row, std::uint8_t* out, std::size_t stride) const
@@ -251,8 +238,7 @@ private:
     const Directory m_directory;
     const PageFormat m_format;
     const std::unique_ptr<SrgbRows> m_colour;
-    std::mutex m_mutex;
-    std::vector<std::unique_ptr<Handle>> m_free;
+    HandlePool<Handle> m_handles;
 };
 
 struct Level {
