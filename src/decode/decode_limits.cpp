@@ -93,6 +93,12 @@ qint64 pictureCacheBytes(qint64 availableBytes)
     return std::clamp<qint64>(availableBytes / 4, 0, qint64(512) << 20);
 }
 
+bool decodesWhole(qint64 width, qint64 height, double pictureBytesPerPixel, PeakBytes peak, const FileFacts& facts)
+{
+    const double pictureBytes = double(width) * double(height) * pictureBytesPerPixel;
+    return pictureBytes <= double(pictureCacheBytes(facts.availableBytes)) && fitsInMemory(width, height, peak, facts);
+}
+
 BandBytes bandBytes(qint64 availableBytes)
 {
     const qint64 cacheBytes = pictureCacheBytes(availableBytes);

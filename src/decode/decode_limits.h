@@ -71,6 +71,12 @@ std::size_t readFromStart(int fd, const std::string& path, std::span<unsigned ch
 // can be read in parts, is read in tiles through a cache of that size.
 qint64 pictureCacheBytes(qint64 availableBytes);
 
+// Whether a picture that can be read in parts is decoded whole instead: its
+// decoded pixels (`pictureBytesPerPixel` each) fit the picture cache, and
+// its decode's peak fits the memory. A larger one goes through the cache,
+// even when memory would hold it, so memory stays flat at any size.
+bool decodesWhole(qint64 width, qint64 height, double pictureBytesPerPixel, PeakBytes peak, const FileFacts& facts);
+
 // A picture read in bands of whole rows (PNG, JPEG): about `wanted` bytes
 // a band decoded (at most 32 MB, a sixteenth of the cache), and at most
 // `most` (a quarter of it), or it cannot be read in bands.

@@ -245,20 +245,16 @@ std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struc
     return layout;
 }
 
-// A file that cannot be held whole is read in bands: one baseline scan,
-// grey or colour, entered at restart markers at the starts of MCU rows or,
-// without markers, where one pass of Huffman decoding finds the rows. Null
-// when it fits (or is refused as too large, with the reason it cannot be
-// read in bands).
+// A file not decoded whole (larger than the picture cache, or than memory)
+// is read in bands: one baseline scan, grey or colour, entered at restart
+// markers at the starts of MCU rows or, without markers, where one pass of
+// Huffman decoding finds the rows. Null when it is decoded whole (or is
+// refused as too large, with the reason it cannot be read in bands).
 std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
     const PeakBytes whole{pictureBytesPerPixel(d), 4 + 16 * 4};
-    // Memory stays flat at any size: a picture whose whole decode would not
-    // fit the picture cache goes through it, even when memory would hold it.
-    const double wholeBytes = double(d.storedWidth) * double(d.storedHeight) * pictureBytesPerPixel(d);
-    const bool withinCache = wholeBytes <= double(pictureCacheBytes(facts.availableBytes));
     if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk
-        || (withinCache && fitsInMemory(d.storedWidth, d.storedHeight, whole, facts)))
+        || decodesWhole(d.storedWidth, d.storedHeight, pictureBytesPerPixel(d), whole, facts))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
     // A file too small for its claim is refused as too large, as the

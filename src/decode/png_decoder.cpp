@@ -455,9 +455,7 @@ std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
 // otherwise.
 std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    const double wholeBytes = double(d.storedWidth) * double(d.storedHeight) * double(d.outputBytes);
-    const bool withinCache = wholeBytes <= double(pictureCacheBytes(facts.availableBytes));
-    if (d.interlaced || (withinCache && fitsInMemory(d.storedWidth, d.storedHeight, wholePeak(d), facts)))
+    if (d.interlaced || decodesWhole(d.storedWidth, d.storedHeight, d.outputBytes, wholePeak(d), facts))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
     // A file too small for its claim is refused as too large, as the
