@@ -202,6 +202,12 @@ int pictureBytesPerPixel(const JpegDecoding& d)
     return d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
 }
 
+void copyTable(const JHUFF_TBL& from, HuffmanTable& to)
+{
+    std::memcpy(to.bits.data(), from.bits, to.bits.size());
+    std::memcpy(to.values.data(), from.huffval, to.values.size());
+}
+
 // The one Huffman-coded scan of a baseline file, as the index of its MCU
 // rows needs it; null for any other kind, or when a table it uses is not
 // in the file (libjpeg would take its defaults).
@@ -226,12 +232,8 @@ std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struc
         layout->components.push_back({single ? 1 : component.h_samp_factor * component.v_samp_factor,
             component.dc_tbl_no & 3, component.ac_tbl_no & 3, single ? 1 : component.h_samp_factor,
             single ? 1 : component.v_samp_factor, quantization ? int(quantization->quantval[0]) : 0});
-        HuffmanSpec& dcSpec = layout->dc[std::size_t(component.dc_tbl_no & 3)];
-        HuffmanSpec& acSpec = layout->ac[std::size_t(component.ac_tbl_no & 3)];
-        std::memcpy(dcSpec.bits.data(), dc->bits, dcSpec.bits.size());
-        std::memcpy(dcSpec.values.data(), dc->huffval, dcSpec.values.size());
-        std::memcpy(acSpec.bits.data(), ac->bits, acSpec.bits.size());
-        std::memcpy(acSpec.values.data(), ac->huffval, acSpec.values.size());
+        copyTable(*dc, layout->dc[std::size_t(component.dc_tbl_no & 3)]);
+        copyTable(*ac, layout->ac[std::size_t(component.ac_tbl_no & 3)]);
     }
     // Grey, or colour as YCbCr or RGB, with its quantization tables: the
     // overview's pass can take block means from the DC values.

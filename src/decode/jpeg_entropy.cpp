@@ -24,23 +24,23 @@ struct HuffmanCodes {
     std::array<std::uint8_t, 256> length {}; // 0: no code for the symbol
     bool valid = false;
 
-    explicit HuffmanCodes(const HuffmanSpec& spec)
+    explicit HuffmanCodes(const HuffmanTable& table)
     {
-        values = spec.values;
+        values = table.values;
         int next = 0, count = 0;
         for (int bits = 1; bits <= 16; ++bits) {
             valueOffset[std::size_t(bits)] = count - next;
-            for (int i = 0; i < spec.bits[std::size_t(bits)]; ++i, ++next, ++count) {
+            for (int i = 0; i < table.bits[std::size_t(bits)]; ++i, ++next, ++count) {
                 if (count >= 256 || next >= (1 << bits))
                     return; // more codes than the length allows
-                const std::uint8_t symbol = spec.values[std::size_t(count)];
+                const std::uint8_t symbol = table.values[std::size_t(count)];
                 code[symbol] = std::uint16_t(next);
                 length[symbol] = std::uint8_t(bits);
                 if (bits <= kFastBits)
                     for (int extra = 0; extra < 1 << (kFastBits - bits); ++extra)
                         fast[std::size_t(next << (kFastBits - bits) | extra)] = std::uint16_t(bits << 8 | symbol);
             }
-            maxCode[std::size_t(bits)] = spec.bits[std::size_t(bits)] ? next - 1 : -1;
+            maxCode[std::size_t(bits)] = table.bits[std::size_t(bits)] ? next - 1 : -1;
             next <<= 1;
         }
         maxCode[17] = INT_MAX;

@@ -23,7 +23,7 @@ namespace korvane {
 
 // A Huffman table as its DHT segment gives it: the count of codes of each
 // length 1..16 (bits[0] unused), then the symbols in code order.
-struct HuffmanSpec {
+struct HuffmanTable {
     std::array<std::uint8_t, 17> bits {};
     std::array<std::uint8_t, 256> values {};
 };
@@ -39,7 +39,7 @@ struct EntropyLayout {
         int dcStep = 0;                   // its quantization table's first entry
     };
     std::vector<Component> components;
-    std::array<HuffmanSpec, 4> dc, ac; // by table number
+    std::array<HuffmanTable, 4> dc, ac; // by table number
     // For the overview's pass at 1/8 from the DC values alone (0: none):
     // the picture's width at 1/8, and whether 3 components are YCbCr.
     int eighthWidth = 0;
