@@ -201,12 +201,11 @@ public:
         // is nearly all of a decode at 1/8 (the pass then took 1.5 times
         // as long as djpeg -scale 1/8; from the DC values, about as long).
         if (scale == 8 && m_entropy) {
-            const int first = band * m_groupsPerBand;
-            const int rows = (std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight) + 7) / 8;
-            const int end = std::min(first + m_groupsPerBand, (m_layout.height + m_groupRows - 1) / m_groupRows);
+            const int first = band * m_groupsPerBand, rows = reducedSide(bandRows(band), 8);
+            const int end = std::min(first + m_groupsPerBand, reducedSide(m_layout.height, m_groupRows));
             if (m_entropy->takeEighths(first, end, out, stride, m_layout.channels, rows)) {
                 if (m_colour)
-                    m_colour->convert(out, qsizetype(stride), (m_layout.width + 7) / 8, rows);
+                    m_colour->convert(out, qsizetype(stride), reducedSide(m_layout.width, 8), rows);
                 return true;
             }
         }
@@ -214,11 +213,12 @@ public:
     }
 
 private:
+    static int reducedSide(int side, int scale) { return (side + scale - 1) / scale; }
+    int bandRows(int band) const { return std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight); }
+
     bool readBand(int band, int scale, std::uint8_t* out, std::size_t stride)
     {
-        const auto reduced = [scale](int side) { return (side + scale - 1) / scale; };
-        const int rows = reduced(std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight));
-        const int width = reduced(m_layout.width);
+        const int rows = reducedSide(bandRows(band), scale), width = reducedSide(m_layout.width, scale);
         const std::size_t first = std::size_t(band) * std::size_t(m_groupsPerBand);
         // Without markers, the rows the pass has found by the time they
         // are wanted.
