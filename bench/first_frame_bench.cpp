@@ -41,7 +41,7 @@ constexpr long kShownPixels = 60000;
 
 struct Measure {
     double seconds = 0;
-    double wholeSeconds = 0; // korvane: until a press far down shows final pixels
+    double wholeSeconds = 0; // korvane: until a press far down, once the overview is whole, shows final pixels
     double jumpSeconds = 0;  // from that press
     double peakMegabytes = 0;
     double cpuSeconds = 0; // user and system time of all its threads when the picture showed
@@ -107,12 +107,17 @@ bool findOverview(ScreenReader& screen, int& left, int& top, int& bottom)
 double secondsUntilWholePicture(test::XSession& session, ScreenReader& screen, Clock::time_point start,
     double& jumpSeconds, double aspect)
 {
+    // A picture read in tiles is shown before its overview is whole: the
+    // press waits for the overview's last rows (800 pixels wide for a
+    // landscape picture, else 600 high).
     int left = 0, top = 0, bottom = 0;
-    screen.read();
-    if (!findOverview(screen, left, top, bottom))
-        return 0;
-    // 800 pixels wide for a landscape picture, else as wide as its height
-    // and the picture's sides make it.
+    const int height = aspect > 1 ? int(800 / aspect) : 600;
+    const auto found = Clock::now();
+    for (screen.read(); !findOverview(screen, left, top, bottom) || bottom - top < height - 2; screen.read()) {
+        if (Clock::now() - found > 300s)
+            return 0;
+        std::this_thread::sleep_for(10ms);
+    }
     const int width = aspect > 1 ? 800 : int((bottom - top) * aspect);
     const unsigned long long before = screen.sumRightOf(left + 820);
     Display* display = session.display();

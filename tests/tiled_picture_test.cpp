@@ -7,7 +7,9 @@
 #include "decode/decode_error.h"
 #include "decode/decoders.h"
 #include "decode/tiff_tiles.h"
+#include "platform/controls.h"
 #include "platform/decoded_picture.h"
+#include "platform/pixel_ops.h"
 #include "picture/tiled_picture.h"
 
 #include <gtest/gtest.h>
@@ -15,12 +17,16 @@
 #include <QRect>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <jpeglib.h>
+#include <mutex>
 #include <png.h>
+#include <thread>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -32,6 +38,8 @@ using test::firstWrongPixel;
 using test::kSmallMemory;
 using test::largestDifference;
 using test::loadWithMemory;
+using test::pixelAt;
+using namespace std::chrono_literals;
 
 struct TiffOptions {
     int width = 1500, height = 1000;
@@ -133,6 +141,7 @@ TEST(TiledPicture, OverviewComesFromTheReducedLevel)
     // Without a level, the overview averages the full picture: red grows
     // with x (x % 256), so the overview's left edge is dark red.
     const Picture flat = loadWithMemory(writeTiff("flat.tif", TiffOptions{}), kSmallMemory);
+    ASSERT_TRUE(test::overviewMade(flat));
     EXPECT_LT(qRed(flat.scaledTo(400, 267).pixel(0, 100)), 60);
 }
 
@@ -163,7 +172,7 @@ TEST(TiledPicture, BlockAveragesAreTheRoundedMeansOfTheirPixels)
 {
     for (const auto& [channels, inOrder] : {std::pair{3, false}, {1, true}}) {
         TiledPicture picture(std::make_shared<ArithmeticTiles>(channels, inOrder), 1, std::size_t(8) << 20, 2);
-        const BlockAverages averages = picture.averagedBlocks(7, {});
+        const BlockAverages averages = picture.averagedBlocks(7);
         ASSERT_EQ(averages.width, 143);
         ASSERT_EQ(averages.height, 100);
         int wrong = 0;
@@ -179,6 +188,75 @@ TEST(TiledPicture, BlockAveragesAreTheRoundedMeansOfTheirPixels)
                 }
         EXPECT_EQ(wrong, 0) << channels << " channels" << (inOrder ? ", in order" : "");
     }
+}
+
+// The tiles below the first row wait until the test lets them go.
+class GatedTiles final : public TileSource {
+public:
+    GatedTiles() : m_open(m_opened.get_future().share()) {}
+    void open() { std::call_once(m_once, [this] { m_opened.set_value(); }); }
+    TileLayout layout() const override { return m_tiles.layout(); }
+    bool readTile(int column, int row, std::uint8_t* out, std::size_t stride) override
+    {
+        if (row > 0)
+            m_open.wait();
+        return m_tiles.readTile(column, row, out, stride);
+    }
+
+private:
+    ArithmeticTiles m_tiles{3, false};
+    std::once_flag m_once;
+    std::promise<void> m_opened;
+    std::shared_future<void> m_open;
+};
+
+// A picture with no reduced level is handed over before its overview's
+// pass: the detail view shows what it asks for at once, the overview shows
+// the rows read so far over white, and grows, on the panel too, until it
+// is the block averages of the whole.
+TEST(TiledPicture, HandedOverAtOnceItsOverviewGrowsAsThePassReads)
+{
+    auto gated = std::make_shared<GatedTiles>();
+    FileFacts facts;
+    facts.availableBytes = kSmallMemory;
+    facts.overviewSides = QSize(400, 300);
+    auto loading = std::async(std::launch::async, [&] {
+        return pictureFromDecoded(DecodedPicture::inTiles(gated, 1), "gated", facts);
+    });
+    if (loading.wait_for(60s) != std::future_status::ready) {
+        gated->open();
+        FAIL() << "the load waited for the pass";
+    }
+    const Picture picture = loading.get();
+    const struct Opener {
+        GatedTiles& tiles;
+        ~Opener() { tiles.open(); } // before the picture stops its pass
+    } opener{*gated};
+    EXPECT_FALSE(picture.isComplete());
+    EXPECT_EQ(qRed(picture.pixelsFor(QRect(10, 20, 1, 1)).image.pixel(0, 0)), ArithmeticTiles::value(10, 20, 0));
+
+    // 400 x 280 pixels; the picture's blocks are single pixels.
+    PictureBox overview(0, 0, 6000, 4200);
+    overview.PaintPicture(picture, 0, 0, 6000, 4200);
+    EXPECT_EQ(pixelAt(overview, 200, 200), qRgb(255, 255, 255));
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (overview.refreshProvisional() && pixelAt(overview, 200, 10) == qRgb(255, 255, 255)
+        && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_NE(pixelAt(overview, 200, 10), qRgb(255, 255, 255)) << "the first row of tiles is not shown";
+    EXPECT_EQ(pixelAt(overview, 200, 200), qRgb(255, 255, 255)) << "rows not read yet are not white";
+
+    gated->open();
+    ASSERT_TRUE(test::overviewMade(picture));
+    EXPECT_FALSE(overview.refreshProvisional()) << "complete, yet still refreshed";
+    QImage whole(1000, 700, QImage::Format_RGB888);
+    for (int row = 0; row < 8; ++row)
+        for (int column = 0; column < 8; ++column)
+            ArithmeticTiles(3, false).readTile(column, row, whole.scanLine(row * 96) + column * 128 * 3,
+                std::size_t(whole.bytesPerLine()));
+    const QImage exact = scaleSmooth(whole, 400, 280);
+    for (const QPoint at : {QPoint(200, 10), QPoint(200, 200), QPoint(399, 279)})
+        EXPECT_EQ(pixelAt(overview, at.x(), at.y()), exact.pixel(at) | 0xFF000000) << at.x() << "," << at.y();
 }
 
 TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)
@@ -473,8 +551,8 @@ TEST(JpegBands, BlockAveragesReadAtADctScaleAreThoseOfTheWholeDecode)
         DecodedPicture decoded = decodeJpeg(fd, path, factsFor(path, kJpegMemory));
         ::close(fd);
         ASSERT_TRUE(decoded.tiles);
-        const TiledPicture picture(std::move(decoded.tiles), 1, std::size_t(8) << 20, 2);
-        const BlockAverages averages = picture.averagedBlocks(16, {});
+        TiledPicture picture(std::move(decoded.tiles), 1, std::size_t(8) << 20, 2);
+        const BlockAverages averages = picture.averagedBlocks(16);
         ASSERT_EQ(averages.width, 94);
         ASSERT_EQ(averages.height, 63);
         int largest = 0;

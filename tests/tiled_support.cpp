@@ -6,6 +6,9 @@
 #include "platform/decoded_picture.h"
 
 #include <algorithm>
+#include <chrono>
+#include <future>
+#include <memory>
 #include <filesystem>
 
 #include <fcntl.h>
@@ -58,6 +61,14 @@ int largestDifference(const Picture& picture, const QImage& expected, const QRec
                 std::abs(qBlue(a) - qBlue(b))});
         }
     return largest;
+}
+
+bool overviewMade(const Picture& picture)
+{
+    auto made = std::make_shared<std::promise<void>>();
+    std::future<void> waited = made->get_future();
+    picture.whenComplete([made] { made->set_value(); });
+    return waited.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
 }
 
 } // namespace korvane::test

@@ -26,6 +26,10 @@ FileFacts factsFor(const std::string& path, qint64 availableBytes);
 // with an overview of 400 x 300.
 Picture loadWithMemory(const std::string& path, qint64 availableBytes);
 
+// Waits for the pass that makes the overview of a picture read in tiles,
+// up to a deadline far beyond any test picture's; false if it passed.
+bool overviewMade(const Picture& picture);
+
 // The first pixel of `area` whose coordinate colour does not name the
 // expected point.
 std::optional<QPoint> firstWrongPixel(const Picture& picture, const QRect& area,

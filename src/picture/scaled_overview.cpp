@@ -23,6 +23,27 @@ ScaledOverview::ScaledOverview(PictureSource& source, HeldPixels reduced, Reduce
     }
 }
 
+ScaledOverview::ScaledOverview(PictureSource& source, Growing growing)
+    : m_source(source), m_onlyCopy(true), m_filling(false), m_growing(std::move(growing))
+{
+}
+
+// The growing copy as far as it has grown: scaled again only when it has.
+// The source's end is asked first, so the copy taken then is its last.
+void ScaledOverview::takeGrowth()
+{
+    if (m_grown)
+        return;
+    const bool complete = m_source.complete();
+    const long long growth = m_growing.growth();
+    if (growth != m_grownTo || complete) {
+        m_reduced = m_growing.soFar();
+        m_grownTo = growth;
+        m_scaled = nullptr;
+    }
+    m_grown = complete;
+}
+
 // Runs on the decoder's thread once every row is final.
 void ScaledOverview::makeExact()
 {
@@ -51,6 +72,8 @@ void ScaledOverview::makeExact()
 // is shown, rather than the overview waiting for the exact one.
 bool ScaledOverview::isComplete() const
 {
+    if (m_growing.soFar)
+        return m_source.complete();
     if (!m_filling)
         return true;
     std::lock_guard lock(m_mutex);
@@ -59,6 +82,10 @@ bool ScaledOverview::isComplete() const
 
 void ScaledOverview::whenComplete(std::function<void()> callback)
 {
+    if (m_growing.soFar) {
+        m_source.whenComplete(callback);
+        return;
+    }
     {
         std::lock_guard lock(m_mutex);
         if (m_exactPending) {
@@ -71,7 +98,9 @@ void ScaledOverview::whenComplete(std::function<void()> callback)
 
 ScaledOverview::Scaled ScaledOverview::scaledTo(int width, int height)
 {
-    if (!isComplete()) {
+    if (m_growing.soFar) {
+        takeGrowth();
+    } else if (!isComplete()) {
         {
             std::lock_guard lock(m_mutex);
             m_wantedWidth = width;

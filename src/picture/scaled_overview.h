@@ -21,6 +21,14 @@ public:
     enum class Reduced { Averages, EarlyCopy, OnlyCopy };
     // The source must be stopped before this goes.
     ScaledOverview(PictureSource& source, HeldPixels reduced, Reduced kind);
+    // A picture read in tiles whose only copy grows as a pass reads it,
+    // until the source is complete: the copy so far (white where not read
+    // yet), and a count that grows with it.
+    struct Growing {
+        std::function<HeldPixels()> soFar;
+        std::function<long long()> growth;
+    };
+    ScaledOverview(PictureSource& source, Growing growing);
     ScaledOverview(const ScaledOverview&) = delete;
     ScaledOverview& operator=(const ScaledOverview&) = delete;
 
@@ -36,6 +44,7 @@ private:
     PanelPixels scaledFrom(const PixelView& reduced, int width, int height) const;
     PanelPixels scaledWhole(int width, int height, bool twoCores) const;
     void makeExact();
+    void takeGrowth();
 
     PictureSource& m_source;
     HeldPixels m_reduced;
@@ -48,6 +57,9 @@ private:
     bool m_exactPending = false;
     std::vector<std::function<void()>> m_whenExact;
     Scaled m_exact;
+    const Growing m_growing; // empty but for a growing copy
+    long long m_grownTo = -1;
+    bool m_grown = false; // the final copy is taken
 };
 
 } // namespace korvane

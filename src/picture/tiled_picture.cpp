@@ -3,12 +3,7 @@
 #include "decode/turns.h"
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 namespace korvane {
 
@@ -49,35 +44,6 @@ Point storedOf(int orientation, Point upright, int width, int height)
                                    : uprightOf(inverse, upright, width, height);
 }
 
-// Where tile `key` lies, as stored, cut by the picture.
-PixelRect tileBounds(const TileLayout& layout, std::int64_t key)
-{
-    const int columns = layout.columns();
-    return PixelRect{int(key % columns) * layout.tileWidth, int(key / columns) * layout.tileHeight, layout.tileWidth,
-               layout.tileHeight}
-        & PixelRect{0, 0, layout.width, layout.height};
-}
-
-// Tile `key` into `tile`; a damaged one is white, as a cut-short file.
-// With a scale above 1, the tile at that scale, `layout` being the
-// picture's at that scale.
-void readOrWhite(TileSource& source, const TileLayout& layout, std::int64_t key, Tile& tile, int scale = 1)
-{
-    const int columns = layout.columns(), column = int(key % columns), row = int(key / columns);
-    const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(layout.channels);
-    if (!(scale > 1 ? source.readReducedTile(column, row, scale, tile.data(), stride)
-                    : source.readTile(column, row, tile.data(), stride)))
-        std::fill(tile.begin(), tile.end(), std::uint8_t(0xFF));
-}
-
-// The picture as read at 1/scale: every side divided, rounded up.
-TileLayout reducedLayout(const TileLayout& stored, int scale)
-{
-    const auto divided = [scale](int side) { return (side + scale - 1) / scale; };
-    return {divided(stored.width), divided(stored.height), divided(stored.tileWidth), divided(stored.tileHeight),
-        stored.channels};
-}
-
 } // namespace
 
 TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
@@ -93,7 +59,7 @@ TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, 
 TilePtr TiledPicture::decodeTile(std::int64_t key) const
 {
     auto tile = std::make_shared<Tile>(m_stored.tileBytes());
-    readOrWhite(*m_source, m_stored, key, *tile);
+    readOrWhite(*m_source, m_stored, key, tile->data());
     return tile;
 }
 
@@ -198,163 +164,87 @@ void TiledPicture::fetchAround(const PixelRect& shown)
     m_workers.fetchAhead(keys);
 }
 
-namespace {
-
-// Sums of the blocks one tile covers, added to the picture's under a lock.
-struct BlockSums {
-    int width, height, channels, block;
-    std::vector<std::uint32_t> sums;
-    std::mutex mutex;
-    long long tilesDone = 0;
-};
-
-// Adds the column sums of one band of rows, pixels [x, x + count), to the
-// sums of the blocks they fall in; the blocks are runs of `block` pixels
-// from x = 0.
-void addColumns(const std::uint32_t* columns, int x, int count, int block, int channels, std::uint32_t* sums,
-    int firstBlock)
+void TiledPicture::startAveraging(int block)
 {
-    const std::size_t n = std::size_t(channels);
-    for (int begin = x; begin < x + count;) {
-        const int end = std::min(x + count, (begin / block + 1) * block);
-        std::uint32_t* sum = sums + std::size_t(begin / block - firstBlock) * n;
-        const std::uint32_t* in = columns + std::size_t(begin - x) * n;
-        for (int i = 0; i < end - begin; ++i, in += n)
-            for (std::size_t c = 0; c < n; ++c)
-                sum[c] += in[c];
-        begin = end;
-    }
-}
-
-// A tile's rows are summed down each column first, a band of rows that
-// falls in one row of blocks at a time (one vector add a row, whatever the
-// channels), and only the bands' sums across into blocks.
-void addTile(BlockSums& into, const TileLayout& layout, const std::uint8_t* tile, const PixelRect& bounds,
-    std::vector<std::uint32_t>& local)
-{
-    const int n = layout.channels, b = into.block;
-    const int firstX = bounds.x / b, lastX = (bounds.x + bounds.width - 1) / b;
-    const int firstY = bounds.y / b, lastY = (bounds.y + bounds.height - 1) / b;
-    const int across = lastX - firstX + 1;
-    const std::size_t localRow = std::size_t(across) * std::size_t(n);
-    const std::size_t rowValues = std::size_t(bounds.width) * std::size_t(n);
-    const std::size_t blockValues = localRow * std::size_t(lastY - firstY + 1);
-    local.assign(blockValues + rowValues, 0);
-    std::uint32_t* const columns = local.data() + blockValues;
-    const std::size_t stride = std::size_t(layout.tileWidth) * std::size_t(n);
-    for (int y = 0; y < bounds.height;) {
-        const int blockY = (bounds.y + y) / b;
-        const int end = std::min(bounds.height, (blockY + 1) * b - bounds.y);
-        std::fill(columns, columns + rowValues, 0u);
-        for (; y < end; ++y) {
-            const std::uint8_t* row = tile + std::size_t(y) * stride;
-            for (std::size_t i = 0; i < rowValues; ++i)
-                columns[i] += row[i];
-        }
-        addColumns(columns, bounds.x, bounds.width, b, n, local.data() + std::size_t(blockY - firstY) * localRow, firstX);
-    }
-    std::lock_guard lock(into.mutex);
-    for (int y = firstY; y <= lastY; ++y) {
-        std::uint32_t* to = into.sums.data() + (std::size_t(y) * std::size_t(into.width) + std::size_t(firstX)) * std::size_t(n);
-        const std::uint32_t* from = local.data() + std::size_t(y - firstY) * localRow;
-        for (std::size_t i = 0; i < localRow; ++i)
-            to[i] += from[i];
-    }
-    ++into.tilesDone;
-}
-
-// A source read in order: this thread sums each tile while a second one
-// reads the next.
-void sumInOrder(TileSource& source, const TileLayout& stored, BlockSums& sums, long long total,
-    const std::function<void(long long, long long)>& progress)
-{
-    std::mutex mutex;
-    std::condition_variable_any changed;
-    std::deque<Tile> ready, spare(2, Tile(stored.tileBytes()));
-    std::jthread reader([&](const std::stop_token& stop) {
-        for (long long key = 0; key < total; ++key) {
-            Tile tile;
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, stop, [&] { return !spare.empty(); });
-                if (stop.stop_requested())
-                    return;
-                tile = std::move(spare.front());
-                spare.pop_front();
-            }
-            readOrWhite(source, stored, key, tile);
-            std::lock_guard lock(mutex);
-            ready.push_back(std::move(tile));
-            changed.notify_all();
-        }
-    });
-    std::vector<std::uint32_t> local;
-    for (long long key = 0; key < total; ++key) {
-        Tile tile;
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return !ready.empty(); });
-            tile = std::move(ready.front());
-            ready.pop_front();
-        }
-        addTile(sums, stored, tile.data(), tileBounds(stored, key), local);
-        if (progress)
-            progress(sums.tilesDone, total);
-        std::lock_guard lock(mutex);
-        spare.push_back(std::move(tile));
-        changed.notify_all();
-    }
-}
-
-} // namespace
-
-BlockAverages TiledPicture::averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const
-{
-    const int n = m_stored.channels;
     // A source that decodes tiles reduced for less (a JPEG's DCT scaling)
     // is averaged at that scale: a reduced pixel is its square's mean.
     const int scale = m_source->readsInOrder() ? 1 : std::max(1, m_source->reducedScale(block));
-    const TileLayout read = scale > 1 ? reducedLayout(m_stored, scale) : m_stored;
-    const int readBlock = block / scale;
-    BlockSums sums{(read.width + readBlock - 1) / readBlock, (read.height + readBlock - 1) / readBlock, n, readBlock, {}, {}, 0};
-    sums.sums.assign(std::size_t(sums.width) * std::size_t(sums.height) * std::size_t(n), 0);
-    const long long total = static_cast<long long>(m_stored.columns()) * m_stored.rows();
-    std::atomic<long long> next{0};
-    const auto pass = [&] {
-        Tile tile(read.tileBytes());
-        std::vector<std::uint32_t> local;
-        for (long long key = next++; key < total; key = next++) {
-            readOrWhite(*m_source, read, key, tile, scale);
-            addTile(sums, read, tile.data(), tileBounds(read, key), local);
-            if (progress) {
-                std::lock_guard lock(sums.mutex);
-                progress(sums.tilesDone, total);
-            }
-        }
-    };
-    if (m_source->readsInOrder()) {
-        sumInOrder(*m_source, m_stored, sums, total, progress);
-    } else {
-        std::vector<std::jthread> helpers;
-        for (int i = 1; i < everyCore(); ++i)
-            helpers.emplace_back(pass);
-        pass();
+    m_block = block;
+    m_sums = std::make_unique<BlockSums>(scale > 1 ? reducedLayout(m_stored, scale) : m_stored, block / scale);
+    {
+        std::lock_guard lock(m_passMutex);
+        m_averaging = true;
     }
-    BlockAverages averages{sums.width, sums.height, n, block, {}};
+    m_pass = std::jthread([this, scale](const std::stop_token& stop) {
+        sumEveryTile(*m_source, scale, *m_sums, stop);
+        if (stop.stop_requested())
+            return;
+        std::vector<std::function<void()>> callbacks;
+        {
+            std::lock_guard lock(m_passMutex);
+            m_averaging = false;
+            callbacks.swap(m_whenAveraged);
+        }
+        for (const auto& callback : callbacks)
+            callback();
+    });
+}
+
+BlockAverages TiledPicture::averagesSoFar() const
+{
+    if (!m_sums)
+        return {};
+    const BlockAverages stored = m_sums->averages();
+    BlockAverages upright{stored.width, stored.height, stored.channels, m_block, {}};
     if (swapsSides(m_orientation))
-        std::swap(averages.width, averages.height);
-    averages.pixels.resize(std::size_t(averages.width) * std::size_t(averages.height) * std::size_t(n));
-    for (int y = 0; y < sums.height; ++y) {
-        const long long rows = std::min(readBlock, read.height - y * readBlock);
-        for (int x = 0; x < sums.width; ++x) {
-            const long long count = rows * std::min(readBlock, read.width - x * readBlock);
-            const Point at = uprightOf(m_orientation, {x, y}, sums.width, sums.height);
-            for (int c = 0; c < n; ++c)
-                averages.pixels[(std::size_t(at.y) * std::size_t(averages.width) + std::size_t(at.x)) * std::size_t(n) + std::size_t(c)]
-                    = std::uint8_t((sums.sums[(std::size_t(y) * std::size_t(sums.width) + std::size_t(x)) * std::size_t(n) + std::size_t(c)] + count / 2) / count);
+        std::swap(upright.width, upright.height);
+    upright.pixels.resize(stored.pixels.size());
+    const auto n = std::size_t(stored.channels);
+    for (int y = 0; y < stored.height; ++y)
+        for (int x = 0; x < stored.width; ++x) {
+            const Point at = uprightOf(m_orientation, {x, y}, stored.width, stored.height);
+            std::memcpy(&upright.pixels[(std::size_t(at.y) * std::size_t(upright.width) + std::size_t(at.x)) * n],
+                &stored.pixels[(std::size_t(y) * std::size_t(stored.width) + std::size_t(x)) * n], n);
+        }
+    return upright;
+}
+
+long long TiledPicture::tilesAveraged() const
+{
+    return m_sums ? m_sums->tilesAdded() : 0;
+}
+
+BlockAverages TiledPicture::averagedBlocks(int block)
+{
+    startAveraging(block);
+    m_pass.join();
+    return averagesSoFar();
+}
+
+bool TiledPicture::complete() const
+{
+    std::lock_guard lock(m_passMutex);
+    return !m_averaging;
+}
+
+void TiledPicture::whenComplete(const std::function<void()>& callback)
+{
+    {
+        std::lock_guard lock(m_passMutex);
+        if (m_averaging) {
+            m_whenAveraged.push_back(callback);
+            return;
         }
     }
-    return averages;
+    callback();
+}
+
+void TiledPicture::stop()
+{
+    if (m_pass.joinable()) {
+        m_pass.request_stop();
+        m_pass.join();
+    }
 }
 
 } // namespace korvane

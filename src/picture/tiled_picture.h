@@ -5,6 +5,7 @@
 // around it is fetched ahead.
 #include "picture_source.h"
 #include "tile_cache.h"
+#include "tile_pass.h"
 #include "tile_workers.h"
 
 #include "decode/tile_source.h"
@@ -13,16 +14,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace korvane {
-
-// A picture averaged over square blocks: ceil(width / block) x
-// ceil(height / block) pixels, the edge blocks cut by the picture.
-struct BlockAverages {
-    int width = 0, height = 0, channels = 3, block = 1;
-    std::vector<std::uint8_t> pixels; // rows width x channels bytes long
-};
 
 class TiledPicture final : public PictureSource {
 public:
@@ -45,10 +41,21 @@ public:
     // nearest first), in place of those asked ahead before.
     void fetchAround(const PixelRect& shown) override;
 
-    // One pass over every tile on every core, the tiles not kept: the
-    // upright picture averaged over `block` x `block` squares.
-    // progress(done, total) is told as tiles are done.
-    BlockAverages averagedBlocks(int block, const std::function<void(long long, long long)>& progress) const;
+    // Starts one pass over every tile on every core in the background, the
+    // tiles not kept: the upright picture averaged over `block` x `block`
+    // squares, which averagesSoFar() gives as it grows. The picture is
+    // complete once the pass has ended. Once only.
+    void startAveraging(int block);
+    // White where the pass has not been yet.
+    BlockAverages averagesSoFar() const;
+    // Grows as the pass goes: averages of the same count are the same.
+    long long tilesAveraged() const;
+    // Starts the pass and waits for its end.
+    BlockAverages averagedBlocks(int block);
+
+    bool complete() const override;
+    void whenComplete(const std::function<void()>& callback) override;
+    void stop() override;
 
 private:
     PixelRect storedRect(const PixelRect& upright) const;
@@ -62,7 +69,14 @@ private:
     const int m_orientation;
     TileLayout m_upright;
     TileCache m_cache;
-    TileWorkers m_workers; // last: its threads use the rest
+    TileWorkers m_workers;
+    // The averaging pass: what it sums into, and who waits for its end.
+    std::unique_ptr<BlockSums> m_sums;
+    int m_block = 1; // as asked, at full scale
+    mutable std::mutex m_passMutex; // for what follows
+    bool m_averaging = false;
+    std::vector<std::function<void()>> m_whenAveraged;
+    std::jthread m_pass; // last: it uses the rest
 };
 
 } // namespace korvane

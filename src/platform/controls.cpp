@@ -353,20 +353,31 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
         view()->refreshWhenComplete(picture);
 }
 
-void PictureBox::refreshProvisional()
+bool PictureBox::refreshProvisional()
 {
-    std::optional<Pixels::Provisional> provisional = std::move(m_pixels->provisional);
-    m_pixels->provisional.reset();
-    if (!provisional || !provisional->picture.isComplete())
-        return;
-    const QImage& exact = provisional->picture.scaledTo(provisional->size.width(), provisional->size.height());
+    if (!m_pixels->provisional)
+        return false;
+    Pixels::Provisional& provisional = *m_pixels->provisional;
+    bool done = provisional.picture.isComplete();
+    const QImage& now = provisional.picture.scaledTo(provisional.size.width(), provisional.size.height());
     auto& copy = m_pixels->copy;
-    if (m_pixels->described && copy && copy->source.cacheKey() == provisional->sourceKey) {
-        copy->source = exact; // under whatever was drawn on it since
+    if (now.cacheKey() == provisional.sourceKey && !done)
+        return true; // not grown since
+    if (m_pixels->described && copy && copy->source.cacheKey() == provisional.sourceKey) {
+        copy->source = now; // under whatever was drawn on it since
         changed(copy->area);
-    } else if (m_pixels->draws == provisional->draws) { // nothing drawn since: its pixels are the copy's
-        copyIn(exact, provisional->origin, QRect(provisional->origin, provisional->size));
+    } else if (m_pixels->draws == provisional.draws) { // nothing drawn since: its pixels are the copy's
+        copyIn(now, provisional.origin, QRect(provisional.origin, provisional.size));
+    } else {
+        done = true; // drawn over: no longer this panel's to refresh
     }
+    if (done) {
+        m_pixels->provisional.reset();
+        return false;
+    }
+    provisional.sourceKey = now.cacheKey();
+    provisional.draws = m_pixels->draws;
+    return true;
 }
 
 void PictureBox::paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source)

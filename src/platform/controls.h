@@ -48,7 +48,8 @@ public:
     virtual void captionChanged() {}
     // The panel shows an overview made while `picture` still decodes: the
     // view calls the panel's refreshProvisional() on its own thread once
-    // the picture is complete.
+    // the picture is complete, and now and then before while it says the
+    // overview may grow.
     virtual void refreshWhenComplete(const Picture& /*picture*/) {}
 };
 
@@ -110,9 +111,10 @@ public:
     // Outline of a circle centred on (x, y); colour is &H00BBGGRR.
     void Circle(Single x, Single y, Single radius, Long colour);
 
-    // An overview painted while its picture decoded is made again from the
-    // whole picture, when the panel still shows it as painted.
-    void refreshProvisional();
+    // An overview painted while its picture decoded is made again from
+    // what has been decoded since (the whole picture, once complete), when
+    // the panel still shows it as painted. True while it may grow further.
+    bool refreshProvisional();
 
     // The device pixel ratio changed: a holder fits itself to its picture
     // again; a panel's pixels are of the old screen, so it is cleared to its

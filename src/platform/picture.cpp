@@ -25,6 +25,11 @@ struct Picture::Data {
         if (held.isNull())
             region.emplace(*source);
     }
+    Data(std::shared_ptr<PictureSource> source1, ScaledOverview::Growing growing)
+        : source(std::move(source1)), overview(*source, std::move(growing))
+    {
+        region.emplace(*source);
+    }
     // The decoder ends before what its callbacks use goes.
     ~Data() { source->stop(); }
     Data(const Data&) = delete;
@@ -109,6 +114,19 @@ Picture::Picture(const std::shared_ptr<const YcbcrPicture>& planes, const QImage
 Picture::Picture(std::shared_ptr<TiledPicture> tiles, const QImage& overview)
     : m_data(std::make_shared<Data>(std::move(tiles), QImage(), overview, ScaledOverview::Reduced::OnlyCopy))
 {
+    m_data->handle = nextHandle();
+}
+
+Picture::Picture(const std::shared_ptr<TiledPicture>& tiles)
+{
+    // The averages are kept by the copy the overview scales from.
+    const auto soFar = [tiles] {
+        auto averages = std::make_shared<const BlockAverages>(tiles->averagesSoFar());
+        const PixelView view{averages->pixels.data(), std::size_t(averages->width) * std::size_t(averages->channels),
+            averages->width, averages->height, averages->channels};
+        return HeldPixels{view, std::move(averages)};
+    };
+    m_data = std::make_shared<Data>(tiles, ScaledOverview::Growing{soFar, [tiles] { return tiles->tilesAveraged(); }});
     m_data->handle = nextHandle();
 }
 

@@ -40,6 +40,9 @@ public:
     // a small copy of it (a reduced level, or block averages), from which
     // the overview is scaled.
     Picture(std::shared_ptr<TiledPicture> tiles, const QImage& overview);
+    // One whose overview grows as the tiles' averaging pass reads them:
+    // the picture is complete once the pass has ended.
+    explicit Picture(const std::shared_ptr<TiledPicture>& tiles);
 
     Long Handle() const;
     bool isEmpty() const { return !m_data; }

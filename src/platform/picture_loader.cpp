@@ -252,32 +252,19 @@ int overviewBlock(int width, int height, QSize overviewSides)
     return std::min(block, 4096);
 }
 
-// The overview's copy of a picture with no reduced level: one pass over
-// every tile, on every core, told to the progress window.
-QImage averagedOverview(const TiledPicture& picture, const FileFacts& facts)
-{
-    const int block = overviewBlock(picture.width(), picture.height(), facts.overviewSides);
-    const BlockAverages averages = picture.averagedBlocks(block,
-        [&facts](long long done, long long total) { facts.reportProgress(done, total); });
-    QImage image(averages.width, averages.height,
-        averages.channels == 1 ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-    const std::size_t rowBytes = std::size_t(averages.width) * std::size_t(averages.channels);
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(image.scanLine(y), averages.pixels.data() + std::size_t(y) * rowBytes, rowBytes);
-    return image;
-}
-
 Picture tiledPicture(DecodedPicture decoded, const std::string& path, const FileFacts& facts)
 {
     const auto cacheBytes = std::size_t(pictureCacheBytes(facts.availableBytes));
     auto tiles = std::make_shared<TiledPicture>(std::move(decoded.tiles), decoded.orientation, cacheBytes);
-    QImage overview;
-    if (decoded.overviewTiles) {
-        TiledPicture level(std::move(decoded.overviewTiles), decoded.orientation, cacheBytes / 2);
-        overview = wholeOf(level);
-    } else {
-        overview = averagedOverview(*tiles, facts);
+    if (!decoded.overviewTiles) {
+        // Handed over at once: the overview grows as one pass over every
+        // tile averages them, while the detail view reads its own tiles.
+        tiles->startAveraging(overviewBlock(tiles->width(), tiles->height(), facts.overviewSides));
+        tiles->whenComplete([] { markStartup("overview-complete"); });
+        return Picture(tiles);
     }
+    TiledPicture level(std::move(decoded.overviewTiles), decoded.orientation, cacheBytes / 2);
+    const QImage overview = wholeOf(level);
     if (overview.isNull())
         raiseFileError(ErrorKind::OutOfMemory, path, doesNotFitInMemory());
     return Picture(std::move(tiles), overview);

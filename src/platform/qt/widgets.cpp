@@ -160,6 +160,13 @@ PanelWidget::PanelWidget(PictureBox& panel, QWidget* parent)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A few times a second: the overview fills in as a large picture is
+    // read, without its scaling taking the window's thread from a drag.
+    m_growing.setInterval(250);
+    connect(&m_growing, &QTimer::timeout, this, [this] {
+        if (!m_panel.refreshProvisional())
+            m_growing.stop();
+    });
     panel.setView(this);
     geometryChanged();
 }
@@ -180,6 +187,7 @@ void PanelWidget::refreshWhenComplete(const Picture& picture)
 {
     // The picture completes on its decoder's thread: the refresh is posted
     // to this one, and dropped if the panel has gone by then.
+    m_growing.start();
     picture.whenComplete([panel = QPointer<PanelWidget>(this)] {
         QMetaObject::invokeMethod(QCoreApplication::instance(), [panel] {
             if (panel)

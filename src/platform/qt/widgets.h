@@ -48,6 +48,7 @@ protected:
 private:
     void deliver(const MouseHandler& handler, QMouseEvent* event);
     PictureBox& m_panel;
+    QTimer m_growing; // while a provisional overview may grow
 };
 
 class ButtonWidget : public QPushButton, public ControlView {
