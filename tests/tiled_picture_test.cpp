@@ -193,7 +193,8 @@ TEST(TiledPicture, BlockAveragesAreTheRoundedMeansOfTheirPixels)
 // The tiles below the first row wait until the test lets them go.
 class GatedTiles final : public TileSource {
 public:
-    GatedTiles() : m_open(m_opened.get_future().share()) {}
+    explicit GatedTiles(bool inOrder) : m_tiles(3, inOrder), m_open(m_opened.get_future().share()) {}
+    bool readsInOrder() const override { return m_tiles.readsInOrder(); }
     void open() { std::call_once(m_once, [this] { m_opened.set_value(); }); }
     TileLayout layout() const override { return m_tiles.layout(); }
     bool readTile(int column, int row, std::uint8_t* out, std::size_t stride) override
@@ -204,7 +205,7 @@ public:
     }
 
 private:
-    ArithmeticTiles m_tiles{3, false};
+    ArithmeticTiles m_tiles;
     std::once_flag m_once;
     std::promise<void> m_opened;
     std::shared_future<void> m_open;
@@ -214,9 +215,9 @@ private:
 // pass: the detail view shows what it asks for at once, the overview shows
 // the rows read so far over white, and grows, on the panel too, until it
 // is the block averages of the whole.
-TEST(TiledPicture, HandedOverAtOnceItsOverviewGrowsAsThePassReads)
+void checkHandedOverAtOnce(bool inOrder)
 {
-    auto gated = std::make_shared<GatedTiles>();
+    auto gated = std::make_shared<GatedTiles>(inOrder);
     FileFacts facts;
     facts.availableBytes = kSmallMemory;
     facts.overviewSides = QSize(400, 300);
@@ -257,6 +258,14 @@ TEST(TiledPicture, HandedOverAtOnceItsOverviewGrowsAsThePassReads)
     const QImage exact = scaleSmooth(whole, 400, 280);
     for (const QPoint at : {QPoint(200, 10), QPoint(200, 200), QPoint(399, 279)})
         EXPECT_EQ(pixelAt(overview, at.x(), at.y()), exact.pixel(at) | 0xFF000000) << at.x() << "," << at.y();
+}
+
+TEST(TiledPicture, HandedOverAtOnceItsOverviewGrowsAsThePassReads)
+{
+    for (const bool inOrder : {false, true}) {
+        SCOPED_TRACE(inOrder ? "read in order" : "read on every core");
+        checkHandedOverAtOnce(inOrder);
+    }
 }
 
 TEST(TiledPicture, DamagedTileIsWhiteAndTheRestShown)

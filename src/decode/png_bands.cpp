@@ -1,4 +1,5 @@
 #include "png_bands.h"
+#include "png_stream.h"
 
 #include "byte_order.h"
 #include "decode_error.h"
@@ -62,85 +63,9 @@ bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std
     }
 }
 
-std::optional<ImageDataChunk> firstImageDataChunk(int fd)
-{
-    const off_t data = ::lseek(fd, 0, SEEK_CUR);
-    std::uint8_t length[4];
-    if (data < 8 || !readAllAt(fd, data - 8, length, sizeof length))
-        return std::nullopt;
-    return ImageDataChunk{data, bigEndian32(length)};
-}
-
-std::optional<ImageDataChunk> imageDataChunkAfter(int fd, off_t dataEnd)
-{
-    std::uint8_t header[12]; // the crc, then the next chunk's length and type
-    if (!readAllAt(fd, dataEnd, header, sizeof header) || std::memcmp(header + 8, "IDAT", 4) != 0)
-        return std::nullopt;
-    return ImageDataChunk{dataEnd + off_t(sizeof header), bigEndian32(header + 4)};
-}
-
 namespace {
 
 constexpr std::size_t kWindowBytes = 32768;
-// Writers cut the image data into chunks of 8 KB or more; a file of far
-// more, smaller ones would only make the walk long and its list large.
-constexpr std::size_t kMostChunks = std::size_t(4) << 20;
-
-// The image data as one stream, across its IDAT chunks.
-class ImageData {
-public:
-    // Walks the chunks from the first one's data; false when one is cut
-    // short before the chunk after the data.
-    bool walk(int fd, ImageDataChunk chunk, qint64 fileBytes)
-    {
-        std::uint64_t streamed = 0;
-        for (;;) {
-            if (m_chunks.size() >= kMostChunks)
-                return false;
-            const std::uint64_t available = std::uint64_t(std::max<qint64>(0, fileBytes - qint64(chunk.data)));
-            const std::uint32_t held = std::uint32_t(std::min<std::uint64_t>(chunk.length, available));
-            if (held > 0)
-                m_chunks.push_back({streamed, chunk.data, held});
-            streamed += held;
-            if (held < chunk.length)
-                break; // cut short: what there is
-            const std::optional<ImageDataChunk> next = imageDataChunkAfter(fd, chunk.data + off_t(chunk.length));
-            if (!next)
-                break;
-            chunk = *next;
-        }
-        return !m_chunks.empty();
-    }
-
-    // Up to `count` bytes from `at` in the stream; fewer at its end.
-    std::size_t read(int fd, std::uint64_t at, std::uint8_t* out, std::size_t count) const
-    {
-        std::size_t done = 0;
-        auto chunk = std::upper_bound(m_chunks.begin(), m_chunks.end(), at,
-            [](std::uint64_t offset, const Chunk& c) { return offset < c.streamed; });
-        if (chunk == m_chunks.begin())
-            return 0;
-        for (--chunk; chunk != m_chunks.end() && done < count; ++chunk) {
-            const std::uint64_t from = at + done - chunk->streamed;
-            if (from >= chunk->length)
-                continue;
-            const std::size_t want = std::size_t(std::min<std::uint64_t>(chunk->length - from, count - done));
-            const std::size_t got = readAt(fd, std::int64_t(chunk->data) + std::int64_t(from), out + done, want);
-            done += got;
-            if (got < want)
-                break;
-        }
-        return done;
-    }
-
-private:
-    struct Chunk {
-        std::uint64_t streamed; // the stream's bytes before it
-        off_t data;
-        std::uint32_t length;
-    };
-    std::vector<Chunk> m_chunks;
-};
 
 // Where inflating can begin again: a deflate block's start.
 struct Checkpoint {
@@ -163,7 +88,7 @@ struct RowShape {
 // leave a checkpoint.
 class RowInflater {
 public:
-    RowInflater(int fd, const ImageData& data, const RowShape& shape, const Checkpoint& from)
+    RowInflater(int fd, PngImageData& data, const RowShape& shape, const Checkpoint& from)
         : m_fd(fd), m_data(data), m_shape(shape), m_in(from.in), m_out(from.out),
           m_filtered(shape.filtered()), m_above(from.above), m_row(shape.bytes)
     {
@@ -254,7 +179,7 @@ private:
     }
 
     int m_fd;
-    const ImageData& m_data;
+    PngImageData& m_data;
     RowShape m_shape;
     z_stream m_stream {};
     bool m_ok = false, m_begun = false;
@@ -341,8 +266,8 @@ private:
 
 class PngBandSource final : public TileSource {
 public:
-    PngBandSource(int fd, const PngFormat& format, ImageData data, int bandRows)
-        : m_file(fd), m_format(format), m_data(std::move(data)), m_converter(m_format),
+    PngBandSource(int fd, const PngFormat& format, std::int64_t fileBytes, int bandRows)
+        : m_file(fd), m_format(format), m_data(format.firstChunk, fileBytes), m_converter(m_format),
           m_colour(m_format.profile, m_converter.channels() == 1)
     {
         const int bits = m_format.bitDepth * m_converter.samples();
@@ -357,6 +282,11 @@ public:
 
     TileLayout layout() const override { return m_layout; }
     bool readsInOrder() const override { return true; }
+    bool holdsData()
+    {
+        std::uint8_t first = 0;
+        return m_data.read(m_file.fd, 0, &first, 1) == 1;
+    }
 
     bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
     {
@@ -434,7 +364,7 @@ private:
 
     OwnedFd m_file;
     const PngFormat m_format;
-    const ImageData m_data;
+    PngImageData m_data;
     const RowConverter m_converter;
     const SrgbRows m_colour;
     RowShape m_shape;
@@ -455,13 +385,11 @@ std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const 
     const int rows = int(std::clamp<std::size_t>(bytes.wanted / rowBytes / 16 * 16, 16, 4096));
     if (std::size_t(std::min(rows, format.height)) * rowBytes > bytes.most)
         return nullptr; // rows too wide for a band to fit the cache
-    ImageData data;
-    if (!data.walk(fd, format.firstChunk, facts.fileBytes))
-        return nullptr;
     const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (own < 0)
         raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-    return std::make_shared<PngBandSource>(own, format, std::move(data), std::min(rows, format.height));
+    auto source = std::make_shared<PngBandSource>(own, format, facts.fileBytes, std::min(rows, format.height));
+    return source->holdsData() ? source : nullptr;
 }
 
 } // namespace korvane

@@ -8,6 +8,7 @@
 // own checkpoint.
 #include "colour_profile.h"
 #include "decode_limits.h"
+#include "png_stream.h"
 #include "tile_source.h"
 
 #include <sys/types.h>
@@ -19,20 +20,6 @@
 #include <vector>
 
 namespace korvane {
-
-// One chunk of a PNG's image data: where its data begins, and its length.
-struct ImageDataChunk {
-    off_t data = 0;
-    std::uint32_t length = 0;
-};
-
-// The first: libpng has read up to its type, so its data begins at the
-// descriptor's position and its length lies just before. Null when that
-// cannot be read.
-std::optional<ImageDataChunk> firstImageDataChunk(int fd);
-// The one after the data ending at `dataEnd` (past its checksum, the next
-// chunk's length and type); null when the next chunk is not image data.
-std::optional<ImageDataChunk> imageDataChunkAfter(int fd, off_t dataEnd);
 
 struct PngFormat {
     int width = 0, height = 0;

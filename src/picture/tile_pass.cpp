@@ -135,7 +135,7 @@ namespace {
 
 // A source read in order: this thread sums each tile while a second one
 // reads the next.
-void sumInOrder(TileSource& source, BlockSums& sums, const std::stop_token& stop)
+void sumInOrder(TileSource& source, BlockSums& sums, const std::stop_token& stop, const TileRead& whenRead)
 {
     const TileLayout layout = source.layout();
     const long long total = static_cast<long long>(layout.columns()) * layout.rows();
@@ -153,6 +153,8 @@ void sumInOrder(TileSource& source, BlockSums& sums, const std::stop_token& stop
                 spare.pop_front();
             }
             readOrWhite(source, layout, key, tile.data());
+            if (whenRead)
+                whenRead(key, tile);
             std::lock_guard lock(mutex);
             ready.push_back(std::move(tile));
             changed.notify_all();
@@ -182,10 +184,10 @@ int everyCore()
 
 } // namespace
 
-void sumEveryTile(TileSource& source, int scale, BlockSums& sums, const std::stop_token& stop)
+void sumEveryTile(TileSource& source, int scale, BlockSums& sums, const std::stop_token& stop, const TileRead& whenRead)
 {
     if (source.readsInOrder()) {
-        sumInOrder(source, sums, stop);
+        sumInOrder(source, sums, stop, whenRead);
         return;
     }
     const TileLayout read = scale > 1 ? reducedLayout(source.layout(), scale) : source.layout();

@@ -58,8 +58,10 @@ private:
 };
 
 // Decodes every tile of `source` (at 1/scale when above 1) into `sums`, on
-// every core or, for a source read in order, on two threads from the top.
-// Ends early once `stop` is requested.
-void sumEveryTile(TileSource& source, int scale, BlockSums& sums, const std::stop_token& stop);
+// every core or, for a source read in order, on two threads from the top;
+// each of the latter is shown to `whenRead` as soon as it is decoded, on the
+// thread that decoded it. Ends early once `stop` is requested.
+using TileRead = std::function<void(std::int64_t key, const std::vector<std::uint8_t>& tile)>;
+void sumEveryTile(TileSource& source, int scale, BlockSums& sums, const std::stop_token& stop, const TileRead& whenRead);
 
 } // namespace korvane

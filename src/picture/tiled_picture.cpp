@@ -56,8 +56,16 @@ TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, 
         std::swap(m_upright.width, m_upright.height);
 }
 
-TilePtr TiledPicture::decodeTile(std::int64_t key) const
+// The pass ends first: workers waiting for it then read for themselves.
+TiledPicture::~TiledPicture()
 {
+    stop();
+}
+
+TilePtr TiledPicture::decodeTile(std::int64_t key)
+{
+    if (TilePtr passed = fromThePass(key))
+        return passed;
     auto tile = std::make_shared<Tile>(m_stored.tileBytes());
     readOrWhite(*m_source, m_stored, key, tile->data());
     return tile;
@@ -176,7 +184,7 @@ void TiledPicture::startAveraging(int block)
         m_averaging = true;
     }
     m_pass = std::jthread([this, scale](const std::stop_token& stop) {
-        sumEveryTile(*m_source, scale, *m_sums, stop);
+        sumEveryTile(*m_source, scale, *m_sums, stop, [this](std::int64_t key, const Tile& tile) { passRead(key, tile); });
         if (stop.stop_requested())
             return;
         std::vector<std::function<void()>> callbacks;
@@ -184,6 +192,7 @@ void TiledPicture::startAveraging(int block)
             std::lock_guard lock(m_passMutex);
             m_averaging = false;
             callbacks.swap(m_whenAveraged);
+            m_passMoved.notify_all();
         }
         for (const auto& callback : callbacks)
             callback();
@@ -221,6 +230,38 @@ BlockAverages TiledPicture::averagedBlocks(int block)
     return averagesSoFar();
 }
 
+// A source read in order (a PNG) can be entered ahead of its pass only
+// from the pass's last checkpoint, at the cost of reading again what the
+// pass is about to: a tile ahead of the pass is taken from it instead.
+// Null when the pass has gone by, or is not running.
+TilePtr TiledPicture::fromThePass(std::int64_t key)
+{
+    if (!m_source->readsInOrder())
+        return nullptr;
+    std::unique_lock lock(m_passMutex);
+    if (!m_averaging || m_passStopped || key < m_passAt)
+        return nullptr;
+    m_awaited.insert(key);
+    m_passMoved.wait(lock, [&] { return m_handed.contains(key) || !m_averaging || m_passStopped || key < m_passAt; });
+    m_awaited.erase(key);
+    const auto handed = m_handed.find(key);
+    if (handed == m_handed.end())
+        return nullptr;
+    TilePtr tile = std::move(handed->second);
+    m_handed.erase(handed);
+    return tile;
+}
+
+// On the pass's reading thread, as each tile is read.
+void TiledPicture::passRead(std::int64_t key, const Tile& tile)
+{
+    std::lock_guard lock(m_passMutex);
+    m_passAt = key + 1;
+    if (m_awaited.contains(key))
+        m_handed[key] = std::make_shared<const Tile>(tile);
+    m_passMoved.notify_all();
+}
+
 bool TiledPicture::complete() const
 {
     std::lock_guard lock(m_passMutex);
@@ -242,6 +283,11 @@ void TiledPicture::whenComplete(const std::function<void()>& callback)
 void TiledPicture::stop()
 {
     if (m_pass.joinable()) {
+        {
+            std::lock_guard lock(m_passMutex);
+            m_passStopped = true; // a reader waiting for it reads for itself
+            m_passMoved.notify_all();
+        }
         m_pass.request_stop();
         m_pass.join();
     }

@@ -12,9 +12,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -26,6 +29,9 @@ public:
     // upright; the cache holds at most `cacheBytes` of decoded tiles.
     TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes,
         int threads = 0);
+    ~TiledPicture() override;
+    TiledPicture(const TiledPicture&) = delete;
+    TiledPicture& operator=(const TiledPicture&) = delete;
 
     int width() const override { return m_upright.width; }
     int height() const override { return m_upright.height; }
@@ -60,7 +66,9 @@ public:
 private:
     PixelRect storedRect(const PixelRect& upright) const;
     std::vector<std::int64_t> tilesOver(const PixelRect& stored) const;
-    TilePtr decodeTile(std::int64_t key) const;
+    TilePtr decodeTile(std::int64_t key);
+    TilePtr fromThePass(std::int64_t key);
+    void passRead(std::int64_t key, const Tile& tile);
     void copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
         std::size_t stride) const;
 
@@ -76,6 +84,13 @@ private:
     mutable std::mutex m_passMutex; // for what follows
     bool m_averaging = false;
     std::vector<std::function<void()>> m_whenAveraged;
+    // A source read in order: the next tile its pass reads, and the tiles
+    // readers wait for it to read, handed over as it does.
+    std::int64_t m_passAt = 0;
+    bool m_passStopped = false;
+    std::set<std::int64_t> m_awaited;
+    std::map<std::int64_t, TilePtr> m_handed;
+    std::condition_variable m_passMoved;
     std::jthread m_pass; // last: it uses the rest
 };
 
