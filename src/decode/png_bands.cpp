@@ -1,4 +1,5 @@
 #include "png_bands.h"
+#include "png_rows.h"
 #include "png_stream.h"
 
 #include "byte_order.h"
@@ -22,172 +23,6 @@
 namespace korvane {
 
 namespace {
-
-std::uint8_t paeth(int a, int b, int c)
-{
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    return static_cast<std::uint8_t>(pa <= pb && pa <= pc ? a : pb <= pc ? b : c);
-}
-
-} // namespace
-
-bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
-    int step)
-{
-    const std::uint8_t* in = filtered + 1;
-    const std::size_t s = std::size_t(step);
-    switch (filtered[0]) {
-    case 0:
-        std::memcpy(out, in, bytes);
-        return true;
-    case 1:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + (i >= s ? out[i - s] : 0));
-        return true;
-    case 2:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + above[i]);
-        return true;
-    case 3:
-        for (std::size_t i = 0; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + ((i >= s ? out[i - s] : 0) + above[i]) / 2);
-        return true;
-    case 4:
-        for (std::size_t i = 0; i < s && i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + above[i]);
-        for (std::size_t i = s; i < bytes; ++i)
-            out[i] = static_cast<std::uint8_t>(in[i] + paeth(out[i - s], above[i], above[i - s]));
-        return true;
-    default:
-        return false;
-    }
-}
-
-namespace {
-
-constexpr std::size_t kWindowBytes = 32768;
-
-// Where inflating can begin again: a deflate block's start.
-struct Checkpoint {
-    std::uint64_t in = 2;   // the stream's next byte (past the zlib header at first)
-    int bits = 0;           // bits of the byte before `in` not used yet
-    std::uint64_t out = 0;  // inflated bytes before this point
-    std::vector<std::uint8_t> window;  // the last 32 KB inflated
-    std::vector<std::uint8_t> above;   // the row above the one `out` falls in, unfiltered
-    std::vector<std::uint8_t> partial; // that row's filtered bytes before `out`
-};
-using CheckpointPtr = std::shared_ptr<const Checkpoint>;
-
-struct RowShape {
-    std::size_t bytes = 0; // unfiltered, the filter byte not counted
-    int step = 1;          // bytes a pixel, at least one, for the filters
-    std::uint64_t filtered() const { return bytes + 1; }
-};
-
-// Raw rows from a checkpoint on, in order; at each block boundary it may
-// leave a checkpoint.
-class RowInflater {
-public:
-    RowInflater(int fd, PngImageData& data, const RowShape& shape, const Checkpoint& from)
-        : m_fd(fd), m_data(data), m_shape(shape), m_in(from.in), m_out(from.out),
-          m_filtered(shape.filtered()), m_above(from.above), m_row(shape.bytes)
-    {
-        m_above.resize(shape.bytes, 0);
-        m_filled = from.partial.size();
-        std::copy(from.partial.begin(), from.partial.end(), m_filtered.begin());
-        m_ok = ::inflateInit2(&m_stream, -15) == Z_OK;
-        m_begun = m_ok;
-        if (m_ok && from.bits > 0) {
-            std::uint8_t byte = 0;
-            m_ok = m_data.read(m_fd, from.in - 1, &byte, 1) == 1
-                && ::inflatePrime(&m_stream, from.bits, byte >> (8 - from.bits)) == Z_OK;
-        }
-        if (m_ok && !from.window.empty())
-            m_ok = ::inflateSetDictionary(&m_stream, from.window.data(), uInt(from.window.size())) == Z_OK;
-    }
-    ~RowInflater()
-    {
-        if (m_begun)
-            ::inflateEnd(&m_stream);
-    }
-    RowInflater(const RowInflater&) = delete;
-    RowInflater& operator=(const RowInflater&) = delete;
-
-    // The row the next call gives.
-    std::uint64_t nextRow() const { return m_out / m_shape.filtered(); }
-
-    // The next row, unfiltered; null once the data ends or is damaged.
-    // `atBoundary` is told at each block boundary inside it.
-    template <typename AtBoundary>
-    const std::uint8_t* next(AtBoundary&& atBoundary)
-    {
-        while (m_ok && m_filled < m_filtered.size()) {
-            if (m_stream.avail_in == 0 && !refill())
-                return fail();
-            m_stream.next_out = m_filtered.data() + m_filled;
-            m_stream.avail_out = uInt(m_filtered.size() - m_filled);
-            const int result = ::inflate(&m_stream, Z_BLOCK);
-            const std::size_t made = m_filtered.size() - m_filled - m_stream.avail_out;
-            m_filled += made;
-            m_out += made;
-            if (result == Z_STREAM_END && m_filled < m_filtered.size())
-                return fail();
-            if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-                return fail();
-            if ((m_stream.data_type & 128) != 0 && (m_stream.data_type & 64) == 0 && m_filled < m_filtered.size())
-                atBoundary(*this);
-        }
-        if (!m_ok || !unfilterPngRow(m_filtered.data(), m_above.data(), m_row.data(), m_shape.bytes, m_shape.step))
-            return fail();
-        m_filled = 0;
-        m_above.swap(m_row);
-        return m_above.data();
-    }
-
-    // A checkpoint at the block boundary just reached.
-    CheckpointPtr checkpoint()
-    {
-        auto point = std::make_shared<Checkpoint>();
-        point->in = m_in - m_stream.avail_in;
-        point->bits = m_stream.data_type & 7;
-        point->out = m_out;
-        point->window.resize(kWindowBytes);
-        uInt length = uInt(kWindowBytes);
-        if (::inflateGetDictionary(&m_stream, point->window.data(), &length) != Z_OK)
-            return nullptr;
-        point->window.resize(length);
-        point->above = m_above;
-        point->partial.assign(m_filtered.begin(), m_filtered.begin() + std::ptrdiff_t(m_filled));
-        return point;
-    }
-
-    std::uint64_t out() const { return m_out; }
-
-private:
-    bool refill()
-    {
-        const std::size_t got = m_data.read(m_fd, m_in, m_input.data(), m_input.size());
-        m_in += got;
-        m_stream.next_in = m_input.data();
-        m_stream.avail_in = uInt(got);
-        return got > 0;
-    }
-    const std::uint8_t* fail()
-    {
-        m_ok = false;
-        return nullptr;
-    }
-
-    int m_fd;
-    PngImageData& m_data;
-    RowShape m_shape;
-    z_stream m_stream {};
-    bool m_ok = false, m_begun = false;
-    std::uint64_t m_in, m_out;
-    std::vector<std::uint8_t> m_filtered, m_above, m_row;
-    std::size_t m_filled = 0;
-    std::array<std::uint8_t, 1 << 16> m_input {};
-};
 
 // One raw row to its final samples: 8 bits a channel, grey or RGB,
 // transparency laid over white.
@@ -292,13 +127,13 @@ public:
     {
         const std::uint64_t first = std::uint64_t(band) * std::uint64_t(m_layout.tileHeight);
         const int rows = std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight);
-        std::unique_ptr<RowInflater> inflater = inflaterFor(band, first);
+        std::unique_ptr<RowReader> inflater = inflaterFor(band, first);
         while (inflater && inflater->nextRow() < first)
-            if (!row(*inflater))
+            if (!inflater->next())
                 inflater.reset();
         int done = 0;
         for (; inflater && done < rows; ++done) {
-            const std::uint8_t* raw = row(*inflater);
+            const std::uint8_t* raw = inflater->next();
             if (!raw)
                 break;
             m_converter.convert(raw, out + std::size_t(done) * stride);
@@ -316,7 +151,7 @@ public:
 private:
     // The inflater left where this band begins, or a new one from the last
     // checkpoint before it.
-    std::unique_ptr<RowInflater> inflaterFor(int band, std::uint64_t firstRow)
+    std::unique_ptr<RowReader> inflaterFor(int band, std::uint64_t firstRow)
     {
         CheckpointPtr from;
         {
@@ -326,40 +161,51 @@ private:
             for (int b = band; b >= 0 && !from; --b)
                 from = m_points[std::size_t(b)];
         }
-        return std::make_unique<RowInflater>(m_file.fd, m_data, m_shape, *from);
+        return std::make_unique<RowReader>(m_file.fd, m_data, m_shape, *from,
+            CheckpointTaker{[this](std::uint64_t out) { return wantsCheckpoint(out); },
+                [this](CheckpointPtr point) { takeCheckpoint(std::move(point)); }});
     }
 
-    void park(std::unique_ptr<RowInflater> inflater)
+    void park(std::unique_ptr<RowReader> inflater)
     {
-        std::lock_guard lock(m_mutex);
-        m_parked = std::move(inflater);
-    }
-
-    const std::uint8_t* row(RowInflater& inflater)
-    {
-        return inflater.next([this](RowInflater& at) { maybeCheckpoint(at); });
+        {
+            std::lock_guard lock(m_mutex);
+            m_parked.swap(inflater);
+        }
+        // The one parked before ends here, unlocked: its inflating thread
+        // may be waiting for the lock to offer a checkpoint.
     }
 
     // A block boundary becomes the next band's checkpoint when that band has
     // none yet, or when it lies shortly before the band and the one it has
     // does not: at most two copies of the window and rows a band.
-    void maybeCheckpoint(RowInflater& at)
+    bool wantsCheckpoint(std::uint64_t out)
     {
-        const std::uint64_t bandBytes = std::uint64_t(m_layout.tileHeight) * m_shape.filtered();
-        const std::uint64_t band = at.out() / bandBytes + 1;
-        if (band >= m_points.size())
-            return;
-        const auto near = [&](std::uint64_t out) { return band * bandBytes - out <= m_reach; };
-        const auto better = [&] { return !m_points[band] || (near(at.out()) && !near(m_points[band]->out)); };
-        {
-            std::lock_guard lock(m_mutex);
-            if (!better())
-                return;
-        }
-        CheckpointPtr point = at.checkpoint();
         std::lock_guard lock(m_mutex);
-        if (point && better())
-            m_points[band] = std::move(point);
+        return betterCheckpoint(out);
+    }
+
+    void takeCheckpoint(CheckpointPtr point)
+    {
+        std::lock_guard lock(m_mutex);
+        if (betterCheckpoint(point->out))
+            m_points[std::size_t(bandAfter(point->out))] = std::move(point);
+    }
+
+    std::uint64_t bandAfter(std::uint64_t out) const
+    {
+        return out / (std::uint64_t(m_layout.tileHeight) * m_shape.filtered()) + 1;
+    }
+
+    // Under the lock.
+    bool betterCheckpoint(std::uint64_t out) const
+    {
+        const std::uint64_t band = bandAfter(out);
+        if (band >= m_points.size())
+            return false;
+        const std::uint64_t bandStart = band * std::uint64_t(m_layout.tileHeight) * m_shape.filtered();
+        const auto near = [&](std::uint64_t at) { return bandStart - at <= m_reach; };
+        return !m_points[band] || (near(out) && !near(m_points[band]->out));
     }
 
     OwnedFd m_file;
@@ -372,7 +218,7 @@ private:
     std::uint64_t m_reach = 0; // how far before a band its checkpoint may lie
     std::mutex m_mutex;
     std::vector<CheckpointPtr> m_points; // a band's, or null
-    std::unique_ptr<RowInflater> m_parked;
+    std::unique_ptr<RowReader> m_parked;
 };
 
 } // namespace

@@ -33,11 +33,6 @@ struct PngFormat {
     ImageDataChunk firstChunk;
 };
 
-// Undoes one row's filter into `out`, from the row above; `step` is the
-// bytes of a pixel (at least one). False for a filter PNG does not have.
-bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
-    int step);
-
 // Bands of rows about `bytes.wanted` decoded each; null when a band of 16
 // rows would be over `bytes.most`, or the file's image data cannot be
 // walked (it is then refused as a picture too large).

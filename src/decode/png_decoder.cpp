@@ -11,6 +11,7 @@
 #include "orientation.h"
 #include "read_at.h"
 #include "png_bands.h"
+#include "png_rows.h"
 #include "row_sink.h"
 
 #include <QColorSpace>

@@ -1,0 +1,103 @@
+#pragma once
+// A PNG's rows read from a point in its deflate stream on: the inflating
+// runs on a thread of its own a few rows ahead while the reader undoes the
+// row filters, so that on two cores reading takes the inflating's time
+// alone (two thirds of the whole, zlib's inflate being the larger part).
+#include "png_stream.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+
+// Where inflating can begin again: a deflate block's start.
+struct Checkpoint {
+    std::uint64_t in = 2;   // the stream's next byte (past the zlib header at first)
+    int bits = 0;           // bits of the byte before `in` not used yet
+    std::uint64_t out = 0;  // inflated bytes before this point
+    std::vector<std::uint8_t> window;  // the last 32 KB inflated
+    std::vector<std::uint8_t> above;   // the row above the one `out` falls in, unfiltered
+    std::vector<std::uint8_t> partial; // that row's filtered bytes before `out`
+};
+using CheckpointPtr = std::shared_ptr<const Checkpoint>;
+
+struct RowShape {
+    std::size_t bytes = 0; // unfiltered, the filter byte not counted
+    int step = 1;          // bytes a pixel, at least one, for the filters
+    std::uint64_t filtered() const { return bytes + 1; }
+};
+
+// Undoes one row's filter into `out`, from the row above; `step` is the
+// bytes of a pixel (at least one). False for a filter PNG does not have.
+bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
+    int step);
+
+// At each deflate block boundary the stream passes, `wants(out)` is asked
+// (on the inflating thread) whether a checkpoint is wanted there, and
+// `take` is given it (on the reader's) once the row above is known.
+struct CheckpointTaker {
+    std::function<bool(std::uint64_t out)> wants;
+    std::function<void(CheckpointPtr)> take;
+};
+
+class RowReader {
+public:
+    // `data` and what `taker` calls must outlive the reader.
+    RowReader(int fd, PngImageData& data, const RowShape& shape, const Checkpoint& from, CheckpointTaker taker);
+    ~RowReader();
+    RowReader(const RowReader&) = delete;
+    RowReader& operator=(const RowReader&) = delete;
+
+    // The row the next call gives.
+    std::uint64_t nextRow() const { return m_nextRow; }
+    // The next row, unfiltered; null once the data ends or is damaged.
+    const std::uint8_t* next();
+
+private:
+    // Rows inflated together: a few of them, about 64 KB, so that narrow
+    // pictures do not hand over row by row.
+    struct Batch {
+        std::vector<std::uint8_t> rows; // filtered
+        int count = 0;                  // rows in it; fewer than fit at the data's end
+        struct Pending {
+            int row;
+            std::shared_ptr<Checkpoint> point; // all but `above`
+        };
+        std::vector<Pending> pending;
+    };
+    void inflateAll(const std::stop_token& stop, Checkpoint from);
+    bool inflateRow(std::uint8_t* row, std::size_t filled, int index, Batch& batch);
+    bool refill();
+    std::shared_ptr<Checkpoint> partialCheckpoint(const std::uint8_t* row, std::size_t filled);
+    bool takeBatch();
+
+    const int m_fd;
+    PngImageData& m_data;
+    const RowShape m_shape;
+    const CheckpointTaker m_taker;
+    const int m_rowsPerBatch;
+    // The inflating thread's own.
+    struct Stream;
+    std::unique_ptr<Stream> m_stream;
+    // Shared, under the mutex.
+    std::mutex m_mutex;
+    std::condition_variable_any m_changed;
+    std::deque<Batch> m_ready, m_spare;
+    bool m_ended = false; // the inflating thread has made its last batch
+    // The reader's own.
+    Batch m_batch;
+    int m_inBatch = 0;
+    std::uint64_t m_nextRow;
+    std::vector<std::uint8_t> m_above, m_row;
+    bool m_failed = false;
+    std::jthread m_inflating; // last: it uses the rest
+};
+
+} // namespace korvane
