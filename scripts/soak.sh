@@ -20,7 +20,7 @@ export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-/tmp}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp:print_suppressions=0}
 "$build/src/korvane" "$picture" &
 viewer=$!
-# A large picture is shown once its overview pass is done.
+# A large picture shows at once, its overview growing as it is read.
 wait_until 600 xdotool search --onlyvisible --name '^KORVANE$' >/dev/null
 resident() { awk '/^VmRSS/ { print int($2 / 1024) }' "/proc/$viewer/status"; }
 echo "minute resident(MB)"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <malloc.h>
 #include <sstream>
 #include <sys/resource.h>
 
@@ -131,6 +132,11 @@ qint64 availableMemoryBytes()
     available = std::min(available, qint64(KORVANE_FUZZ_AVAILABLE_BYTES));
 #endif
     return std::min(available, qint64(1) << 40);
+}
+
+void giveBackLargeBuffersWhenFreed()
+{
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
 }
 
 } // namespace korvane
