@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -59,6 +60,11 @@ Form1& windowWith(int megapixels)
     if (!form && megapixels == 0) {
         form = std::make_unique<Form1>(hugePicture());
         form->Form_Load();
+        // Its window shows while the overview's pass still reads it: far
+        // presses are timed once the pass has gone by.
+        std::promise<void> passed;
+        form->Picture2.picture().whenComplete([&passed] { passed.set_value(); });
+        passed.get_future().wait();
     }
     if (!form) {
         const PictureSize size = pictureOfMegapixels(megapixels);
