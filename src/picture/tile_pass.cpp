@@ -1,6 +1,7 @@
 #include "tile_pass.h"
 
 #include "tile_cache.h"
+#include "two_cores.h"
 
 #include <algorithm>
 #include <atomic>
@@ -175,11 +176,6 @@ void sumInOrder(TileSource& source, BlockSums& sums, const std::stop_token& stop
         spare.push_back(std::move(tile));
         changed.notify_all();
     }
-}
-
-int everyCore()
-{
-    return std::max(1, int(std::thread::hardware_concurrency()));
 }
 
 } // namespace

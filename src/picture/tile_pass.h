@@ -39,8 +39,6 @@ class BlockSums {
 public:
     BlockSums(const TileLayout& layout, int block);
 
-    int width() const { return m_width; }
-    int height() const { return m_height; }
     // Adds one decoded tile; `scratch` is the calling thread's own.
     void addTile(const std::uint8_t* tile, std::int64_t key, std::vector<std::uint32_t>& scratch);
     long long tilesAdded() const;

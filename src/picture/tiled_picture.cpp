@@ -1,5 +1,7 @@
 #include "tiled_picture.h"
 
+#include "two_cores.h"
+
 #include "decode/turns.h"
 
 #include <algorithm>
@@ -8,11 +10,6 @@
 namespace korvane {
 
 namespace {
-
-int everyCore()
-{
-    return std::max(1, int(std::thread::hardware_concurrency()));
-}
 
 struct Point {
     int x, y;
@@ -203,7 +200,10 @@ BlockAverages TiledPicture::averagesSoFar() const
 {
     if (!m_sums)
         return {};
-    const BlockAverages stored = m_sums->averages();
+    BlockAverages stored = m_sums->averages();
+    stored.block = m_block;
+    if (m_orientation == 1)
+        return stored;
     BlockAverages upright{stored.width, stored.height, stored.channels, m_block, {}};
     if (swapsSides(m_orientation))
         std::swap(upright.width, upright.height);

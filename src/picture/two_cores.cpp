@@ -2,7 +2,14 @@
 
 #include <thread>
 
+#include <algorithm>
+
 namespace korvane {
+
+int everyCore()
+{
+    return std::max(1, int(std::thread::hardware_concurrency()));
+}
 
 void inTwoHalves(int count, bool worthIt, const std::function<void(int begin, int end)>& part)
 {

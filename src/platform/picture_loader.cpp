@@ -31,7 +31,6 @@
 #include <mutex>
 #include <optional>
 #include <set>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
