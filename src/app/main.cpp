@@ -2,7 +2,6 @@
 #include "form1.h"
 
 #include "platform/command_line.h"
-#include "platform/memory_info.h"
 #include "platform/picture.h"
 #include "platform/qt/application.h"
 #include "platform/qt/form_host.h"
@@ -13,7 +12,6 @@ int main(int argc, char** argv)
 {
     using namespace korvane;
     markStartup("main");
-    giveBackLargeBuffersWhenFreed();
     useLocaleLanguage();
     const std::string command = Command(argc, argv);
     // The picture decodes while Qt starts and the window is built.

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <malloc.h>
 #include <sstream>
 #include <sys/resource.h>
 
@@ -132,11 +131,6 @@ qint64 availableMemoryBytes()
     available = std::min(available, qint64(KORVANE_FUZZ_AVAILABLE_BYTES));
 #endif
     return std::min(available, qint64(1) << 40);
-}
-
-void giveBackLargeBuffersWhenFreed()
-{
-    mallopt(M_MMAP_THRESHOLD, 1 << 20);
 }
 
 } // namespace korvane

@@ -12,13 +12,6 @@ namespace korvane {
 // address-space and data-segment limits less what the process already has.
 qint64 availableMemoryBytes();
 
-// Buffers of a megabyte or more (tiles, bands, decoded pictures) are each
-// mapped on their own and given back when freed. Left to glibc, the bar
-// rises to the size of the first such buffer freed, and later ones are
-// carved from the threads' arenas, which keep them: a session on a picture
-// read in tiles grew by a tile every minute or two, to 620 MB of arenas.
-void giveBackLargeBuffersWhenFreed();
-
 // The control group's share alone, read below sysRoot (normally
 // "/sys/fs/cgroup") for the groups that procSelfCgroup (the text of
 // /proc/self/cgroup) names; -1 when no group sets a limit.
