@@ -53,7 +53,8 @@ void writeJpeg(std::FILE* file, int width, int height, bool restarts)
     jpeg_destroy_compress(&cinfo);
 }
 
-void writePng(std::FILE* file, int width, int height)
+// Adam7 when `interlaced`: libpng takes every row once a pass.
+void writePng(std::FILE* file, int width, int height, bool interlaced)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -62,13 +63,15 @@ void writePng(std::FILE* file, int width, int height)
     png_init_io(png, file);
     png_set_compression_level(png, 3); // fast to write; what cameras and tools use by default varies
     png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8, PNG_COLOR_TYPE_RGB,
-        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+        interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
     std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
-    for (int y = 0; y < height; ++y) {
-        fillRow(row, width, y);
-        png_write_row(png, row.data());
-    }
+    for (int pass = 0; pass < passes; ++pass)
+        for (int y = 0; y < height; ++y) {
+            fillRow(row, width, y);
+            png_write_row(png, row.data());
+        }
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
 }
@@ -145,7 +148,7 @@ void writeBenchImage(const std::string& path, int width, int height)
     if (!file)
         throw std::runtime_error("cannot write " + path);
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0)
-        writePng(file, width, height);
+        writePng(file, width, height, endsWith(path, ".interlaced.png"));
     else
         writeJpeg(file, width, height, endsWith(path, ".restart.jpg"));
     std::fclose(file);

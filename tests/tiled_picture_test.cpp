@@ -330,6 +330,7 @@ struct PngOptions {
     bool transparency = false; // a palette's alpha, or a grey or RGB key colour
     int orientation = 1;       // an eXIf chunk when not 1
     bool noise = false;        // samples that barely compress, so deflate blocks are short
+    bool interlaced = false;   // Adam7
 };
 
 std::string writePng(const std::string& name, const PngOptions& o, int width = 1500, int height = 1000)
@@ -339,8 +340,8 @@ std::string writePng(const std::string& name, const PngOptions& o, int width = 1
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, file);
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), o.bitDepth, o.colourType, PNG_INTERLACE_NONE,
-        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), o.bitDepth, o.colourType,
+        o.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_filter(png, 0, PNG_ALL_FILTERS);
     png_set_compression_buffer_size(png, 3000);
     std::vector<png_color> palette(std::size_t(1) << std::min(o.bitDepth, 8));
@@ -360,9 +361,11 @@ std::string writePng(const std::string& name, const PngOptions& o, int width = 1
         png_set_eXIf_1(png, info, png_uint_32(exif.size()), exif.data());
     png_write_info(png, info);
     const int channels = png_get_channels(png, info);
-    std::vector<png_byte> row(png_get_rowbytes(png, info));
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    std::vector<png_byte> rows(rowBytes * std::size_t(height), png_byte(0));
+    std::vector<png_bytep> rowPointers(static_cast<std::size_t>(height));
     for (int y = 0; y < height; ++y) {
-        std::fill(row.begin(), row.end(), png_byte(0));
+        png_bytep row = rowPointers[std::size_t(y)] = rows.data() + std::size_t(y) * rowBytes;
         for (int x = 0; x < width; ++x) {
             const QRgb c = test::coordinateColour(x, y);
             const int samples[4] = {qRed(c), qGreen(c), qBlue(c), (x * 7 + y * 3) % 256};
@@ -381,27 +384,39 @@ std::string writePng(const std::string& name, const PngOptions& o, int width = 1
                 }
             }
         }
-        png_write_row(png, row.data());
     }
+    png_set_interlace_handling(png);
+    png_write_image(png, rowPointers.data());
     png_write_end(png, info);
     png_destroy_write_struct(&png, &info);
     std::fclose(file);
     return path;
 }
 
+// An interlaced picture's overview is made in one pass over its seven
+// passes, row by row: it must average the same blocks as a plain one's.
 TEST(PngBands, FarBandsAndBandEdgesShowTheirOwnPixels)
 {
-    const Picture picture = loadWithMemory(writePng("bands.png", PngOptions{}), kSmallMemory);
-    ASSERT_TRUE(picture.image().isNull()) << "read whole, not in bands";
-    ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(1500, 1000));
-    const auto same = [](QPoint p) { return p; };
-    // Bottom first, then back up: each band is inflated from its own
-    // checkpoint, not from where the last read stopped.
-    for (const QRect& area : {QRect(1460, 970, 40, 30), QRect(0, 0, 40, 30), QRect(700, 500, 300, 40),
-             QRect(10, 14, 20, 4), QRect(0, 0, 1500, 1000)})
-        EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << area.x() << "," << area.y();
-    // The overview averages the whole picture: red grows with x % 256.
-    EXPECT_LT(qRed(picture.scaledTo(400, 267).pixel(0, 100)), 60);
+    QImage plainOverview;
+    for (const bool interlaced : {false, true}) {
+        const Picture picture = loadWithMemory(writePng("bands.png", PngOptions{.interlaced = interlaced}), kSmallMemory);
+        ASSERT_TRUE(picture.image().isNull()) << "read whole, not in bands";
+        ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(1500, 1000));
+        const auto same = [](QPoint p) { return p; };
+        // Bottom first, then back up: each band is inflated from its own
+        // checkpoints, not from where the last read stopped.
+        for (const QRect& area : {QRect(1460, 970, 40, 30), QRect(0, 0, 40, 30), QRect(700, 500, 300, 40),
+                 QRect(10, 14, 20, 4), QRect(0, 0, 1500, 1000)})
+            EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << area.x() << "," << area.y() << interlaced;
+        ASSERT_TRUE(test::overviewMade(picture));
+        const QImage overview = picture.scaledTo(400, 267);
+        // The overview averages the whole picture: red grows with x % 256.
+        EXPECT_LT(qRed(overview.pixel(0, 100)), 60);
+        if (interlaced) {
+            EXPECT_EQ(overview, plainOverview);
+        }
+        plainOverview = overview;
+    }
 }
 
 // Memory stays flat: above the cache (a quarter of the memory), though
@@ -414,19 +429,30 @@ TEST(PngBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
     EXPECT_EQ(firstWrongPixel(picture, QRect(0, 0, 1500, 1000), [](QPoint p) { return p; }), std::nullopt);
 }
 
+// Interlaced ones too, whose bands gather every pixel from the seven
+// passes, among them pictures too narrow or too low for some passes.
 TEST(PngBands, EveryPixelFormatMatchesTheWholeDecode)
 {
-    const PngOptions formats[] = {{PNG_COLOR_TYPE_GRAY, 1, false, 1, true}, {PNG_COLOR_TYPE_GRAY, 4, true, 1, true},
-        {PNG_COLOR_TYPE_PALETTE, 4, true, 1, true}, {PNG_COLOR_TYPE_PALETTE, 8, false, 6, true},
-        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 1, true}, {PNG_COLOR_TYPE_RGB, 8, true, 1, false},
-        {PNG_COLOR_TYPE_RGB_ALPHA, 16, false, 3, true}, {PNG_COLOR_TYPE_GRAY, 16, false, 8, true}};
-    for (const PngOptions& format : formats) {
-        const std::string path = writePng("format.png", format);
+    struct Case {
+        PngOptions format;
+        int width = 1500, height = 1000;
+    };
+    const Case cases[] = {{{PNG_COLOR_TYPE_GRAY, 1, false, 1, true}}, {{PNG_COLOR_TYPE_GRAY, 4, true, 1, true}},
+        {{PNG_COLOR_TYPE_PALETTE, 4, true, 1, true}}, {{PNG_COLOR_TYPE_PALETTE, 8, false, 6, true}},
+        {{PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, 1, true}}, {{PNG_COLOR_TYPE_RGB, 8, true, 1, false}},
+        {{PNG_COLOR_TYPE_RGB_ALPHA, 16, false, 3, true}}, {{PNG_COLOR_TYPE_GRAY, 16, false, 8, true}},
+        {{PNG_COLOR_TYPE_GRAY, 2, false, 1, true, true}, 1501, 999}, {{PNG_COLOR_TYPE_PALETTE, 8, true, 6, true, true}},
+        {{PNG_COLOR_TYPE_RGB_ALPHA, 16, false, 1, false, true}}, {{PNG_COLOR_TYPE_RGB, 8, false, 1, true, true}, 3, 4001},
+        {{PNG_COLOR_TYPE_RGB, 8, false, 1, false, true}, 997, 300}};
+    for (const Case& c : cases) {
+        const PngOptions& format = c.format;
+        const std::string path = writePng("format.png", format, c.width, c.height);
         const Picture whole = loadWithMemory(path, qint64(1) << 32);
-        // Little enough that even a 1-bit grey picture is read in bands.
+        // A quarter of the picture's bytes for the cache: read in bands.
         const bool grey = format.colourType == PNG_COLOR_TYPE_GRAY || format.colourType == PNG_COLOR_TYPE_GRAY_ALPHA;
-        const Picture bands = loadWithMemory(path, grey ? 1 << 20 : kSmallMemory);
-        const std::string name = std::to_string(format.colourType) + "/" + std::to_string(format.bitDepth);
+        const Picture bands = loadWithMemory(path, qint64(c.width) * c.height * (grey ? 1 : 3));
+        const std::string name = std::to_string(format.colourType) + "/" + std::to_string(format.bitDepth)
+            + (format.interlaced ? " interlaced " : " ") + std::to_string(c.width) + "x" + std::to_string(c.height);
         ASSERT_FALSE(whole.image().isNull()) << name;
         ASSERT_TRUE(bands.image().isNull()) << name << " read whole, not in bands";
         const QImage wholeImage = whole.image();
@@ -441,17 +467,27 @@ TEST(PngBands, EveryPixelFormatMatchesTheWholeDecode)
     }
 }
 
+// Cut short: a plain picture (at three fifths) shows its top rows, then
+// white; an interlaced one (at four fifths) its six first passes whole,
+// and of the last (its odd rows) the top ones.
 TEST(PngBands, CutShortShowsTheRowsItHoldsAndWhiteBelow)
 {
-    const std::string path = writePng("short.png", PngOptions{.noise = true});
-    std::filesystem::resize_file(path, std::filesystem::file_size(path) * 3 / 5);
-    const Picture picture = loadWithMemory(path, kSmallMemory);
-    ASSERT_TRUE(picture.image().isNull());
-    const Picture whole = loadWithMemory(writePng("whole.png", PngOptions{.noise = true}), qint64(1) << 32);
-    const Picture::Pixels top = picture.pixelsFor(QRect(0, 0, 1500, 200));
-    EXPECT_EQ(top.image.pixel(1499 - top.originX, 199 - top.originY), whole.image().pixel(1499, 199));
-    const Picture::Pixels bottom = picture.pixelsFor(QRect(0, 990, 1500, 10));
-    EXPECT_EQ(bottom.image.pixel(700 - bottom.originX, 995 - bottom.originY), qRgb(255, 255, 255));
+    for (const bool interlaced : {false, true}) {
+        const PngOptions options{.noise = true, .interlaced = interlaced};
+        const std::string path = writePng("short.png", options);
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) * (interlaced ? 4 : 3) / 5);
+        const Picture picture = loadWithMemory(path, kSmallMemory);
+        ASSERT_TRUE(picture.image().isNull());
+        const Picture whole = loadWithMemory(writePng("whole.png", options), qint64(1) << 32);
+        const Picture::Pixels top = picture.pixelsFor(QRect(0, 0, 1500, 100));
+        EXPECT_EQ(top.image.pixel(1499 - top.originX, 99 - top.originY), whole.image().pixel(1499, 99)) << interlaced;
+        const Picture::Pixels bottom = picture.pixelsFor(QRect(0, 990, 1500, 10));
+        EXPECT_EQ(bottom.image.pixel(701 - bottom.originX, 995 - bottom.originY), qRgb(255, 255, 255)) << interlaced;
+        if (interlaced) {
+            EXPECT_EQ(bottom.image.pixel(701 - bottom.originX, 994 - bottom.originY), whole.image().pixel(701, 994));
+        }
+        EXPECT_TRUE(test::overviewMade(picture));
+    }
 }
 
 // Less than the 2.2 MB a 1500 x 1000 colour JPEG takes as its planes.

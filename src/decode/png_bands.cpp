@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -37,15 +38,16 @@ public:
         return kSamples[m_f.colourType];
     }
 
-    void convert(const std::uint8_t* raw, std::uint8_t* out) const
+    // A row of `width` pixels.
+    void convert(const std::uint8_t* raw, int width, std::uint8_t* out) const
     {
         const int n = samples();
         if (m_f.bitDepth == 8 && !m_f.hasKey && (m_f.colourType == 0 || m_f.colourType == 2)) {
-            std::memcpy(out, raw, std::size_t(m_f.width) * std::size_t(n)); // stored as shown
+            std::memcpy(out, raw, std::size_t(width) * std::size_t(n)); // stored as shown
             return;
         }
         const int outChannels = channels();
-        for (int x = 0; x < m_f.width; ++x) {
+        for (int x = 0; x < width; ++x) {
             std::uint16_t s[4] = {};
             for (int c = 0; c < n; ++c)
                 s[c] = sample(raw, std::size_t(x) * std::size_t(n) + std::size_t(c));
@@ -103,82 +105,173 @@ class PngBandSource final : public TileSource {
 public:
     PngBandSource(int fd, const PngFormat& format, std::int64_t fileBytes, int bandRows)
         : m_file(fd), m_format(format), m_data(format.firstChunk, fileBytes), m_converter(m_format),
-          m_colour(m_format.profile, m_converter.channels() == 1)
+          m_colour(m_format.profile, m_converter.channels() == 1),
+          m_passes(format.width, format.height, format.bitDepth * m_converter.samples(), format.interlaced),
+          m_layout{format.width, format.height, format.width, bandRows, m_converter.channels()},
+          m_bands(std::size_t(m_layout.rows())), m_points(m_bands * m_passes.passes().size()),
+          m_parked(m_passes.passes().size())
     {
-        const int bits = m_format.bitDepth * m_converter.samples();
-        m_shape.bytes = (std::size_t(m_format.width) * std::size_t(bits) + 7) / 8;
-        m_shape.step = std::max(1, bits / 8);
-        m_layout = {m_format.width, m_format.height, m_format.width, bandRows, m_converter.channels()};
-        m_points.resize(std::size_t(m_layout.rows()));
-        m_points[0] = std::make_shared<const Checkpoint>();
-        const std::uint64_t band = std::uint64_t(bandRows) * m_shape.filtered();
-        m_reach = std::min(band / 2, std::max<std::uint64_t>(256 << 10, 2 * m_shape.filtered()));
+        if (!m_points.empty())
+            m_points[0] = std::make_shared<const Checkpoint>();
     }
 
     TileLayout layout() const override { return m_layout; }
-    bool readsInOrder() const override { return true; }
+    bool readsInOrder() const override { return !m_format.interlaced; }
+    bool holdsPasses() const override { return m_format.interlaced; }
     bool holdsData()
     {
         std::uint8_t first = 0;
-        return m_data.read(m_file.fd, 0, &first, 1) == 1;
+        return !m_points.empty() && m_data.read(m_file.fd, 0, &first, 1) == 1;
     }
 
     bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
     {
-        const std::uint64_t first = std::uint64_t(band) * std::uint64_t(m_layout.tileHeight);
-        const int rows = std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight);
-        std::unique_ptr<RowReader> inflater = inflaterFor(band, first);
-        while (inflater && inflater->nextRow() < first)
-            if (!inflater->next())
-                inflater.reset();
+        const int top = band * m_layout.tileHeight;
+        const int rows = std::min(m_layout.tileHeight, m_layout.height - top);
+        const auto whiten = [&](int from) { // what the data did not hold is white
+            for (int y = from; y < rows; ++y)
+                std::memset(out + std::size_t(y) * stride, 0xFF, std::size_t(m_layout.width) * std::size_t(m_layout.channels));
+        };
+        if (m_format.interlaced)
+            whiten(0);
         int done = 0;
-        for (; inflater && done < rows; ++done) {
-            const std::uint8_t* raw = inflater->next();
-            if (!raw)
-                break;
-            m_converter.convert(raw, out + std::size_t(done) * stride);
-        }
+        for (std::size_t pass = 0; pass < m_passes.passes().size(); ++pass)
+            done += readPass(pass, band, out, stride);
         if (done == 0)
             return false;
-        m_colour.convert(out, qsizetype(stride), m_layout.width, done);
-        for (int y = done; y < rows; ++y) // what the data did not hold is white
-            std::memset(out + std::size_t(y) * stride, 0xFF, std::size_t(m_layout.width) * std::size_t(m_layout.channels));
-        if (inflater && done == rows)
-            park(std::move(inflater));
+        const int shown = m_format.interlaced ? rows : done; // a plain picture's rows are read top down
+        m_colour.convert(out, qsizetype(stride), m_layout.width, shown);
+        whiten(shown);
         return true;
     }
 
+    // The overview's pass over an interlaced picture: every row once, as
+    // the file holds them, so that the first pass alone (a 64th of the
+    // data) gives a whole overview, and nothing is inflated twice. Bands
+    // wanted meanwhile wait for it to reach them, then start from the
+    // checkpoints it leaves.
+    void readInPasses(const PassRowSink& sink, const std::stop_token& stop) override
+    {
+        setSwept(0, true);
+        {
+            RowReader reader(m_file.fd, m_data, m_passes, *m_points[0], checkpointTaker());
+            std::vector<std::uint8_t> pixels(std::size_t(m_layout.width) * std::size_t(m_layout.channels));
+            for (RowPlace at; at < m_passes.end() && !stop.stop_requested(); at = m_passes.after(at)) {
+                const std::uint8_t* raw = reader.next();
+                if (!raw)
+                    break;
+                const PngPass& pass = m_passes[at.pass];
+                m_converter.convert(raw, pass.width, pixels.data());
+                m_colour.convert(pixels.data(), qsizetype(pixels.size()), pass.width, 1);
+                sink({pass.top + int(at.row) * pass.down, pass.left, pass.across, pass.width, pixels.data()});
+                setSwept(m_passes.offsetOf(m_passes.after(at)), true);
+            }
+        }
+        setSwept(0, false);
+    }
+
 private:
-    // The inflater left where this band begins, or a new one from the last
-    // checkpoint before it.
-    std::unique_ptr<RowReader> inflaterFor(int band, std::uint64_t firstRow)
+    void setSwept(std::uint64_t offset, bool sweeping)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_swept = offset;
+            m_sweeping = sweeping;
+        }
+        m_sweptFurther.notify_all();
+    }
+
+    CheckpointTaker checkpointTaker()
+    {
+        return {[this](std::uint64_t out) { return wantsCheckpoint(out); },
+            [this](CheckpointPtr point) { takeCheckpoint(std::move(point)); }};
+    }
+
+    // The band's rows of one pass, each pixel put in its place; how many
+    // rows were read.
+    int readPass(std::size_t p, int band, std::uint8_t* out, std::size_t stride)
+    {
+        const PngPass& pass = m_passes[p];
+        const int top = band * m_layout.tileHeight;
+        const std::uint64_t first = pass.rowAtOrBelow(top), end = pass.rowAtOrBelow(top + m_layout.tileHeight);
+        if (first >= end)
+            return 0;
+        std::unique_ptr<RowReader> reader = readerFor(slotOf(p, std::size_t(band)), {p, first});
+        while (reader && reader->nextPlace() < RowPlace{p, first})
+            if (!reader->next())
+                reader.reset();
+        const std::size_t pixel = std::size_t(m_layout.channels);
+        std::vector<std::uint8_t> spaced(pass.across == 1 ? 0 : std::size_t(pass.width) * pixel);
+        int done = 0;
+        for (std::uint64_t row = first; reader && row < end; ++row, ++done) {
+            const std::uint8_t* raw = reader->next();
+            if (!raw)
+                return done;
+            std::uint8_t* to = out + std::size_t(pass.top + int(row) * pass.down - top) * stride;
+            if (pass.across == 1) {
+                m_converter.convert(raw, pass.width, to);
+                continue;
+            }
+            m_converter.convert(raw, pass.width, spaced.data());
+            for (std::size_t x = 0; x < std::size_t(pass.width); ++x)
+                std::memcpy(to + (std::size_t(pass.left) + x * std::size_t(pass.across)) * pixel, &spaced[x * pixel], pixel);
+        }
+        if (reader)
+            park(p, std::move(reader));
+        return done;
+    }
+
+    // A band's rows of one pass have a checkpoint of their own: slots in
+    // the order the data holds them, every band of the first pass, then of
+    // the next.
+    std::size_t slotOf(std::size_t pass, std::size_t band) const { return pass * m_bands + band; }
+    std::uint64_t slotStart(std::size_t slot) const
+    {
+        const std::size_t p = slot / m_bands;
+        return m_passes.offsetOf({p, m_passes[p].rowAtOrBelow(int(slot % m_bands) * m_layout.tileHeight)});
+    }
+    // The slot after the one the inflated byte `out` falls in.
+    std::size_t slotAfter(std::uint64_t out) const
+    {
+        const RowPlace place = m_passes.placeOf(out);
+        if (place == m_passes.end())
+            return m_points.size();
+        const PngPass& pass = m_passes[place.pass];
+        const std::uint64_t y = std::uint64_t(pass.top) + place.row * std::uint64_t(pass.down);
+        return slotOf(place.pass, std::size_t(y / std::uint64_t(m_layout.tileHeight))) + 1;
+    }
+
+    // The reader left where these rows begin, or a new one from the last
+    // checkpoint before them.
+    std::unique_ptr<RowReader> readerFor(std::size_t slot, RowPlace first)
     {
         CheckpointPtr from;
         {
-            std::lock_guard lock(m_mutex);
-            if (m_parked && m_parked->nextRow() == firstRow)
-                return std::move(m_parked);
-            for (int b = band; b >= 0 && !from; --b)
-                from = m_points[std::size_t(b)];
+            std::unique_lock lock(m_mutex);
+            const std::uint64_t offset = m_passes.offsetOf(first);
+            m_sweptFurther.wait(lock, [&] { return !m_sweeping || m_swept >= offset; });
+            std::unique_ptr<RowReader>& parked = m_parked[first.pass];
+            if (parked && parked->nextPlace() == first)
+                return std::move(parked);
+            for (std::size_t s = slot + 1; s-- > 0 && !from;)
+                from = m_points[s];
         }
-        return std::make_unique<RowReader>(m_file.fd, m_data, m_shape, *from,
-            CheckpointTaker{[this](std::uint64_t out) { return wantsCheckpoint(out); },
-                [this](CheckpointPtr point) { takeCheckpoint(std::move(point)); }});
+        return std::make_unique<RowReader>(m_file.fd, m_data, m_passes, *from, checkpointTaker());
     }
 
-    void park(std::unique_ptr<RowReader> inflater)
+    void park(std::size_t pass, std::unique_ptr<RowReader> reader)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_parked.swap(inflater);
+            m_parked[pass].swap(reader);
         }
         // The one parked before ends here, unlocked: its inflating thread
         // may be waiting for the lock to offer a checkpoint.
     }
 
-    // A block boundary becomes the next band's checkpoint when that band has
-    // none yet, or when it lies shortly before the band and the one it has
-    // does not: at most two copies of the window and rows a band.
+    // A block boundary becomes the next slot's checkpoint when that slot
+    // has none yet, or when it lies shortly before the slot and the one it
+    // has does not: at most two copies of the window and rows a slot.
     bool wantsCheckpoint(std::uint64_t out)
     {
         std::lock_guard lock(m_mutex);
@@ -189,23 +282,21 @@ private:
     {
         std::lock_guard lock(m_mutex);
         if (betterCheckpoint(point->out))
-            m_points[std::size_t(bandAfter(point->out))] = std::move(point);
-    }
-
-    std::uint64_t bandAfter(std::uint64_t out) const
-    {
-        return out / (std::uint64_t(m_layout.tileHeight) * m_shape.filtered()) + 1;
+            m_points[slotAfter(point->out)] = std::move(point);
     }
 
     // Under the lock.
     bool betterCheckpoint(std::uint64_t out) const
     {
-        const std::uint64_t band = bandAfter(out);
-        if (band >= m_points.size())
+        const std::size_t slot = slotAfter(out);
+        if (slot >= m_points.size())
             return false;
-        const std::uint64_t bandStart = band * std::uint64_t(m_layout.tileHeight) * m_shape.filtered();
-        const auto near = [&](std::uint64_t at) { return bandStart - at <= m_reach; };
-        return !m_points[band] || (near(out) && !near(m_points[band]->out));
+        const std::uint64_t start = slotStart(slot);
+        const PngPass& pass = m_passes[slot / m_bands];
+        const std::uint64_t bandBytes = std::uint64_t(m_layout.tileHeight / pass.down) * pass.shape.filtered();
+        const std::uint64_t reach = std::min(bandBytes / 2, std::max<std::uint64_t>(256 << 10, 2 * pass.shape.filtered()));
+        const auto near = [&](std::uint64_t at) { return start - at <= reach; };
+        return !m_points[slot] || (near(out) && !near(m_points[slot]->out));
     }
 
     OwnedFd m_file;
@@ -213,12 +304,15 @@ private:
     PngImageData m_data;
     const RowConverter m_converter;
     const SrgbRows m_colour;
-    RowShape m_shape;
-    TileLayout m_layout;
-    std::uint64_t m_reach = 0; // how far before a band its checkpoint may lie
+    const PngPasses m_passes;
+    const TileLayout m_layout;
+    const std::size_t m_bands;
     std::mutex m_mutex;
-    std::vector<CheckpointPtr> m_points; // a band's, or null
-    std::unique_ptr<RowReader> m_parked;
+    std::condition_variable m_sweptFurther;
+    bool m_sweeping = false; // the overview's pass over an interlaced picture is on
+    std::uint64_t m_swept = 0; // the inflated bytes it has read
+    std::vector<CheckpointPtr> m_points;                 // a slot's, or null
+    std::vector<std::unique_ptr<RowReader>> m_parked;    // a pass's; last, as they use the rest
 };
 
 } // namespace

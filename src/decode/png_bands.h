@@ -5,7 +5,8 @@
 // checkpoint where a deflate block begins just before each band: the
 // inflater's bit position, its 32 KB window and the row above, as zlib's
 // zran example does for a plain stream. A band is then inflated from its
-// own checkpoint.
+// own checkpoint. An interlaced picture's band is the band's rows of each
+// of its seven passes, each from a checkpoint of its own.
 #include "colour_profile.h"
 #include "decode_limits.h"
 #include "png_stream.h"
@@ -25,6 +26,7 @@ struct PngFormat {
     int width = 0, height = 0;
     int bitDepth = 8;   // 1, 2, 4, 8 or 16
     int colourType = 2; // as the header gives it: 0, 2, 3, 4 or 6
+    bool interlaced = false;
     std::vector<std::uint8_t> palette; // RGB triples
     std::vector<std::uint8_t> paletteAlpha; // tRNS of a palette picture
     bool hasKey = false;                    // tRNS of a grey or RGB one

@@ -424,6 +424,7 @@ std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
     f.height = d.storedHeight;
     f.bitDepth = png_get_bit_depth(d.png, d.info);
     f.colourType = png_get_color_type(d.png, d.info);
+    f.interlaced = d.interlaced;
     png_colorp palette = nullptr;
     int colours = 0;
     if (png_get_PLTE(d.png, d.info, &palette, &colours) && palette)
@@ -451,12 +452,11 @@ std::optional<PngFormat> bandFormatOf(const PngDecoding& d)
 }
 
 // A picture that cannot be held whole, or whose whole decode would not
-// fit the picture cache (memory stays flat at any size), is read in bands,
-// where it is not interlaced (its passes cannot be cut into bands); null
-// otherwise.
+// fit the picture cache (memory stays flat at any size), is read in bands;
+// null otherwise.
 std::shared_ptr<TileSource> bandsOf(const PngDecoding& d, const std::string& path, const FileFacts& facts)
 {
-    if (d.interlaced || decodesWhole(d.storedWidth, d.storedHeight, d.outputBytes, wholePeak(d), facts))
+    if (decodesWhole(d.storedWidth, d.storedHeight, d.outputBytes, wholePeak(d), facts))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, PNG_UINT_31_MAX);
     // A file too small for its claim is refused as too large, as the

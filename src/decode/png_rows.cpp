@@ -68,15 +68,15 @@ struct RowReader::Stream {
     }
 };
 
-RowReader::RowReader(int fd, PngImageData& data, const RowShape& shape, const Checkpoint& from, CheckpointTaker taker)
-    : m_fd(fd), m_data(data), m_shape(shape), m_taker(std::move(taker)),
-      m_rowsPerBatch(int(std::max<std::uint64_t>(1, kBatchBytes / shape.filtered()))),
-      m_stream(std::make_unique<Stream>()), m_nextRow(from.out / shape.filtered()), m_above(from.above),
-      m_row(shape.bytes)
+RowReader::RowReader(int fd, PngImageData& data, const PngPasses& passes, const Checkpoint& from,
+    CheckpointTaker taker)
+    : m_fd(fd), m_data(data), m_passes(passes), m_taker(std::move(taker)),
+      m_batchBytes(std::max<std::size_t>(kBatchBytes, passes.widestRow() + 1)), m_stream(std::make_unique<Stream>()),
+      m_next(passes.placeOf(from.out)), m_above(from.above), m_row(passes.widestRow())
 {
-    m_above.resize(shape.bytes, 0);
+    m_above.resize(m_row.size(), 0);
     for (std::size_t i = 0; i < kBatchesAhead; ++i)
-        m_spare.push_back(Batch{std::vector<std::uint8_t>(std::size_t(m_rowsPerBatch) * shape.filtered()), 0, {}});
+        m_spare.push_back(Batch{std::vector<std::uint8_t>(m_batchBytes), {}, 0, {}});
     m_inflating = std::jthread([this, from](const std::stop_token& stop) { inflateAll(stop, from); });
 }
 
@@ -103,6 +103,8 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
     if (ok && !from.window.empty())
         ok = ::inflateSetDictionary(&s.zlib, from.window.data(), uInt(from.window.size())) == Z_OK;
     std::vector<std::uint8_t> partial = std::move(from.partial);
+    RowPlace place = m_passes.placeOf(from.out);
+    ok = ok && place < m_passes.end();
     while (ok) {
         Batch batch;
         {
@@ -113,13 +115,23 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
             m_spare.pop_front();
         }
         batch.count = 0;
+        batch.starts.clear();
         batch.pending.clear();
-        for (int i = 0; i < m_rowsPerBatch && ok; ++i) {
-            std::uint8_t* row = batch.rows.data() + std::size_t(i) * m_shape.filtered();
+        for (std::size_t used = 0; ok;) {
+            const std::size_t size = m_passes[place.pass].shape.filtered();
+            if (used + size > batch.rows.size())
+                break;
+            std::uint8_t* row = batch.rows.data() + used;
             std::copy(partial.begin(), partial.end(), row);
-            ok = inflateRow(row, partial.size(), i, batch);
+            ok = inflateRow(row, partial.size(), size, batch.count, batch);
             partial.clear();
-            batch.count += ok ? 1 : 0;
+            if (!ok)
+                break;
+            batch.starts.push_back(used);
+            ++batch.count;
+            used += size;
+            place = m_passes.after(place);
+            ok = place < m_passes.end(); // the rows end with the data's last pass
         }
         std::lock_guard lock(m_mutex);
         m_ready.push_back(std::move(batch));
@@ -128,11 +140,10 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
     }
 }
 
-// One filtered row, its first `filled` bytes already there.
-bool RowReader::inflateRow(std::uint8_t* row, std::size_t filled, int index, Batch& batch)
+// One filtered row of `size` bytes, its first `filled` already there.
+bool RowReader::inflateRow(std::uint8_t* row, std::size_t filled, std::size_t size, int index, Batch& batch)
 {
     Stream& s = *m_stream;
-    const std::size_t size = m_shape.filtered();
     while (filled < size) {
         if (s.zlib.avail_in == 0 && !refill())
             return false;
@@ -204,19 +215,22 @@ const std::uint8_t* RowReader::next()
         m_failed = true;
         return nullptr;
     }
+    const RowShape& shape = m_passes[m_next.pass].shape;
+    if (m_next.row == 0) // a pass's first row has none above it
+        std::fill(m_above.begin(), m_above.begin() + std::ptrdiff_t(shape.bytes), std::uint8_t(0));
     for (Batch::Pending& pending : m_batch.pending)
         if (pending.row == m_inBatch && pending.point && m_taker.take) {
-            pending.point->above = m_above;
+            pending.point->above.assign(m_above.begin(), m_above.begin() + std::ptrdiff_t(shape.bytes));
             m_taker.take(std::move(pending.point));
         }
-    const std::uint8_t* filtered = m_batch.rows.data() + std::size_t(m_inBatch) * m_shape.filtered();
+    const std::uint8_t* filtered = m_batch.rows.data() + m_batch.starts[std::size_t(m_inBatch)];
     ++m_inBatch;
-    if (!unfilterPngRow(filtered, m_above.data(), m_row.data(), m_shape.bytes, m_shape.step)) {
+    if (!unfilterPngRow(filtered, m_above.data(), m_row.data(), shape.bytes, shape.step)) {
         m_failed = true;
         return nullptr;
     }
     m_above.swap(m_row);
-    ++m_nextRow;
+    m_next = m_passes.after(m_next);
     return m_above.data();
 }
 

@@ -3,6 +3,7 @@
 // runs on a thread of its own a few rows ahead while the reader undoes the
 // row filters, so that on two cores reading takes the inflating's time
 // alone (two thirds of the whole, zlib's inflate being the larger part).
+#include "png_passes.h"
 #include "png_stream.h"
 
 #include <condition_variable>
@@ -23,16 +24,10 @@ struct Checkpoint {
     int bits = 0;           // bits of the byte before `in` not used yet
     std::uint64_t out = 0;  // inflated bytes before this point
     std::vector<std::uint8_t> window;  // the last 32 KB inflated
-    std::vector<std::uint8_t> above;   // the row above the one `out` falls in, unfiltered
+    std::vector<std::uint8_t> above;   // the row above the one `out` falls in, unfiltered; none atop a pass
     std::vector<std::uint8_t> partial; // that row's filtered bytes before `out`
 };
 using CheckpointPtr = std::shared_ptr<const Checkpoint>;
-
-struct RowShape {
-    std::size_t bytes = 0; // unfiltered, the filter byte not counted
-    int step = 1;          // bytes a pixel, at least one, for the filters
-    std::uint64_t filtered() const { return bytes + 1; }
-};
 
 // Undoes one row's filter into `out`, from the row above; `step` is the
 // bytes of a pixel (at least one). False for a filter PNG does not have.
@@ -49,14 +44,14 @@ struct CheckpointTaker {
 
 class RowReader {
 public:
-    // `data` and what `taker` calls must outlive the reader.
-    RowReader(int fd, PngImageData& data, const RowShape& shape, const Checkpoint& from, CheckpointTaker taker);
+    // `data`, `passes` and what `taker` calls must outlive the reader.
+    RowReader(int fd, PngImageData& data, const PngPasses& passes, const Checkpoint& from, CheckpointTaker taker);
     ~RowReader();
     RowReader(const RowReader&) = delete;
     RowReader& operator=(const RowReader&) = delete;
 
     // The row the next call gives.
-    std::uint64_t nextRow() const { return m_nextRow; }
+    RowPlace nextPlace() const { return m_next; }
     // The next row, unfiltered; null once the data ends or is damaged.
     const std::uint8_t* next();
 
@@ -64,8 +59,9 @@ private:
     // Rows inflated together: a few of them, about 64 KB, so that narrow
     // pictures do not hand over row by row.
     struct Batch {
-        std::vector<std::uint8_t> rows; // filtered
-        int count = 0;                  // rows in it; fewer than fit at the data's end
+        std::vector<std::uint8_t> rows; // filtered, one after the other
+        std::vector<std::size_t> starts; // of each row in `rows`
+        int count = 0;
         struct Pending {
             int row;
             std::shared_ptr<Checkpoint> point; // all but `above`
@@ -73,16 +69,16 @@ private:
         std::vector<Pending> pending;
     };
     void inflateAll(const std::stop_token& stop, Checkpoint from);
-    bool inflateRow(std::uint8_t* row, std::size_t filled, int index, Batch& batch);
+    bool inflateRow(std::uint8_t* row, std::size_t filled, std::size_t size, int index, Batch& batch);
     bool refill();
     std::shared_ptr<Checkpoint> partialCheckpoint(const std::uint8_t* row, std::size_t filled);
     bool takeBatch();
 
     const int m_fd;
     PngImageData& m_data;
-    const RowShape m_shape;
+    const PngPasses& m_passes;
     const CheckpointTaker m_taker;
-    const int m_rowsPerBatch;
+    const std::size_t m_batchBytes;
     // The inflating thread's own.
     struct Stream;
     std::unique_ptr<Stream> m_stream;
@@ -94,7 +90,7 @@ private:
     // The reader's own.
     Batch m_batch;
     int m_inBatch = 0;
-    std::uint64_t m_nextRow;
+    RowPlace m_next;
     std::vector<std::uint8_t> m_above, m_row;
     bool m_failed = false;
     std::jthread m_inflating; // last: it uses the rest

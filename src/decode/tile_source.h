@@ -4,8 +4,19 @@
 // decoded on its own when asked, as stored, in final sRGB.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <stop_token>
 
 namespace korvane {
+
+// One row of one pass of a picture its file holds in passes (an interlaced
+// PNG): `count` pixels of the picture's row `y`, at columns left,
+// left + across, and so on; in final sRGB.
+struct PassRow {
+    int y = 0, left = 0, across = 1, count = 0;
+    const std::uint8_t* pixels = nullptr;
+};
+using PassRowSink = std::function<void(const PassRow&)>;
 
 struct TileLayout {
     int width = 0, height = 0;         // the stored picture's pixels
@@ -43,6 +54,12 @@ public:
     {
         return false;
     }
+    // A source whose file holds the picture in passes, each over the whole
+    // picture, is read once in the file's order for the overview (a tile
+    // needs every pass): each row to `sink`, on the calling thread, until
+    // the data ends or `stop` is requested.
+    virtual bool holdsPasses() const { return false; }
+    virtual void readInPasses(const PassRowSink& /*sink*/, const std::stop_token& /*stop*/) {}
 };
 
 } // namespace korvane

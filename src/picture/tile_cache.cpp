@@ -2,7 +2,20 @@
 
 #include <algorithm>
 
+#include <sys/mman.h>
+
 namespace korvane {
+
+void* mapTileBytes(std::size_t bytes) noexcept
+{
+    void* mapped = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return mapped == MAP_FAILED ? nullptr : mapped;
+}
+
+void unmapTileBytes(void* bytes, std::size_t count) noexcept
+{
+    ::munmap(bytes, count);
+}
 
 TileCache::TileCache(std::size_t budgetBytes)
     : m_budget(budgetBytes)

@@ -7,12 +7,66 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace korvane {
 
-using Tile = std::vector<std::uint8_t>;
+// Pages mapped for one tile, and given back to the kernel when it goes.
+// glibc serves a freed mapping's size from its arenas from then on, and a
+// band tile (tens of megabytes) carved from a worker thread's arena stayed
+// there once freed: over a long session the viewer grew by a tile every
+// minute or two. Null when the kernel has no pages to give.
+void* mapTileBytes(std::size_t bytes) noexcept;
+void unmapTileBytes(void* bytes, std::size_t count) noexcept;
+constexpr std::size_t kMappedTileBytes = std::size_t(1) << 20; // smaller ones come from malloc
+
+// A tile's bytes: mapped on their own when large, and left unwritten when
+// made, as whoever makes a tile fills it.
+template <class T>
+struct TileAllocator {
+    using value_type = T;
+    TileAllocator() = default;
+    template <class U>
+    explicit TileAllocator(const TileAllocator<U>& /*other*/) noexcept
+    {
+    }
+    T* allocate(std::size_t count)
+    {
+        if (count * sizeof(T) < kMappedTileBytes)
+            return std::allocator<T>{}.allocate(count);
+        void* bytes = mapTileBytes(count * sizeof(T));
+        if (!bytes)
+            throw std::bad_alloc();
+        return static_cast<T*>(bytes);
+    }
+    void deallocate(T* bytes, std::size_t count) noexcept
+    {
+        if (count * sizeof(T) < kMappedTileBytes)
+            std::allocator<T>{}.deallocate(bytes, count);
+        else
+            unmapTileBytes(bytes, count * sizeof(T));
+    }
+    template <class U>
+    void construct(U* at) noexcept
+    {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* at, Args&&... args)
+    {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+    template <class U>
+    bool operator==(const TileAllocator<U>& /*other*/) const noexcept
+    {
+        return true;
+    }
+};
+
+using Tile = std::vector<std::uint8_t, TileAllocator<std::uint8_t>>;
 using TilePtr = std::shared_ptr<const Tile>;
 
 class TileCache {

@@ -112,6 +112,33 @@ void BlockSums::addTile(const std::uint8_t* tile, std::int64_t key, std::vector<
     ++m_tiles;
 }
 
+// Pixel by pixel, but for the division, done once a block.
+void BlockSums::addPassRow(const PassRow& row, std::vector<std::uint32_t>& scratch)
+{
+    if (row.count <= 0 || row.y < 0 || row.y >= m_layout.height)
+        return;
+    const std::size_t n = std::size_t(m_layout.channels), values = n + 1; // the sums, then the count
+    const int first = row.left / m_block, last = (row.left + (row.count - 1) * row.across) / m_block;
+    const std::size_t blocks = std::size_t(last) - std::size_t(first) + 1;
+    scratch.assign(blocks * values, 0);
+    for (int x = first, i = 0; x <= last; ++x) {
+        const int end = std::min(row.count, ((x + 1) * m_block - row.left + row.across - 1) / row.across);
+        std::uint32_t* sum = scratch.data() + std::size_t(x - first) * values;
+        sum[n] = std::uint32_t(std::max(0, end - i));
+        for (; i < end; ++i)
+            for (std::size_t c = 0; c < n; ++c)
+                sum[c] += row.pixels[std::size_t(i) * n + c];
+    }
+    std::lock_guard lock(m_mutex);
+    const std::size_t at = std::size_t(row.y / m_block) * std::size_t(m_width) + std::size_t(first);
+    for (std::size_t k = 0; k < blocks; ++k) {
+        for (std::size_t c = 0; c < n; ++c)
+            m_sums[(at + k) * n + c] += scratch[k * values + c];
+        m_counts[at + k] += scratch[k * values + n];
+    }
+    ++m_tiles;
+}
+
 long long BlockSums::tilesAdded() const
 {
     std::lock_guard lock(m_mutex);
@@ -142,7 +169,9 @@ void sumInOrder(TileSource& source, BlockSums& sums, const std::stop_token& stop
     const long long total = static_cast<long long>(layout.columns()) * layout.rows();
     std::mutex mutex;
     std::condition_variable_any changed;
-    std::deque<Tile> ready, spare(2, Tile(layout.tileBytes()));
+    std::deque<Tile> ready, spare;
+    for (int i = 0; i < 2; ++i)
+        spare.emplace_back(layout.tileBytes());
     std::jthread reader([&](const std::stop_token& ended) {
         for (long long key = 0; key < total; ++key) {
             Tile tile;

@@ -4,6 +4,7 @@
 // made. The sums can be read as averages while the pass goes on, so the
 // overview grows as the picture is read.
 #include "pixels.h"
+#include "tile_cache.h"
 
 #include "decode/tile_source.h"
 
@@ -41,6 +42,9 @@ public:
 
     // Adds one decoded tile; `scratch` is the calling thread's own.
     void addTile(const std::uint8_t* tile, std::int64_t key, std::vector<std::uint32_t>& scratch);
+    // Adds the pixels of one row of a pass.
+    void addPassRow(const PassRow& row, std::vector<std::uint32_t>& scratch);
+    // Tiles or rows of passes added: it grows as the sums change.
     long long tilesAdded() const;
     // The means so far, as stored: a block no tile has reached is white,
     // one partly read the mean of what was.
@@ -59,7 +63,7 @@ private:
 // every core or, for a source read in order, on two threads from the top;
 // each of the latter is shown to `whenRead` as soon as it is decoded, on the
 // thread that decoded it. Ends early once `stop` is requested.
-using TileRead = std::function<void(std::int64_t key, const std::vector<std::uint8_t>& tile)>;
+using TileRead = std::function<void(std::int64_t key, const Tile& tile)>;
 void sumEveryTile(TileSource& source, int scale, BlockSums& sums, const std::stop_token& stop, const TileRead& whenRead);
 
 } // namespace korvane

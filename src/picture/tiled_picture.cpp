@@ -173,7 +173,7 @@ void TiledPicture::startAveraging(int block)
 {
     // A source that decodes tiles reduced for less (a JPEG's DCT scaling)
     // is averaged at that scale: a reduced pixel is its square's mean.
-    const int scale = m_source->readsInOrder() ? 1 : std::max(1, m_source->reducedScale(block));
+    const int scale = m_source->readsInOrder() || m_source->holdsPasses() ? 1 : std::max(1, m_source->reducedScale(block));
     m_block = block;
     m_sums = std::make_unique<BlockSums>(scale > 1 ? reducedLayout(m_stored, scale) : m_stored, block / scale);
     {
@@ -181,7 +181,13 @@ void TiledPicture::startAveraging(int block)
         m_averaging = true;
     }
     m_pass = std::jthread([this, scale](const std::stop_token& stop) {
-        sumEveryTile(*m_source, scale, *m_sums, stop, [this](std::int64_t key, const Tile& tile) { passRead(key, tile); });
+        if (m_source->holdsPasses()) {
+            std::vector<std::uint32_t> scratch;
+            m_source->readInPasses([&](const PassRow& row) { m_sums->addPassRow(row, scratch); }, stop);
+        } else {
+            sumEveryTile(*m_source, scale, *m_sums, stop,
+                [this](std::int64_t key, const Tile& tile) { passRead(key, tile); });
+        }
         if (stop.stop_requested())
             return;
         std::vector<std::function<void()>> callbacks;
