@@ -10,6 +10,8 @@
 
 #include "buffered_reader.h"
 #include "decode_error.h"
+#include "decode_limits.h"
+#include "framed_screen.h"
 #include "row_sink.h"
 
 #include <gif_lib.h>
@@ -152,6 +154,29 @@ private:
     bool m_ended = false, m_firstReady = false;
 };
 
+// A screen beyond the picture cache around a frame far smaller than it is
+// read in tiles, made where they are read.
+bool screenFarLargerThanFrame(int width, int height, const GifImageDesc& frame, const FileFacts& facts)
+{
+    const double cacheBytes = double(pictureCacheBytes(facts.availableBytes));
+    return double(width) * double(height) * 3 > cacheBytes && double(frame.Width) * double(frame.Height) * 3 * 4 <= cacheBytes;
+}
+
+// The frame in RGB; rows the file does not hold are white.
+std::vector<std::uint8_t> frameColours(FrameRows& rows, const GifImageDesc& frame, const Palette& palette)
+{
+    std::vector<std::uint8_t> pixels(std::size_t(frame.Width) * std::size_t(frame.Height) * 3, 0xFF);
+    for (int y = 0; y < frame.Height; ++y) {
+        const GifPixelType* indices = rows.row(y);
+        if (!indices)
+            break;
+        std::uint8_t* pixel = pixels.data() + std::size_t(y) * std::size_t(frame.Width) * 3;
+        for (int x = 0; x < frame.Width; ++x, pixel += 3)
+            std::memcpy(pixel, palette[indices[x]].data(), 3);
+    }
+    return pixels;
+}
+
 } // namespace
 
 bool looksLikeGif(std::span<const unsigned char> head)
@@ -176,14 +201,20 @@ DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts
     const int height = std::max(gif->SHeight, frame.Top + frame.Height);
     checkSides(path, width, height, 2 * qint64(kLargestSide));
     // An interlaced frame is held whole, a byte a pixel, until its last pass.
-    checkFitsInMemory(path, width, height, PeakBytes{frame.Interlace ? 4 : 3, 1}, facts);
+    const bool framed = screenFarLargerThanFrame(width, height, frame, facts);
+    checkFitsInMemory(path, framed ? frame.Width : width, framed ? frame.Height : height,
+        PeakBytes{frame.Interlace ? 4 : 3, 1}, facts);
     // The frame's first row is read before the screen is taken: a file that
     // holds none is refused without whitening gigabytes for it.
     FrameRows frameRows(gif.get(), frame);
     if (frameRows.rowsRead() == 0)
         raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first row")));
-    RowSink sink(path, width, height, 1, 3);
     const Palette palette = paletteOf(*gif, transparent);
+    if (framed)
+        return DecodedPicture::inTiles(framedScreen(width, height, {frame.Left, frame.Top, frame.Width, frame.Height},
+                                           frameColours(frameRows, frame, palette)),
+            1);
+    RowSink sink(path, width, height, 1, 3);
     const std::size_t rowBytes = std::size_t(width) * 3;
     for (int y = 0; y < height; ++y) {
         uchar* row = sink.nextPictureRow();
