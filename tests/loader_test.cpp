@@ -71,6 +71,19 @@ TEST_P(LosslessFormat, LoadsEveryPixel)
 
 INSTANTIATE_TEST_SUITE_P(Formats, LosslessFormat, ::testing::Values("png", "bmp", "tiff", "ppm", "webp"));
 
+// Its RGBA rows are laid over white into RGB rows in the same memory: every
+// row must land in its place, an odd width's padding included.
+TEST(LoadPicture, WebpWithAlphaIsLaidOverWhiteInPlace)
+{
+    QImage image = test::coordinateImage(321, 203, QImage::Format_ARGB32);
+    image.setPixel(10, 10, qRgba(0, 0, 0, 0));
+    const Picture picture = LoadPicture(test::writeImage(image, "alpha.webp", "webp", 100));
+    ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(321, 203));
+    for (QPoint p : {QPoint(0, 0), QPoint(320, 0), QPoint(17, 202), QPoint(320, 202), QPoint(300, 150)})
+        EXPECT_EQ(decodeCoordinate(picture.image().pixel(p)), p);
+    EXPECT_EQ(picture.image().pixel(10, 10), qRgb(255, 255, 255));
+}
+
 TEST(LoadPicture, ReadsJpegAndKeepsOpaqueColourAtThreeBytesAPixel)
 {
     QImage image(64, 48, QImage::Format_RGB32);

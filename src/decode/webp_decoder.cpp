@@ -1,7 +1,7 @@
 // Still WebP through libwebp's incremental decoder, straight into the
-// picture's rows (through an RGBA copy when the picture has alpha). A file
-// cut short shows the rows it holds, the rest white. Animations are left to
-// Qt's reader, which gives their first frame.
+// picture's rows (with alpha, into RGBA rows laid over white where they
+// lie). A file cut short shows the rows it holds, the rest white.
+// Animations are left to Qt's reader, which gives their first frame.
 #include "decoders.h"
 #include "texts.h"
 
@@ -12,6 +12,7 @@
 
 #include <QColorSpace>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unistd.h>
@@ -74,6 +75,53 @@ int decodeRows(WebPIDecoder* decoder, const std::vector<uint8_t>& bytes, int hei
     }
 }
 
+// Decodes into `pixels`, rows `stride` bytes apart, in `mode`; the rows
+// decoded, each flattened.
+int decodeInto(uchar* pixels, std::size_t bytes, int stride, WEBP_CSP_MODE mode, const std::vector<uint8_t>& file,
+    int height, const FileFacts& facts, const std::string& path)
+{
+    IncrementalDecoder incremental;
+    incremental.decoder = WebPINewRGB(mode, pixels, bytes, stride);
+    if (!incremental.decoder)
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    const int rows = decodeRows(incremental.decoder, file, height, facts);
+    if (rows == 0)
+        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first rows")));
+    return rows;
+}
+
+// A picture with alpha: RGBA rows laid over white into RGB rows in the
+// same memory, each ending before the next RGBA row begins, then the
+// memory cut to them (glibc moves the pages of a large block without
+// copying): at its peak the load holds 4 bytes a pixel, not 7.
+QImage decodeWithAlpha(int width, int height, const std::vector<uint8_t>& file, const FileFacts& facts,
+    const std::string& path)
+{
+    const std::size_t rgbaStride = std::size_t(width) * 4, rgbStride = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
+    auto* pixels = static_cast<uchar*>(std::malloc(rgbaStride * std::size_t(height)));
+    if (!pixels)
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    std::unique_ptr<uchar, decltype(&std::free)> owned(pixels, &std::free);
+    const int rows = decodeInto(pixels, rgbaStride * std::size_t(height), int(rgbaStride), MODE_RGBA, file, height,
+        facts, path);
+    for (std::size_t y = 0; y < std::size_t(height); ++y) {
+        uchar* rgb = pixels + y * rgbStride;
+        if (y < std::size_t(rows))
+            flattenRowOverWhite(pixels + y * rgbaStride, rgb, width, 4);
+        else
+            std::memset(rgb, 0xFF, std::size_t(width) * 3);
+    }
+    pixels = owned.release();
+    if (auto* shrunk = static_cast<uchar*>(std::realloc(pixels, rgbStride * std::size_t(height))))
+        pixels = shrunk;
+    QImage image(pixels, width, height, qsizetype(rgbStride), QImage::Format_RGB888, std::free, pixels);
+    if (image.isNull()) {
+        std::free(pixels);
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    }
+    return image;
+}
+
 } // namespace
 
 bool looksLikeWebp(std::span<const unsigned char> head)
@@ -93,35 +141,25 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     if (features.has_animation)
         return {};
     checkSides(path, features.width, features.height, kMaxWebpSide);
-    // The file, the picture and, with alpha, an RGBA copy of it.
-    const int perPixel = 3 + (features.has_alpha ? 4 : 0);
+    // The file and the picture (with alpha, at 4 bytes a pixel until it is
+    // laid over white).
+    const int perPixel = features.has_alpha ? 4 : 3;
     const int perRowPixel = int(facts.fileBytes / features.width) + 1;
     checkFitsInMemory(path, features.width, features.height, PeakBytes{perPixel, perRowPixel}, facts);
 
     const std::vector<uint8_t> bytes = readWholeFile(fd, path, facts.fileBytes);
     const int width = features.width, height = features.height;
-    QImage image(width, height, QImage::Format_RGB888);
-    QImage rgba(features.has_alpha ? width : 0, features.has_alpha ? height : 0, QImage::Format_RGBA8888);
-    if (image.isNull() || (features.has_alpha && rgba.isNull()))
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    QImage& target = features.has_alpha ? rgba : image;
-    IncrementalDecoder incremental;
-    incremental.decoder = WebPINewRGB(features.has_alpha ? MODE_RGBA : MODE_RGB, target.bits(),
-        std::size_t(target.sizeInBytes()), int(target.bytesPerLine()));
-    if (!incremental.decoder)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    const int rows = decodeRows(incremental.decoder, bytes, height, facts);
-    if (rows == 0)
-        raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first rows")));
-    UprightWriter writer(image, 1, width, height, 3);
+    QImage image;
     if (features.has_alpha) {
-        std::vector<uchar> row(std::size_t(width) * 3);
-        for (int y = 0; y < rows; ++y) {
-            flattenRowOverWhite(rgba.constScanLine(y), row.data(), width, 4);
-            writer.putRow(y, row.data());
-        }
+        image = decodeWithAlpha(width, height, bytes, facts, path);
+    } else {
+        image = QImage(width, height, QImage::Format_RGB888);
+        if (image.isNull())
+            raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+        const int rows = decodeInto(image.bits(), std::size_t(image.sizeInBytes()), int(image.bytesPerLine()), MODE_RGB,
+            bytes, height, facts, path);
+        UprightWriter(image, 1, width, height, 3).whitenRowsFrom(rows);
     }
-    writer.whitenRowsFrom(rows);
     image.setColorSpace(colourSpaceOf(bytes));
     return {std::move(image), QImage()};
 }
