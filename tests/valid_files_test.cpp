@@ -340,6 +340,23 @@ std::string tiffClaiming(std::string tiff, unsigned side)
     return tiff + std::string(400000, '\0');
 }
 
+// A GIF whose first frame claims the whole of its `side` x `side` screen
+// (a small frame on a large screen is shown, not refused).
+std::string gifFrameClaiming(std::string gif, unsigned side)
+{
+    const unsigned flags = static_cast<unsigned char>(gif[10]);
+    std::size_t at = 13 + ((flags & 0x80) ? 3u << ((flags & 7) + 1) : 0);
+    while (at < gif.size() && gif[at] == '!') { // extensions: label, then sub-blocks
+        at += 2;
+        while (at < gif.size() && gif[at] != 0)
+            at += 1 + static_cast<unsigned char>(gif[at]);
+        ++at;
+    }
+    if (at + 9 <= gif.size() && gif[at] == ',')
+        gif.replace(at + 5, 4, std::string{char(side), char(side >> 8), char(side), char(side >> 8)});
+    return gif;
+}
+
 std::vector<SizeCase> sizeCases()
 {
     const std::string side = std::to_string(kLoadableSide), claimed = std::to_string(kClaimedSide);
@@ -348,7 +365,11 @@ std::vector<SizeCase> sizeCases()
     const std::string iconPng = " && icotool -c -o out -r in.png";
     return {
         {"gif", tinyFlat + "gif:out", loadableFlat + "gif:out",
-            [=] { return madeBy(tinyFlat + "gif:in.gif && gifsicle --logical-screen " + claimed + "x" + claimed + " in.gif > out"); }},
+            [=] {
+                return gifFrameClaiming(
+                    madeBy(tinyFlat + "gif:in.gif && gifsicle --logical-screen " + claimed + "x" + claimed + " in.gif > out"),
+                    kClaimedSide);
+            }},
         {"bmp", "", "", [] { return rle8BmpEndingEarly(kLargestQtBmpSide, kLargestQtBmpSide); }, kLargestQtBmpSide},
         {"ico", tinyFlat + "png24:in.png" + iconPng, loadableFlat + "png24:in.png" + iconPng, [=] {
              std::string icon = madeBy(tinyFlat + "png24:in.png" + iconPng);
