@@ -71,12 +71,13 @@ struct RowReader::Stream {
 RowReader::RowReader(int fd, PngImageData& data, const PngPasses& passes, const Checkpoint& from,
     CheckpointTaker taker)
     : m_fd(fd), m_data(data), m_passes(passes), m_taker(std::move(taker)),
-      m_batchBytes(std::max<std::size_t>(kBatchBytes, passes.widestRow() + 1)), m_stream(std::make_unique<Stream>()),
-      m_next(passes.placeOf(from.out)), m_above(from.above), m_row(passes.widestRow())
+      m_stream(std::make_unique<Stream>()), m_next(passes.placeOf(from.out)), m_above(from.above),
+      m_row(passes.widestRow())
 {
     m_above.resize(m_row.size(), 0);
+    const std::size_t batchBytes = std::max<std::size_t>(kBatchBytes, m_row.size() + 1); // the widest row fits
     for (std::size_t i = 0; i < kBatchesAhead; ++i)
-        m_spare.push_back(Batch{std::vector<std::uint8_t>(m_batchBytes), {}, 0, {}});
+        m_spare.push_back(Batch{std::vector<std::uint8_t>(batchBytes), {}, {}});
     m_inflating = std::jthread([this, from](const std::stop_token& stop) { inflateAll(stop, from); });
 }
 
@@ -114,7 +115,6 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
             batch = std::move(m_spare.front());
             m_spare.pop_front();
         }
-        batch.count = 0;
         batch.starts.clear();
         batch.pending.clear();
         for (std::size_t used = 0; ok;) {
@@ -123,12 +123,11 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
                 break;
             std::uint8_t* row = batch.rows.data() + used;
             std::copy(partial.begin(), partial.end(), row);
-            ok = inflateRow(row, partial.size(), size, batch.count, batch);
+            ok = inflateRow(row, partial.size(), size, batch.count(), batch);
             partial.clear();
             if (!ok)
                 break;
             batch.starts.push_back(used);
-            ++batch.count;
             used += size;
             place = m_passes.after(place);
             ok = place < m_passes.end(); // the rows end with the data's last pass
@@ -211,7 +210,7 @@ bool RowReader::takeBatch()
 
 const std::uint8_t* RowReader::next()
 {
-    if (m_failed || (m_inBatch >= m_batch.count && !takeBatch()) || m_inBatch >= m_batch.count) {
+    if (m_failed || (m_inBatch >= m_batch.count() && !takeBatch()) || m_inBatch >= m_batch.count()) {
         m_failed = true;
         return nullptr;
     }

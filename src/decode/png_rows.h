@@ -61,12 +61,12 @@ private:
     struct Batch {
         std::vector<std::uint8_t> rows; // filtered, one after the other
         std::vector<std::size_t> starts; // of each row in `rows`
-        int count = 0;
         struct Pending {
             int row;
             std::shared_ptr<Checkpoint> point; // all but `above`
         };
         std::vector<Pending> pending;
+        int count() const { return int(starts.size()); }
     };
     void inflateAll(const std::stop_token& stop, Checkpoint from);
     bool inflateRow(std::uint8_t* row, std::size_t filled, std::size_t size, int index, Batch& batch);
@@ -78,7 +78,6 @@ private:
     PngImageData& m_data;
     const PngPasses& m_passes;
     const CheckpointTaker m_taker;
-    const std::size_t m_batchBytes;
     // The inflating thread's own.
     struct Stream;
     std::unique_ptr<Stream> m_stream;

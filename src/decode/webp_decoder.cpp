@@ -76,7 +76,7 @@ int decodeRows(WebPIDecoder* decoder, const std::vector<uint8_t>& bytes, int hei
 }
 
 // Decodes into `pixels`, rows `stride` bytes apart, in `mode`; the rows
-// decoded, each flattened.
+// decoded.
 int decodeInto(uchar* pixels, std::size_t bytes, int stride, WEBP_CSP_MODE mode, const std::vector<uint8_t>& file,
     int height, const FileFacts& facts, const std::string& path)
 {
