@@ -38,6 +38,7 @@ using test::firstWrongPixel;
 using test::kSmallMemory;
 using test::largestDifference;
 using test::loadWithMemory;
+using test::writeJpeg;
 using test::pixelAt;
 using namespace std::chrono_literals;
 
@@ -493,46 +494,6 @@ TEST(PngBands, CutShortShowsTheRowsItHoldsAndWhiteBelow)
 // Less than the 2.2 MB a 1500 x 1000 colour JPEG takes as its planes.
 constexpr qint64 kJpegMemory = kSmallMemory / 2;
 
-// Restart markers every `interval` MCUs (0: none), 4:2:0 colour or grey,
-// with the standard's Huffman tables or tables made for the picture.
-std::string writeJpeg(const std::string& name, unsigned interval, bool grey = false, bool optimized = false)
-{
-    const std::string path = test::tempDir() + "/" + name;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = 1500;
-    cinfo.image_height = 1000;
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 95, TRUE);
-    cinfo.restart_interval = interval;
-    cinfo.optimize_coding = optimized ? TRUE : FALSE;
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(std::size_t(1500) * std::size_t(cinfo.input_components));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = int(cinfo.next_scanline);
-        for (int x = 0; x < 1500; ++x) {
-            const QRgb c = test::coordinateColour(x, y);
-            if (grey)
-                row[std::size_t(x)] = JSAMPLE((x ^ y) & 0xFF);
-            else
-                row[std::size_t(x) * 3] = JSAMPLE(qRed(c)), row[std::size_t(x) * 3 + 1] = JSAMPLE(qGreen(c)),
-                row[std::size_t(x) * 3 + 2] = JSAMPLE(qBlue(c));
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
-    return path;
-}
-
 // The largest difference of a channel between the two, over `area`.
 TEST(JpegBands, BandsFromTheirRestartMarkersMatchTheWholeDecode)
 {
@@ -543,7 +504,7 @@ TEST(JpegBands, BandsFromTheirRestartMarkersMatchTheWholeDecode)
         bool grey;
     };
     for (const Case& c : {Case{94, false}, Case{47, false}, Case{3, true}}) {
-        const std::string path = writeJpeg("restarts.jpg", c.interval, c.grey);
+        const std::string path = writeJpeg("restarts.jpg", {.interval = c.interval, .grey = c.grey});
         const Picture whole = loadWithMemory(path, qint64(1) << 32);
         const Picture bands = loadWithMemory(path, c.grey ? kJpegMemory / 2 : kJpegMemory);
         ASSERT_TRUE(bands.image().isNull()) << c.interval << " read whole, not in bands";
@@ -561,7 +522,7 @@ TEST(JpegBands, BandsOfAFileWithoutRestartMarkersMatchTheWholeDecode)
         bool grey, optimized;
     };
     for (const Case& c : {Case{false, false}, Case{false, true}, Case{true, true}}) {
-        const std::string path = writeJpeg("plain.jpg", 0, c.grey, c.optimized);
+        const std::string path = writeJpeg("plain.jpg", {.grey = c.grey, .optimized = c.optimized});
         const Picture whole = loadWithMemory(path, qint64(1) << 32);
         const Picture bands = loadWithMemory(path, c.grey ? kJpegMemory / 2 : kJpegMemory);
         ASSERT_TRUE(bands.image().isNull()) << c.grey << c.optimized << " read whole, not in bands";
@@ -575,7 +536,7 @@ TEST(JpegBands, BandsOfAFileWithoutRestartMarkersMatchTheWholeDecode)
 // (a quarter of the memory) goes through it, though memory would hold it.
 TEST(JpegBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
 {
-    const std::string path = writeJpeg("cached.jpg", 0);
+    const std::string path = writeJpeg("cached.jpg", {});
     const QImage whole = loadWithMemory(path, qint64(1) << 32).image();
     const Picture bands = loadWithMemory(path, 2 * kSmallMemory);
     ASSERT_TRUE(bands.image().isNull()) << "decoded whole";
@@ -587,13 +548,21 @@ TEST(JpegBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
 // pixels there, but for rounding and the colour edges.
 TEST(JpegBands, BlockAveragesReadAtADctScaleAreThoseOfTheWholeDecode)
 {
-    // Without markers, from the DC values the index's pass keeps; with
-    // them, bands decoded by libjpeg at 1/8.
-    for (const unsigned interval : {0U, 94U}) {
-        const std::string path = writeJpeg("averaged.jpg", interval);
+    // Without markers, and in progressive scans, from the DC values the
+    // index's pass keeps (in progressive scans, once the last DC refinement
+    // is read); with them, bands decoded by libjpeg at 1/8. A progressive
+    // file's index needs more memory than the others' bands.
+    struct Case {
+        test::JpegOptions options;
+        qint64 memory;
+    };
+    for (const Case& c : {Case{{}, kJpegMemory}, Case{{.interval = 94}, kJpegMemory},
+             Case{{.progressive = true}, 4 * kJpegMemory}}) {
+        const std::string path = writeJpeg("averaged.jpg", c.options);
+        const unsigned interval = c.options.interval;
         const QImage whole = loadWithMemory(path, qint64(1) << 32).image();
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        DecodedPicture decoded = decodeJpeg(fd, path, factsFor(path, kJpegMemory));
+        DecodedPicture decoded = decodeJpeg(fd, path, factsFor(path, c.memory));
         ::close(fd);
         ASSERT_TRUE(decoded.tiles);
         TiledPicture picture(std::move(decoded.tiles), 1, std::size_t(8) << 20, 2);
@@ -619,15 +588,15 @@ TEST(JpegBands, BlockAveragesReadAtADctScaleAreThoseOfTheWholeDecode)
                 }
             }
         // The picture's sharp colour edges are smoothed a little differently.
-        EXPECT_LE(largest, 8) << interval;
-        EXPECT_LE(double(total) / (94 * 63 * 3), 1.0) << interval;
+        EXPECT_LE(largest, 8) << interval << c.options.progressive;
+        EXPECT_LE(double(total) / (94 * 63 * 3), 1.0) << interval << c.options.progressive;
     }
 }
 
 TEST(JpegBands, CutShortShowsTheBandsItHoldsAndWhiteBelow)
 {
     for (const unsigned interval : {94U, 0U}) {
-        const std::string path = writeJpeg("short.jpg", interval);
+        const std::string path = writeJpeg("short.jpg", {.interval = interval});
         const QImage whole = loadWithMemory(path, qint64(1) << 32).image();
         std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
         const Picture picture = loadWithMemory(path, kJpegMemory);

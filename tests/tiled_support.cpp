@@ -14,7 +14,58 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <jpeglib.h>
+
 namespace korvane::test {
+
+std::string writeJpeg(const std::string& name, const JpegOptions& options)
+{
+    const std::string path = test::tempDir() + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = JDIMENSION(options.width);
+    cinfo.image_height = JDIMENSION(options.height);
+    cinfo.input_components = options.grey ? 1 : 3;
+    cinfo.in_color_space = options.grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 95, TRUE);
+    cinfo.comp_info[0].h_samp_factor = options.grey ? 1 : options.lumaAcross;
+    cinfo.comp_info[0].v_samp_factor = options.grey ? 1 : options.lumaDown;
+    cinfo.restart_interval = options.interval;
+    cinfo.optimize_coding = options.optimized ? TRUE : FALSE;
+    std::array<jpeg_scan_info, 3> apart{};
+    if (options.progressive) {
+        jpeg_simple_progression(&cinfo);
+    } else if (options.scanEach) {
+        for (int c = 0; c < cinfo.input_components; ++c)
+            apart[std::size_t(c)] = jpeg_scan_info{1, {c, 0, 0, 0}, 0, 63, 0, 0};
+        cinfo.scan_info = apart.data();
+        cinfo.num_scans = cinfo.input_components;
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(std::size_t(options.width) * std::size_t(cinfo.input_components));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = int(cinfo.next_scanline);
+        for (int x = 0; x < options.width; ++x) {
+            const QRgb c = test::coordinateColour(x, y);
+            if (options.grey)
+                row[std::size_t(x)] = JSAMPLE((x ^ y) & 0xFF);
+            else
+                row[std::size_t(x) * 3] = JSAMPLE(qRed(c)), row[std::size_t(x) * 3 + 1] = JSAMPLE(qGreen(c)),
+                row[std::size_t(x) * 3 + 2] = JSAMPLE(qBlue(c));
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+    return path;
+}
 
 FileFacts factsFor(const std::string& path, qint64 availableBytes)
 {

@@ -18,6 +18,19 @@ namespace korvane::test {
 // A budget that holds about a fifth of a 1500 x 1000 picture: read in tiles.
 constexpr qint64 kSmallMemory = qint64(4) << 20;
 
+// A JPEG of coordinate colours (grey: x ^ y) as libjpeg writes it:
+// restart markers every `interval` MCUs (0: none), the standard's Huffman
+// tables or tables made for the picture, and in one scan, in libjpeg's
+// progressive scans, or sequential with each component in a scan of its
+// own; colour at the luma's sampling (2 x 2: 4:2:0).
+struct JpegOptions {
+    unsigned interval = 0;
+    bool grey = false, optimized = false, progressive = false, scanEach = false;
+    int lumaAcross = 2, lumaDown = 2;
+    int width = 1500, height = 1000;
+};
+std::string writeJpeg(const std::string& name, const JpegOptions& options);
+
 // The facts of the file at `path` with that much memory available, and an
 // overview of 400 x 300.
 FileFacts factsFor(const std::string& path, qint64 availableBytes);

@@ -195,6 +195,10 @@
         <translation>タイルが 10 億ピクセルを超えるため、部分ごとに読み込むこともできません</translation>
     </message>
     <message>
+        <source>in several scans, its index of them would not fit in memory, so it cannot be read in parts</source>
+        <translation>複数のスキャンからなり、その索引がメモリに収まらないため、部分ごとに読み込むこともできません</translation>
+    </message>
+    <message>
         <source>without restart markers at the starts of its rows, it cannot be read in parts</source>
         <translation>行の先頭にリスタートマーカーがないため、部分ごとに読み込むこともできません</translation>
     </message>

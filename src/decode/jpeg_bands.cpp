@@ -166,9 +166,10 @@ int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int chann
 class JpegBandSource final : public TileSource {
 public:
     JpegBandSource(int fd, const JpegFormat& format, BandHeader header, RestartIndex index,
-        std::unique_ptr<const EntropyIndex> entropy, int groupRows, int groupsPerBand)
+        std::unique_ptr<const EntropyIndex> entropy, int groupRows, int groupsPerBand,
+        std::unique_ptr<const ScanIndex> scans = nullptr)
         : m_file(fd), m_format(format), m_header(std::move(header)), m_index(std::move(index)),
-          m_entropy(std::move(entropy)),
+          m_entropy(std::move(entropy)), m_scans(std::move(scans)),
           m_colour(m_format.icc.isEmpty() ? nullptr
                                           : std::make_unique<SrgbRows>(ColourProfile{m_format.icc, QColorSpace()},
                                               m_format.channels == 1)),
@@ -179,6 +180,9 @@ public:
     }
 
     TileLayout layout() const override { return m_layout; }
+
+    // In several scans, no row is final before the last scan has passed it.
+    bool readsWholeFileFirst() const override { return m_scans != nullptr; }
 
     bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
     {
@@ -200,10 +204,12 @@ public:
         // decoding the band again would repeat its Huffman decoding, which
         // is nearly all of a decode at 1/8 (the pass then took 1.5 times
         // as long as djpeg -scale 1/8; from the DC values, about as long).
-        if (scale == 8 && m_entropy) {
+        if (scale == 8 && (m_entropy || m_scans)) {
             const int first = band * m_groupsPerBand, rows = reducedSide(bandRows(band), 8);
             const int end = std::min(first + m_groupsPerBand, reducedSide(m_layout.height, m_groupRows));
-            if (m_entropy->takeEighths(first, end, out, stride, m_layout.channels, rows)) {
+            const bool taken = m_entropy ? m_entropy->takeEighths(first, end, out, stride, m_layout.channels, rows)
+                                         : m_scans->takeEighths(first, end, out, stride, m_layout.channels, rows);
+            if (taken) {
                 if (m_colour)
                     m_colour->convert(out, qsizetype(stride), reducedSide(m_layout.width, 8), rows);
                 return true;
@@ -222,9 +228,11 @@ private:
         const std::size_t first = std::size_t(band) * std::size_t(m_groupsPerBand);
         // Without markers, the rows the pass has found by the time they
         // are wanted.
-        const std::size_t groups = m_entropy
-            ? std::size_t(std::max(0, m_entropy->waitForRows(int(first) + m_groupsPerBand + 1)))
-            : m_index.starts.size();
+        std::size_t groups = m_index.starts.size();
+        if (m_entropy)
+            groups = std::size_t(std::max(0, m_entropy->waitForRows(int(first) + m_groupsPerBand + 1)));
+        else if (m_scans)
+            groups = m_scans->waitForPass() ? std::size_t(m_scans->mcuRows()) : 0;
         if (first >= groups)
             return false; // past where the file ends
         const std::size_t from = first > 0 ? first - 1 : 0;
@@ -251,6 +259,8 @@ private:
     // end.
     std::vector<std::uint8_t> bandJpeg(std::size_t from, std::size_t to, int madeUpRows) const
     {
+        if (m_scans)
+            return m_scans->bandJpeg(m_file.fd, int(from), int(to));
         const int height = madeUpRows
             + std::min(m_format.height - int(from) * m_groupRows, int(to - from) * m_groupRows);
         std::vector<std::uint8_t> jpeg(m_header.bytes);
@@ -284,6 +294,7 @@ private:
     const BandHeader m_header;
     const RestartIndex m_index;
     const std::unique_ptr<const EntropyIndex> m_entropy; // instead, for a file without markers
+    const std::unique_ptr<const ScanIndex> m_scans;      // or in several scans
     const std::unique_ptr<SrgbRows> m_colour;
     const int m_groupRows, m_groupsPerBand;
     const TileLayout m_layout;
@@ -316,11 +327,34 @@ std::shared_ptr<TileSource> withoutMarkers(int fd, const std::string& path, cons
         format.mcuHeight, int(groupsPerBand));
 }
 
+// Bands of MCU rows gathered scan by scan, where one pass of Huffman
+// decoding found each row's start in each scan. Its index may take up to
+// half the picture cache (a quarter of a megabyte for a megapixel at 4:2:0).
+std::shared_ptr<TileSource> inScans(int fd, const std::string& path, const FileFacts& facts,
+    const JpegFormat& format, BandBytes bytes)
+{
+    std::unique_ptr<ScanIndex> index = ScanIndex::make(*format.scans, 2 * bytes.most);
+    if (!index)
+        return nullptr;
+    const std::size_t rowBytes
+        = std::size_t(format.width) * std::size_t(format.channels) * std::size_t(index->mcuHeight());
+    if (rowBytes > bytes.most)
+        return nullptr;
+    const int own = ownDescriptor(fd, path);
+    index->start(own, off_t(facts.fileBytes));
+    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / rowBytes);
+    const int groupRows = index->mcuHeight();
+    return std::make_shared<JpegBandSource>(own, format, BandHeader{}, RestartIndex{}, nullptr, groupRows,
+        int(groupsPerBand), std::move(index));
+}
+
 } // namespace
 
 std::shared_ptr<TileSource> openJpegBands(int fd, const std::string& path, const FileFacts& facts,
     const JpegFormat& format, BandBytes bytes)
 {
+    if (format.scans)
+        return format.restartInterval == 0 ? inScans(fd, path, facts, format, bytes) : nullptr;
     if (format.restartInterval == 0)
         return withoutMarkers(fd, path, facts, format, bytes);
     const std::uint64_t mcusPerRow = std::uint64_t((format.width + format.mcuWidth - 1) / format.mcuWidth);

@@ -5,10 +5,12 @@
 // band is decoded from the marker that begins it, as a JPEG of its own (the
 // file's tables, the band's height, the band's data with its markers
 // numbered from 0). Without markers, one pass of Huffman decoding notes
-// where each MCU row begins (jpeg_entropy.h).
+// where each MCU row begins (jpeg_entropy.h); in a file of several scans,
+// where it begins in each scan (jpeg_scans.h).
 #include "colour_profile.h"
 #include "decode_limits.h"
 #include "jpeg_entropy.h"
+#include "jpeg_scans.h"
 #include "tile_source.h"
 
 #include <sys/types.h>
@@ -27,6 +29,7 @@ struct JpegFormat {
     off_t entropyStart = 0;       // the first scan's data
     QByteArray icc;
     std::shared_ptr<const EntropyLayout> entropy; // the scan, for a file without markers
+    std::shared_ptr<const ScanFrame> scans;       // the frame, for a file in several scans
 };
 
 // Bands of about `bytes.wanted` decoded each; null when the file's restart

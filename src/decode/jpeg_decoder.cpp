@@ -11,6 +11,7 @@
 #include "owned_fd.h"
 #include "jpeg_bands.h"
 #include "jpeg_errors.h"
+#include "jpeg_layouts.h"
 #include "jpeg_planes.h"
 #include "orientation.h"
 #include "read_at.h"
@@ -202,61 +203,34 @@ int pictureBytesPerPixel(const JpegDecoding& d)
     return d.inPlanes ? YcbcrPlanes::bytesPerPixel(d.cinfo) : d.pixelBytes;
 }
 
-void copyTable(const JHUFF_TBL& from, HuffmanTable& to)
+// What libjpeg holds of a file in several scans to decode it whole: every
+// block's coefficients (64 of 2 bytes), beside the picture.
+qint64 coefficientBytes(jpeg_decompress_struct& cinfo)
 {
-    std::memcpy(to.bits.data(), from.bits, to.bits.size());
-    std::memcpy(to.values.data(), from.huffval, to.values.size());
+    qint64 bytes = 0;
+    if (jpeg_has_multiple_scans(&cinfo))
+        for (int c = 0; c < cinfo.num_components; ++c)
+            bytes += qint64(cinfo.comp_info[c].width_in_blocks) * cinfo.comp_info[c].height_in_blocks * 128;
+    return bytes;
 }
 
-// The one Huffman-coded scan of a baseline file, as the index of its MCU
-// rows needs it; null for any other kind, or when a table it uses is not
-// in the file (libjpeg would take its defaults).
-std::shared_ptr<const EntropyLayout> entropyLayoutOf(const jpeg_decompress_struct& cinfo)
-{
-    if (cinfo.arith_code || cinfo.progressive_mode || cinfo.comps_in_scan < 1
-        || cinfo.comps_in_scan != cinfo.num_components || cinfo.comps_in_scan > 4)
-        return nullptr;
-    auto layout = std::make_shared<EntropyLayout>();
-    const bool single = cinfo.comps_in_scan == 1;
-    const int mcuWidth = single ? DCTSIZE : cinfo.max_h_samp_factor * DCTSIZE;
-    const int mcuHeight = single ? DCTSIZE : cinfo.max_v_samp_factor * DCTSIZE;
-    layout->mcusPerRow = int((cinfo.image_width + unsigned(mcuWidth) - 1) / unsigned(mcuWidth));
-    layout->mcuRows = int((cinfo.image_height + unsigned(mcuHeight) - 1) / unsigned(mcuHeight));
-    for (int i = 0; i < cinfo.comps_in_scan; ++i) {
-        const jpeg_component_info& component = *cinfo.cur_comp_info[i];
-        const JHUFF_TBL* dc = cinfo.dc_huff_tbl_ptrs[component.dc_tbl_no & 3];
-        const JHUFF_TBL* ac = cinfo.ac_huff_tbl_ptrs[component.ac_tbl_no & 3];
-        if (!dc || !ac)
-            return nullptr;
-        const JQUANT_TBL* quantization = cinfo.quant_tbl_ptrs[component.quant_tbl_no & 3];
-        layout->components.push_back({single ? 1 : component.h_samp_factor * component.v_samp_factor,
-            component.dc_tbl_no & 3, component.ac_tbl_no & 3, single ? 1 : component.h_samp_factor,
-            single ? 1 : component.v_samp_factor, quantization ? int(quantization->quantval[0]) : 0});
-        copyTable(*dc, layout->dc[std::size_t(component.dc_tbl_no & 3)]);
-        copyTable(*ac, layout->ac[std::size_t(component.ac_tbl_no & 3)]);
-    }
-    // Grey, or colour as YCbCr or RGB, with its quantization tables: the
-    // overview's pass can take block means from the DC values.
-    const bool colour = cinfo.num_components == 3
-        && (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB);
-    const bool quantized = std::all_of(layout->components.begin(), layout->components.end(),
-        [](const EntropyLayout::Component& component) { return component.dcStep > 0; });
-    if ((cinfo.num_components == 1 || colour) && quantized)
-        layout->eighthWidth = int((cinfo.image_width + 7) / 8);
-    layout->ycc = cinfo.jpeg_color_space == JCS_YCbCr;
-    return layout;
-}
-
-// A file not decoded whole (larger than the picture cache, or than memory)
-// is read in bands: one baseline scan, grey or colour, entered at restart
-// markers at the starts of MCU rows or, without markers, where one pass of
-// Huffman decoding finds the rows. Null when it is decoded whole (or is
-// refused as too large, with the reason it cannot be read in bands).
+// A file not decoded whole (its decode larger than the picture cache, or
+// than memory) is read in bands: grey or colour, one baseline scan entered
+// at restart markers at the starts of MCU rows or, without markers, where
+// one pass of Huffman decoding finds the rows; or several scans, where one
+// pass finds the rows in each. Null when it is decoded whole (or is refused
+// as too large, with the reason it cannot be read in bands).
 std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
+    const bool scans = jpeg_has_multiple_scans(&d.cinfo);
     const PeakBytes whole{pictureBytesPerPixel(d), 4 + 16 * 4};
-    if (jpeg_has_multiple_scans(&d.cinfo) || d.cmyk
-        || decodesWhole(d.storedWidth, d.storedHeight, pictureBytesPerPixel(d), whole, facts))
+    const double pixels = double(d.storedWidth) * double(d.storedHeight);
+    const qint64 coefficients = coefficientBytes(d.cinfo);
+    FileFacts left = facts;
+    left.availableBytes -= coefficients;
+    if (d.cmyk
+        || decodesWhole(d.storedWidth, d.storedHeight, pictureBytesPerPixel(d) + double(coefficients) / pixels,
+            whole, left))
         return nullptr;
     checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
     // A file too small for its claim is refused as too large, as the
@@ -274,13 +248,18 @@ std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, co
     format.restartInterval = cinfo.restart_interval;
     format.entropyStart = d.source.position - off_t(d.source.base.bytes_in_buffer);
     format.icc = d.iccProfile;
-    if (format.restartInterval == 0)
+    if (scans)
+        format.scans = scanFrameOf(cinfo);
+    else if (format.restartInterval == 0)
         format.entropy = entropyLayoutOf(cinfo);
+    if (scans && !format.scans)
+        return nullptr;
     std::shared_ptr<TileSource> bands
         = openJpegBands(d.source.fd, path, facts, format, bandBytes(facts.availableBytes));
     if (!bands)
-        checkFitsInMemory(path, d.storedWidth, d.storedHeight, whole, facts,
-            translated("reason", "without restart markers at the starts of its rows, it cannot be read in parts"));
+        checkFitsInMemory(path, d.storedWidth, d.storedHeight, whole, left,
+            scans ? translated("reason", "in several scans, its index of them would not fit in memory, so it cannot be read in parts")
+                  : translated("reason", "without restart markers at the starts of its rows, it cannot be read in parts"));
     return bands;
 }
 
@@ -288,14 +267,8 @@ std::shared_ptr<TileSource> bandsOf(JpegDecoding& d, const std::string& path, co
 void checkClaims(JpegDecoding& d, const std::string& path, const FileFacts& facts)
 {
     checkSides(path, d.storedWidth, d.storedHeight, JPEG_MAX_DIMENSION);
-    // A progressive file keeps every block's coefficients (64 of 2 bytes)
-    // for the whole decode, beside the picture.
-    qint64 coefficientBytes = 0;
-    if (jpeg_has_multiple_scans(&d.cinfo))
-        for (int c = 0; c < d.cinfo.num_components; ++c)
-            coefficientBytes += qint64(d.cinfo.comp_info[c].width_in_blocks) * d.cinfo.comp_info[c].height_in_blocks * 128;
     FileFacts left = facts;
-    left.availableBytes -= coefficientBytes;
+    left.availableBytes -= coefficientBytes(d.cinfo);
     // Row buffers: our row (up to 4 bytes a pixel for CMYK) and libjpeg's
     // upsampling and conversion rows, a few per component.
     checkFitsInMemory(path, d.storedWidth, d.storedHeight, PeakBytes{pictureBytesPerPixel(d), 4 + 16 * 4}, left);

@@ -25,8 +25,10 @@ struct JpegErrors {
 
 inline void ignoreJpegMessage(j_common_ptr /*cinfo*/, int /*level*/) {}
 
-// Before jpeg_create_decompress; the jump is set with setjmp(errors.jump).
-inline void useJpegErrors(jpeg_decompress_struct& cinfo, JpegErrors& errors)
+// Before jpeg_create_decompress (or _compress); the jump is set with
+// setjmp(errors.jump).
+template <class Codec>
+inline void useJpegErrors(Codec& cinfo, JpegErrors& errors)
 {
     cinfo.err = jpeg_std_error(&errors.base);
     errors.base.error_exit = jumpOnJpegError;

@@ -59,6 +59,10 @@ public:
     // needs every pass): each row to `sink`, on the calling thread, until
     // the data ends or `stop` is requested.
     virtual bool holdsPasses() const { return false; }
+    // Whether a tile needs most of the file read first (its passes, or a
+    // JPEG's scans): the load then waits for the first, behind its
+    // progress window, rather than leave the screen empty meanwhile.
+    virtual bool readsWholeFileFirst() const { return holdsPasses(); }
     virtual void readInPasses(const PassRowSink& /*sink*/, const std::stop_token& /*stop*/) {}
 };
 

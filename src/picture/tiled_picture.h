@@ -43,9 +43,10 @@ public:
     // are white, and what lies outside the picture is left as it was.
     void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
     bool keepsDecodedPixels() const override { return true; }
-    // Its file holds it in passes over the whole picture (an interlaced
-    // PNG): its first rows come only with the last pass.
-    bool holdsPasses() const { return m_source->holdsPasses(); }
+    // Its file holds it in passes or scans over the whole picture (an
+    // interlaced PNG, a progressive JPEG): its first rows come only with
+    // the last of them.
+    bool readsWholeFileFirst() const { return m_source->readsWholeFileFirst(); }
     // Starts decoding the tiles around `shown` (half of it each way,
     // nearest first), in place of those asked ahead before.
     void fetchAround(const PixelRect& shown) override;

@@ -260,10 +260,11 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
         // tile averages them, while the detail view reads its own tiles.
         tiles->startAveraging(overviewBlock(tiles->width(), tiles->height(), facts.overviewSides));
         tiles->whenComplete([] { markStartup("overview-complete"); });
-        if (tiles->holdsPasses()) {
-            // Its top rows need half its data (the last pass holds every
-            // other row): the load waits for them, behind the progress
-            // window, rather than leave the screen empty meanwhile.
+        if (tiles->readsWholeFileFirst()) {
+            // Its top rows need half its data or more (the last pass holds
+            // every other row; the last scan refines every block): the load
+            // waits for them, behind the progress window, rather than leave
+            // the screen empty meanwhile.
             std::array<std::uint8_t, 3> corner{};
             tiles->read({0, 0, 1, 1}, corner.data(), corner.size());
         }

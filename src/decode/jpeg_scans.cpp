@@ -1,0 +1,412 @@
+#include "jpeg_scans.h"
+
+#include "jpeg_entropy.h"
+
+#include "jpeg_errors.h"
+#include "jpeg_scan_blocks.h"
+#include "jpeg_segments.h"
+#include "read_at.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+
+#include <jpeglib.h>
+
+namespace korvane {
+
+using jpeg::EntropyReader;
+using jpeg::HuffmanCodes;
+using jpeg::ScanHeader;
+using jpeg::ScanPoint;
+using jpeg::ScanState;
+
+struct ScanIndex::Scan {
+    ScanHeader header;
+    std::vector<ScanPoint> points; // at each MCU row's start
+};
+
+// A component's blocks as the index's pass keeps them.
+struct ScanIndex::Grid {
+    int across = 0;
+    std::vector<std::uint64_t> nonZero; // a bit a coefficient, in zigzag order
+};
+
+namespace {
+
+// A band's coefficients as libjpeg writes them, and the JPEG it writes;
+// everything the writing touches lives here, outside the frame that
+// setjmp returns to.
+struct BandWriting {
+    jpeg_compress_struct cinfo {};
+    JpegErrors errors {};
+    unsigned char* jpeg = nullptr;
+    unsigned long jpegBytes = 0;
+    std::array<jvirt_barray_ptr, 4> arrays {}; // libjpeg keeps a pointer to these
+    std::array<JBLOCKARRAY, 4> rows {};        // each component's blocks
+    BandWriting()
+    {
+        useJpegErrors(cinfo, errors);
+        jpeg_create_compress(&cinfo);
+    }
+    ~BandWriting()
+    {
+        jpeg_destroy_compress(&cinfo);
+        std::free(jpeg); // NOLINT(cppcoreguidelines-no-malloc): libjpeg's own
+    }
+    BandWriting(const BandWriting&) = delete;
+    BandWriting& operator=(const BandWriting&) = delete;
+};
+
+// What the pass keeps of a block: which coefficients are not zero, and
+// its DC value.
+struct IndexBlock {
+    std::uint64_t* nonZeroBits;
+    std::int16_t* dc;
+    void setDc(int value) { *dc = std::int16_t(value); }
+    void orDc(int bit) { *dc = std::int16_t(*dc | bit); }
+    void setAc(int k, int /*value*/) { *nonZeroBits |= std::uint64_t(1) << k; }
+    bool nonZero(int k) const { return (*nonZeroBits >> k & 1) != 0; }
+    void correct(int /*k*/, int /*low*/) {}
+};
+
+// A band's block, in libjpeg's coefficient array.
+struct CoefficientBlock {
+    JCOEF* coefficients;
+    void setDc(int value) { coefficients[0] = JCOEF(value); }
+    void orDc(int bit) { coefficients[0] = JCOEF(coefficients[0] | bit); }
+    void setAc(int k, int value) { coefficients[jpeg::kNaturalOrder[std::size_t(k)]] = JCOEF(value); }
+    bool nonZero(int k) const { return coefficients[jpeg::kNaturalOrder[std::size_t(k)]] != 0; }
+    void correct(int k, int low)
+    {
+        JCOEF& value = coefficients[jpeg::kNaturalOrder[std::size_t(k)]];
+        const int bit = 1 << low;
+        if ((value & bit) == 0)
+            value = JCOEF(value >= 0 ? value + bit : value - bit);
+    }
+};
+
+// Samples into blocks of 8 x `sampling`, a part block counted whole.
+int dividedRoundingUp(std::int64_t samples, int sampling)
+{
+    const std::int64_t side = std::int64_t(8) * sampling;
+    return int((samples + side - 1) / side);
+}
+
+struct Geometry {
+    int width = 0, height = 0, mostAcross = 1, mostDown = 1, mcusPerRow = 0;
+    std::vector<std::pair<int, int>> sampling; // each component's (horizontal, vertical)
+
+    // A component's blocks in a scan of its own, as libjpeg counts them.
+    int blocksAcross(int c) const
+    {
+        return dividedRoundingUp(std::int64_t(width) * sampling[std::size_t(c)].first, mostAcross);
+    }
+    int blocksDown(int c) const
+    {
+        return dividedRoundingUp(std::int64_t(height) * sampling[std::size_t(c)].second, mostDown);
+    }
+};
+
+// MCU rows [first, end) of a scan, each block from `blockAt(component,
+// column, row)`; false where the data is damaged or has run out.
+template <class BlockAt>
+bool decodeRows(const Geometry& g, const ScanHeader& scan, ScanState& state, EntropyReader& reader, int first,
+    int end, const BlockAt& blockAt)
+{
+    for (int row = first; row < end; ++row) {
+        if (scan.components.size() > 1) {
+            for (int mcu = 0; mcu < g.mcusPerRow; ++mcu) {
+                if (reader.overrun())
+                    return false;
+                for (std::size_t i = 0; i < scan.components.size(); ++i) {
+                    const int c = scan.components[i];
+                    const auto [across, down] = g.sampling[std::size_t(c)];
+                    for (int by = 0; by < down; ++by)
+                        for (int bx = 0; bx < across; ++bx) {
+                            auto block = blockAt(c, mcu * across + bx, row * down + by);
+                            if (!jpeg::decodeBlock(scan, i, state, reader, block))
+                                return false;
+                        }
+                }
+            }
+            continue;
+        }
+        const int c = scan.components[0], down = g.sampling[std::size_t(c)].second;
+        const int across = g.blocksAcross(c), last = std::min(row * down + down, g.blocksDown(c));
+        for (int by = row * down; by < last; ++by)
+            for (int bx = 0; bx < across; ++bx) {
+                if (reader.overrun())
+                    return false;
+                auto block = blockAt(c, bx, by);
+                if (!jpeg::decodeBlock(scan, 0, state, reader, block))
+                    return false;
+            }
+    }
+    return true;
+}
+
+Geometry geometryOf(const ScanFrame& frame, int mostAcross, int mostDown, int mcusPerRow)
+{
+    Geometry g{frame.width, frame.height, mostAcross, mostDown, mcusPerRow, {}};
+    for (const ScanFrame::Component& component : frame.components)
+        g.sampling.emplace_back(component.horizontal, component.vertical);
+    return g;
+}
+
+} // namespace
+
+ScanIndex::ScanIndex(const ScanFrame& frame)
+    : m_frame(frame), m_dcLow(frame.components.size(), -1), m_dc(frame.components.size())
+{
+    for (const ScanFrame::Component& component : frame.components) {
+        m_mostAcross = std::max(m_mostAcross, component.horizontal);
+        m_mostDown = std::max(m_mostDown, component.vertical);
+    }
+    m_mcusPerRow = dividedRoundingUp(frame.width, m_mostAcross);
+    m_mcuRows = dividedRoundingUp(frame.height, m_mostDown);
+}
+
+ScanIndex::~ScanIndex() = default;
+
+std::unique_ptr<ScanIndex> ScanIndex::make(const ScanFrame& frame, std::size_t mostBytes)
+{
+    const std::size_t count = frame.components.size();
+    if ((count != 1 && count != 3) || frame.width <= 0 || frame.height <= 0)
+        return nullptr;
+    for (const ScanFrame::Component& component : frame.components)
+        if (component.horizontal < 1 || component.horizontal > 4 || component.vertical < 1 || component.vertical > 4)
+            return nullptr;
+    std::unique_ptr<ScanIndex> index(new ScanIndex(frame));
+    // Each block's bits of coefficients not zero and its DC value.
+    std::size_t bytes = 0;
+    for (const ScanFrame::Component& component : frame.components)
+        bytes += std::size_t(index->m_mcusPerRow) * std::size_t(index->m_mcuRows)
+            * std::size_t(component.horizontal * component.vertical) * (sizeof(std::uint64_t) + sizeof(std::int16_t));
+    return bytes <= mostBytes ? std::move(index) : nullptr;
+}
+
+void ScanIndex::start(int fd, off_t fileBytes)
+{
+    m_fileBytes = fileBytes;
+    m_pass = std::jthread([this, fd, fileBytes](const std::stop_token& stop) {
+        pass(fd, fileBytes, stop);
+        {
+            std::lock_guard lock(m_mutex);
+            m_passed = true;
+        }
+        m_changed.notify_all();
+    });
+}
+
+bool ScanIndex::waitForPass() const
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_passed; });
+    return !m_scans.empty();
+}
+
+void ScanIndex::pass(int fd, off_t fileBytes, const std::stop_token& stop)
+{
+    jpeg::HuffmanSlots tables;
+    std::vector<Grid> grids(m_frame.components.size());
+    for (std::size_t c = 0; c < grids.size(); ++c) {
+        grids[c].across = m_mcusPerRow * m_frame.components[c].horizontal;
+        m_dc[c].resize(std::size_t(grids[c].across) * std::size_t(m_mcuRows * m_frame.components[c].vertical));
+    }
+    off_t at = 2; // past the start of image
+    while (!stop.stop_requested()) {
+        at = jpeg::nextMarker(fd, at, fileBytes);
+        std::array<std::uint8_t, 2> marker {};
+        if (!readAllAt(fd, at, marker.data(), 2) || marker[1] == 0xD9)
+            break; // the file's end, or the image's
+        if (marker[1] == 0x01 || (marker[1] >= 0xD0 && marker[1] <= 0xD7)) {
+            at += 2; // no segment follows
+            continue;
+        }
+        const std::optional<std::vector<std::uint8_t>> segment = jpeg::segmentAt(fd, at + 2, fileBytes);
+        if (!segment)
+            break;
+        const off_t next = at + 4 + off_t(segment->size());
+        if (marker[1] == 0xC4) {
+            jpeg::readHuffmanTables(*segment, tables);
+        } else if (marker[1] == 0xDD) {
+            if (segment->size() >= 2 && ((*segment)[0] | (*segment)[1]))
+                break; // restart markers: not read in parts
+        } else if (marker[1] == 0xDA) {
+            std::optional<ScanHeader> header = jpeg::scanHeaderOf(*segment, m_frame, tables);
+            if (!header)
+                break; // libjpeg would stop the decode here too
+            auto scan = std::make_unique<Scan>();
+            scan->header = std::move(*header);
+            at = std::max(next, indexScan(*scan, fd, next, fileBytes, grids, stop));
+            std::lock_guard lock(m_mutex);
+            m_scans.push_back(std::move(scan));
+            noteDcFinal(*m_scans.back());
+            continue;
+        }
+        at = next;
+    }
+}
+
+off_t ScanIndex::indexScan(Scan& scan, int fd, off_t from, off_t fileBytes, std::vector<Grid>& grids,
+    const std::stop_token& stop)
+{
+    const ScanHeader& header = scan.header;
+    const bool refinesAc = header.progressive && header.spectralStart > 0;
+    for (const int c : header.components)
+        if (refinesAc && grids[std::size_t(c)].nonZero.empty())
+            grids[std::size_t(c)].nonZero.resize(m_dc[std::size_t(c)].size());
+    std::int16_t spareDc = 0;
+    std::uint64_t spareBits = 0;
+    const bool dcFinal = [&] {
+        std::lock_guard lock(m_mutex);
+        return m_dcFinal;
+    }();
+    const auto blockAt = [&](int c, int column, int row) {
+        Grid& grid = grids[std::size_t(c)];
+        const std::size_t at = std::size_t(row) * std::size_t(grid.across) + std::size_t(column);
+        // Once handed to the overview, the DC values are not written again.
+        return IndexBlock{grid.nonZero.empty() ? &spareBits : &grid.nonZero[at],
+            dcFinal ? &spareDc : &m_dc[std::size_t(c)][at]};
+    };
+    const Geometry geometry = geometryOf(m_frame, m_mostAcross, m_mostDown, m_mcusPerRow);
+    EntropyReader reader(fd, from, fileBytes);
+    ScanState state;
+    bool going = true;
+    for (int row = 0; row < m_mcuRows; ++row) {
+        reader.ensure(32);
+        const EntropyPoint where = reader.position();
+        scan.points.push_back(ScanPoint{where.byte, where.usedBits, state.dc, state.endOfBandRun,
+            going && !reader.overrun() && !stop.stop_requested()});
+        const bool data = scan.points.back().data;
+        if (data)
+            going = decodeRows(geometry, header, state, reader, row, row + 1, blockAt);
+    }
+    for (const int c : header.components)
+        if (header.spectralStart == 0)
+            m_dcLow[std::size_t(c)] = header.low;
+    reader.ensure(32); // the position of bits not yet loaded is not known
+    return reader.position().byte;
+}
+
+void ScanIndex::noteDcFinal(const Scan& scan)
+{
+    if (scan.header.spectralStart != 0 || m_dcFinal)
+        return;
+    if (std::all_of(m_dcLow.begin(), m_dcLow.end(), [](int low) { return low == 0; })) {
+        m_dcFinal = true;
+        m_changed.notify_all();
+    }
+}
+
+namespace {
+
+// libjpeg set up to write a band of `height` rows, `mcuRows` of MCUs, from
+// coefficient arrays it holds (zero until filled).
+bool startBand(BandWriting& w, const ScanFrame& frame, int height, int mcusPerRow, int mcuRows)
+{
+    if (setjmp(w.errors.jump))
+        return false;
+    jpeg_compress_struct& cinfo = w.cinfo;
+    jpeg_mem_dest(&cinfo, &w.jpeg, &w.jpegBytes);
+    cinfo.image_width = JDIMENSION(frame.width);
+    cinfo.image_height = JDIMENSION(height);
+    const bool grey = frame.components.size() == 1;
+    cinfo.input_components = grey ? 1 : 3;
+    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_colorspace(&cinfo, grey ? JCS_GRAYSCALE : frame.colourSpace == JCS_RGB ? JCS_RGB : JCS_YCbCr);
+    std::array<jvirt_barray_ptr, 4>& arrays = w.arrays;
+    for (std::size_t c = 0; c < frame.components.size(); ++c) {
+        const ScanFrame::Component& from = frame.components[c];
+        jpeg_component_info& component = cinfo.comp_info[c];
+        component.h_samp_factor = from.horizontal;
+        component.v_samp_factor = from.vertical;
+        component.quant_tbl_no = int(c);
+        JQUANT_TBL* table = jpeg_alloc_quant_table(reinterpret_cast<j_common_ptr>(&cinfo));
+        std::copy(from.quantization.begin(), from.quantization.end(), table->quantval);
+        cinfo.quant_tbl_ptrs[c] = table;
+        const auto down = JDIMENSION(mcuRows * from.vertical);
+        arrays[c] = cinfo.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, TRUE,
+            JDIMENSION(mcusPerRow * from.horizontal), down, down);
+    }
+    jpeg_write_coefficients(&cinfo, arrays.data());
+    for (std::size_t c = 0; c < frame.components.size(); ++c)
+        w.rows[c] = cinfo.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], 0,
+            JDIMENSION(mcuRows * frame.components[c].vertical), TRUE);
+    return true;
+}
+
+bool finishBand(BandWriting& w)
+{
+    if (setjmp(w.errors.jump))
+        return false;
+    jpeg_finish_compress(&w.cinfo);
+    return true;
+}
+
+} // namespace
+
+std::vector<std::uint8_t> ScanIndex::bandJpeg(int fd, int first, int end) const
+{
+    if (first < 0 || end <= first || end > m_mcuRows || !waitForPass())
+        return {};
+    BandWriting w;
+    const int height = std::min(m_frame.height - first * mcuHeight(), (end - first) * mcuHeight());
+    if (!startBand(w, m_frame, height, m_mcusPerRow, end - first))
+        return {};
+    const Geometry geometry = geometryOf(m_frame, m_mostAcross, m_mostDown, m_mcusPerRow);
+    const auto blockAt = [&](int c, int column, int row) {
+        return CoefficientBlock{w.rows[std::size_t(c)][row - first * m_frame.components[std::size_t(c)].vertical][column]};
+    };
+    for (const std::unique_ptr<Scan>& scan : m_scans) {
+        const ScanPoint& point = scan->points[std::size_t(first)];
+        if (!point.data)
+            continue;
+        EntropyReader reader(fd, point.byte, m_fileBytes);
+        reader.ensure(32);
+        reader.skip(point.usedBits);
+        ScanState state{point.dc, point.endOfBandRun};
+        decodeRows(geometry, scan->header, state, reader, first, end, blockAt);
+    }
+    if (!finishBand(w))
+        return {};
+    return {w.jpeg, w.jpeg + w.jpegBytes};
+}
+
+bool ScanIndex::takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const
+{
+    if (m_frame.eighthWidth <= 0)
+        return false;
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_dcFinal || m_passed; });
+        if (m_scans.empty())
+            return false;
+    }
+    std::array<int, 4> samples {};
+    for (int y = 0; y < rows; ++y) {
+        const int row = first + y / m_mostDown, inY = y % m_mostDown;
+        if (row >= end)
+            return false;
+        std::uint8_t* pixel = out + std::size_t(y) * stride;
+        for (int x = 0; x < m_frame.eighthWidth; ++x, pixel += channels) {
+            const int mcu = x / m_mostAcross, inX = x % m_mostAcross;
+            for (std::size_t c = 0; c < m_frame.components.size(); ++c) {
+                const ScanFrame::Component& component = m_frame.components[c];
+                const int column = mcu * component.horizontal + inX * component.horizontal / m_mostAcross;
+                const int blockRow = row * component.vertical + inY * component.vertical / m_mostDown;
+                const std::size_t at = std::size_t(blockRow) * std::size_t(m_mcusPerRow * component.horizontal)
+                    + std::size_t(column);
+                samples[c] = jpeg::blockMean(m_dc[c][at], component.quantization[0]);
+            }
+            jpeg::storeEighth(samples, channels, m_frame.ycc, pixel);
+        }
+    }
+    return true;
+}
+
+} // namespace korvane

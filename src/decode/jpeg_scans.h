@@ -1,0 +1,92 @@
+#pragma once
+// A JPEG in several scans (progressive, or sequential with its components
+// in scans of their own) spreads each block's coefficients over all of
+// them: no row is final before the last scan has passed it, and libjpeg
+// holds every coefficient of the picture (2 bytes a sample) to decode it.
+// One pass of Huffman decoding of our own notes, in each scan, where each
+// row of MCUs begins (the byte and bit, the DC predictors, the end-of-band
+// run), keeping only which coefficients are not zero yet (8 bytes a block:
+// a refinement scan's bits depend on it) and the DC values (for the
+// overview). A band's coefficients are then gathered scan by scan from
+// those points and written by libjpeg as a baseline JPEG of their own,
+// which libjpeg decodes as any other band: libjpeg-turbo can neither
+// enter a scan in its middle nor turn coefficients of ours into pixels.
+#include <sys/types.h>
+
+#include <array>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace korvane {
+
+// The frame as the file's header gives it.
+struct ScanFrame {
+    int width = 0, height = 0;
+    bool progressive = true;
+    int colourSpace = 0; // the file's own, as libjpeg names it (J_COLOR_SPACE)
+    struct Component {
+        int id = 0, horizontal = 1, vertical = 1;
+        std::array<std::uint16_t, 64> quantization {}; // in natural order
+    };
+    std::vector<Component> components;
+    // For the overview's pass at 1/8 from the DC values alone (0: none):
+    // the picture's width at 1/8, and whether 3 components are YCbCr.
+    int eighthWidth = 0;
+    bool ycc = true;
+};
+
+class ScanIndex {
+public:
+    // Null when the frame is not one this reads (more than 4 components,
+    // sampling factors beyond 4) or its index would take more than
+    // `mostBytes`.
+    static std::unique_ptr<ScanIndex> make(const ScanFrame& frame, std::size_t mostBytes);
+
+    // Reads the file's segments from its start, on a thread of its own.
+    void start(int fd, off_t fileBytes);
+    // Waits until the pass has ended; false when it found no scan.
+    bool waitForPass() const;
+    int mcuRows() const { return m_mcuRows; }
+    int mcuHeight() const { return 8 * m_mostDown; }
+
+    // MCU rows [first, end) as a baseline JPEG of their own; empty when
+    // the file found no scan or libjpeg cannot write the coefficients.
+    std::vector<std::uint8_t> bandJpeg(int fd, int first, int end) const;
+
+    // MCU rows [first, end) at 1/8, each pixel its block's DC value (its
+    // mean), colour converted as libjpeg does, `rows` of them into `out`,
+    // `channels` a pixel. Waits until the DC values are final (or the
+    // pass has ended).
+    bool takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const;
+
+    ~ScanIndex();
+    ScanIndex(const ScanIndex&) = delete;
+    ScanIndex& operator=(const ScanIndex&) = delete;
+
+private:
+    struct Scan;
+    struct Grid;
+    explicit ScanIndex(const ScanFrame& frame);
+    void pass(int fd, off_t fileBytes, const std::stop_token& stop);
+    // Indexes the scan whose data begins at `from`; where its data ended.
+    off_t indexScan(Scan& scan, int fd, off_t from, off_t fileBytes, std::vector<Grid>& grids,
+        const std::stop_token& stop);
+    void noteDcFinal(const Scan& scan);
+
+    const ScanFrame m_frame;
+    off_t m_fileBytes = 0;
+    int m_mostAcross = 1, m_mostDown = 1, m_mcusPerRow = 0, m_mcuRows = 0;
+    std::vector<int> m_dcLow;              // each component's DC bits not yet sent; -1 before any
+    std::vector<std::vector<std::int16_t>> m_dc; // each component's blocks' DC values
+    std::vector<std::unique_ptr<Scan>> m_scans;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    bool m_dcFinal = false, m_passed = false;
+    std::jthread m_pass; // last: stopped and joined first
+};
+
+} // namespace korvane
