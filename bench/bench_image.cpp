@@ -28,7 +28,7 @@ void fillRow(std::vector<std::uint8_t>& row, int width, int y)
     }
 }
 
-void writeJpeg(std::FILE* file, int width, int height, bool restarts)
+void writeJpeg(std::FILE* file, int width, int height, bool restarts, bool progressive)
 {
     jpeg_compress_struct cinfo {};
     jpeg_error_mgr errors {};
@@ -42,6 +42,8 @@ void writeJpeg(std::FILE* file, int width, int height, bool restarts)
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, 90, TRUE);
     cinfo.restart_in_rows = restarts ? 1 : 0; // as cjpeg -restart 1 writes them
+    if (progressive)
+        jpeg_simple_progression(&cinfo); // as cjpeg -progressive writes it
     jpeg_start_compress(&cinfo, TRUE);
     std::vector<std::uint8_t> row(static_cast<size_t>(width) * 3);
     for (int y = 0; y < height; ++y) {
@@ -150,7 +152,7 @@ void writeBenchImage(const std::string& path, int width, int height)
     if (path.size() > 4 && path.compare(path.size() - 4, 4, ".png") == 0)
         writePng(file, width, height, endsWith(path, ".interlaced.png"));
     else
-        writeJpeg(file, width, height, endsWith(path, ".restart.jpg"));
+        writeJpeg(file, width, height, endsWith(path, ".restart.jpg"), endsWith(path, ".progressive.jpg"));
     std::fclose(file);
 }
 

@@ -342,7 +342,10 @@ std::shared_ptr<TileSource> inScans(int fd, const std::string& path, const FileF
         return nullptr;
     const int own = ownDescriptor(fd, path);
     index->start(own, off_t(facts.fileBytes));
-    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / rowBytes);
+    // A band's rows are Huffman decoded from every scan, written by libjpeg
+    // and decoded again, over the picture's whole width: smaller bands than
+    // the others' keep what a first screenful waits for near what it shows.
+    const std::uint64_t groupsPerBand = std::max<std::uint64_t>(1, bytes.wanted / 4 / rowBytes);
     const int groupRows = index->mcuHeight();
     return std::make_shared<JpegBandSource>(own, format, BandHeader{}, RestartIndex{}, nullptr, groupRows,
         int(groupsPerBand), std::move(index));

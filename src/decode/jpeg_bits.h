@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace korvane::jpeg {
@@ -55,8 +56,10 @@ struct HuffmanCodes {
 // libjpeg gives them.
 class EntropyReader {
 public:
-    EntropyReader(int fd, off_t from, off_t fileBytes)
-        : m_fd(fd), m_bufferStart(from), m_fileBytes(fileBytes), m_buffer(std::size_t(1) << 20)
+    // Reads up to `bufferBytes` of the file at a time.
+    EntropyReader(int fd, off_t from, off_t fileBytes, std::size_t bufferBytes = std::size_t(1) << 20)
+        : m_fd(fd), m_bufferStart(from), m_fileBytes(fileBytes), m_buffer(std::make_unique_for_overwrite<std::uint8_t[]>(bufferBytes)),
+          m_bufferBytes(bufferBytes)
     {
     }
 
@@ -98,6 +101,12 @@ private:
     void fill()
     {
         while (m_count <= 56) {
+            if (m_position < m_end && m_buffer[m_position] != 0xFF && !m_ended) { // most bytes
+                m_bits = m_bits << 8 | m_buffer[m_position];
+                m_count += 8;
+                m_offsets[std::size_t(m_loaded++) & 15] = m_bufferStart + off_t(m_position++);
+                continue;
+            }
             off_t at = 0;
             const int byte = nextDataByte(at);
             m_bits <<= 8;
@@ -116,13 +125,13 @@ private:
         if (m_end - m_position >= wanted)
             return true;
         const off_t fileAt = m_bufferStart + off_t(m_end);
-        std::memmove(m_buffer.data(), m_buffer.data() + m_position, m_end - m_position);
+        std::memmove(m_buffer.get(), m_buffer.get() + m_position, m_end - m_position);
         m_bufferStart += off_t(m_position);
         m_end -= m_position;
         m_position = 0;
         if (fileAt < m_fileBytes)
-            m_end += readAt(m_fd, fileAt, m_buffer.data() + m_end,
-                std::size_t(std::min<off_t>(off_t(m_buffer.size() - m_end), m_fileBytes - fileAt)));
+            m_end += readAt(m_fd, fileAt, m_buffer.get() + m_end,
+                std::size_t(std::min<off_t>(off_t(m_bufferBytes - m_end), m_fileBytes - fileAt)));
         return m_end - m_position >= wanted;
     }
 
@@ -153,7 +162,8 @@ private:
     const int m_fd;
     off_t m_bufferStart;
     const off_t m_fileBytes;
-    std::vector<std::uint8_t> m_buffer;
+    std::unique_ptr<std::uint8_t[]> m_buffer; // not cleared: only what is read is used
+    const std::size_t m_bufferBytes;
     std::size_t m_position = 0, m_end = 0;
     std::uint64_t m_bits = 0;
     int m_count = 0, m_padding = 0;
@@ -163,7 +173,7 @@ private:
     long long m_loaded = 0;
 };
 
-inline int decodeSymbol(EntropyReader& reader, const HuffmanCodes& codes)
+[[gnu::always_inline]] inline int decodeSymbol(EntropyReader& reader, const HuffmanCodes& codes)
 {
     reader.ensure(32);
     if (const std::uint16_t entry = codes.fast[reader.peek(kFastBits)]) {

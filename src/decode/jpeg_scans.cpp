@@ -25,7 +25,10 @@ using jpeg::ScanState;
 
 struct ScanIndex::Scan {
     ScanHeader header;
+    off_t dataStart = 0;
+    std::vector<int> after;        // the scans before it whose rows it waits for
     std::vector<ScanPoint> points; // at each MCU row's start
+    int rowsDone = 0;
 };
 
 // A component's blocks as the index's pass keeps them.
@@ -63,6 +66,7 @@ struct BandWriting {
 // What the pass keeps of a block: which coefficients are not zero, and
 // its DC value.
 struct IndexBlock {
+    static constexpr bool kKeepsBitsOnly = true;
     std::uint64_t* nonZeroBits;
     std::int16_t* dc;
     void setDc(int value) { *dc = std::int16_t(value); }
@@ -70,10 +74,12 @@ struct IndexBlock {
     void setAc(int k, int /*value*/) { *nonZeroBits |= std::uint64_t(1) << k; }
     bool nonZero(int k) const { return (*nonZeroBits >> k & 1) != 0; }
     void correct(int /*k*/, int /*low*/) {}
+    std::uint64_t& bits() { return *nonZeroBits; }
 };
 
 // A band's block, in libjpeg's coefficient array.
 struct CoefficientBlock {
+    static constexpr bool kKeepsBitsOnly = false;
     JCOEF* coefficients;
     void setDc(int value) { coefficients[0] = JCOEF(value); }
     void orDc(int bit) { coefficients[0] = JCOEF(coefficients[0] | bit); }
@@ -169,7 +175,10 @@ ScanIndex::ScanIndex(const ScanFrame& frame)
     m_mcuRows = dividedRoundingUp(frame.height, m_mostDown);
 }
 
-ScanIndex::~ScanIndex() = default;
+ScanIndex::~ScanIndex()
+{
+    m_stop.request_stop(); // the threads, declared last, are joined first
+}
 
 std::unique_ptr<ScanIndex> ScanIndex::make(const ScanFrame& frame, std::size_t mostBytes)
 {
@@ -191,14 +200,22 @@ std::unique_ptr<ScanIndex> ScanIndex::make(const ScanFrame& frame, std::size_t m
 void ScanIndex::start(int fd, off_t fileBytes)
 {
     m_fileBytes = fileBytes;
-    m_pass = std::jthread([this, fd, fileBytes](const std::stop_token& stop) {
-        pass(fd, fileBytes, stop);
-        {
-            std::lock_guard lock(m_mutex);
-            m_passed = true;
-        }
-        m_changed.notify_all();
-    });
+    m_grids.resize(m_frame.components.size());
+    for (std::size_t c = 0; c < m_grids.size(); ++c) {
+        m_grids[c].across = m_mcusPerRow * m_frame.components[c].horizontal;
+        const std::size_t blocks = std::size_t(m_grids[c].across) * std::size_t(m_mcuRows * m_frame.components[c].vertical);
+        m_dc[c].resize(blocks);
+        if (m_frame.progressive)
+            m_grids[c].nonZero.resize(blocks);
+    }
+    // The scans' Huffman decoding is one stream each: a scan is decoded on
+    // a thread of its own, a row behind the scans before it that it needs,
+    // so a chain of refinements runs at once rather than one after the
+    // other. The walk through the file's segments finds them far ahead.
+    m_workersLeft = int(std::clamp(std::thread::hardware_concurrency() * 2, 2U, 6U));
+    m_walk = std::jthread([this, fd, fileBytes] { walk(fd, fileBytes); });
+    for (int i = 0; i < m_workersLeft; ++i)
+        m_workers.emplace_back([this, fd, fileBytes] { work(fd, fileBytes); });
 }
 
 bool ScanIndex::waitForPass() const
@@ -208,16 +225,15 @@ bool ScanIndex::waitForPass() const
     return !m_scans.empty();
 }
 
-void ScanIndex::pass(int fd, off_t fileBytes, const std::stop_token& stop)
+void ScanIndex::walk(int fd, off_t fileBytes)
 {
     jpeg::HuffmanSlots tables;
-    std::vector<Grid> grids(m_frame.components.size());
-    for (std::size_t c = 0; c < grids.size(); ++c) {
-        grids[c].across = m_mcusPerRow * m_frame.components[c].horizontal;
-        m_dc[c].resize(std::size_t(grids[c].across) * std::size_t(m_mcuRows * m_frame.components[c].vertical));
-    }
+    // Each component's last DC scan so far, and its last AC scan: a DC
+    // scan writes the DC values an earlier one wrote, an AC scan reads
+    // which coefficients the earlier ones left not zero.
+    std::vector<int> lastDc(m_frame.components.size(), -1), lastAc(m_frame.components.size(), -1);
     off_t at = 2; // past the start of image
-    while (!stop.stop_requested()) {
+    while (!m_stop.stop_requested()) {
         at = jpeg::nextMarker(fd, at, fileBytes);
         std::array<std::uint8_t, 2> marker {};
         if (!readAllAt(fd, at, marker.data(), 2) || marker[1] == 0xD9)
@@ -229,7 +245,7 @@ void ScanIndex::pass(int fd, off_t fileBytes, const std::stop_token& stop)
         const std::optional<std::vector<std::uint8_t>> segment = jpeg::segmentAt(fd, at + 2, fileBytes);
         if (!segment)
             break;
-        const off_t next = at + 4 + off_t(segment->size());
+        at += 4 + off_t(segment->size());
         if (marker[1] == 0xC4) {
             jpeg::readHuffmanTables(*segment, tables);
         } else if (marker[1] == 0xDD) {
@@ -241,65 +257,96 @@ void ScanIndex::pass(int fd, off_t fileBytes, const std::stop_token& stop)
                 break; // libjpeg would stop the decode here too
             auto scan = std::make_unique<Scan>();
             scan->header = std::move(*header);
-            at = std::max(next, indexScan(*scan, fd, next, fileBytes, grids, stop));
+            scan->dataStart = at;
             std::lock_guard lock(m_mutex);
+            std::vector<int>& last = scan->header.spectralStart == 0 ? lastDc : lastAc;
+            for (const int c : scan->header.components) {
+                if (last[std::size_t(c)] >= 0)
+                    scan->after.push_back(last[std::size_t(c)]);
+                last[std::size_t(c)] = int(m_scans.size());
+            }
+            m_dcScansLeft += scan->header.spectralStart == 0 ? 1 : 0;
             m_scans.push_back(std::move(scan));
-            noteDcFinal(*m_scans.back());
-            continue;
+            m_changed.notify_all();
         }
-        at = next;
     }
+    std::lock_guard lock(m_mutex);
+    m_walked = true;
+    noteDcFinal();
+    m_changed.notify_all();
 }
 
-off_t ScanIndex::indexScan(Scan& scan, int fd, off_t from, off_t fileBytes, std::vector<Grid>& grids,
-    const std::stop_token& stop)
+void ScanIndex::work(int fd, off_t fileBytes)
+{
+    const std::stop_token stop = m_stop.get_token();
+    for (;;) {
+        Scan* scan = nullptr;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, stop, [&] { return m_nextScan < m_scans.size() || m_walked; });
+            if (stop.stop_requested() || m_nextScan >= m_scans.size())
+                break;
+            scan = m_scans[m_nextScan++].get();
+        }
+        indexScan(*scan, fd, fileBytes, stop);
+    }
+    std::lock_guard lock(m_mutex);
+    if (--m_workersLeft == 0) {
+        m_passed = true;
+        m_grids = {}; // only the pass reads them
+    }
+    m_changed.notify_all();
+}
+
+void ScanIndex::indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_token& stop)
 {
     const ScanHeader& header = scan.header;
-    const bool refinesAc = header.progressive && header.spectralStart > 0;
-    for (const int c : header.components)
-        if (refinesAc && grids[std::size_t(c)].nonZero.empty())
-            grids[std::size_t(c)].nonZero.resize(m_dc[std::size_t(c)].size());
-    std::int16_t spareDc = 0;
     std::uint64_t spareBits = 0;
-    const bool dcFinal = [&] {
-        std::lock_guard lock(m_mutex);
-        return m_dcFinal;
-    }();
     const auto blockAt = [&](int c, int column, int row) {
-        Grid& grid = grids[std::size_t(c)];
+        Grid& grid = m_grids[std::size_t(c)];
         const std::size_t at = std::size_t(row) * std::size_t(grid.across) + std::size_t(column);
-        // Once handed to the overview, the DC values are not written again.
-        return IndexBlock{grid.nonZero.empty() ? &spareBits : &grid.nonZero[at],
-            dcFinal ? &spareDc : &m_dc[std::size_t(c)][at]};
+        return IndexBlock{grid.nonZero.empty() ? &spareBits : &grid.nonZero[at], &m_dc[std::size_t(c)][at]};
     };
     const Geometry geometry = geometryOf(m_frame, m_mostAcross, m_mostDown, m_mcusPerRow);
-    EntropyReader reader(fd, from, fileBytes);
+    EntropyReader reader(fd, scan.dataStart, fileBytes);
     ScanState state;
     bool going = true;
     for (int row = 0; row < m_mcuRows; ++row) {
+        {
+            // The scans before it with its components have passed the row.
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, stop, [&] {
+                return std::all_of(scan.after.begin(), scan.after.end(),
+                    [&](int before) { return m_scans[std::size_t(before)]->rowsDone > row; });
+            });
+        }
         reader.ensure(32);
         const EntropyPoint where = reader.position();
         scan.points.push_back(ScanPoint{where.byte, where.usedBits, state.dc, state.endOfBandRun,
             going && !reader.overrun() && !stop.stop_requested()});
-        const bool data = scan.points.back().data;
-        if (data)
+        if (scan.points.back().data)
             going = decodeRows(geometry, header, state, reader, row, row + 1, blockAt);
-    }
-    for (const int c : header.components)
-        if (header.spectralStart == 0)
-            m_dcLow[std::size_t(c)] = header.low;
-    reader.ensure(32); // the position of bits not yet loaded is not known
-    return reader.position().byte;
-}
-
-void ScanIndex::noteDcFinal(const Scan& scan)
-{
-    if (scan.header.spectralStart != 0 || m_dcFinal)
-        return;
-    if (std::all_of(m_dcLow.begin(), m_dcLow.end(), [](int low) { return low == 0; })) {
-        m_dcFinal = true;
+        std::lock_guard lock(m_mutex);
+        scan.rowsDone = row + 1;
+        if (scan.rowsDone == m_mcuRows && header.spectralStart == 0) {
+            for (const int c : header.components)
+                m_dcLow[std::size_t(c)] = header.low;
+            --m_dcScansLeft;
+            noteDcFinal();
+        }
         m_changed.notify_all();
     }
+}
+
+void ScanIndex::noteDcFinal()
+{
+    // Final once every DC bit of every component is in and no DC scan
+    // is left: the overview then reads the values, and nothing writes them.
+    if (m_dcFinal || !m_walked || m_dcScansLeft > 0
+        || !std::all_of(m_dcLow.begin(), m_dcLow.end(), [](int low) { return low == 0; }))
+        return;
+    m_dcFinal = true;
+    m_changed.notify_all();
 }
 
 namespace {
@@ -366,7 +413,7 @@ std::vector<std::uint8_t> ScanIndex::bandJpeg(int fd, int first, int end) const
         const ScanPoint& point = scan->points[std::size_t(first)];
         if (!point.data)
             continue;
-        EntropyReader reader(fd, point.byte, m_fileBytes);
+        EntropyReader reader(fd, point.byte, m_fileBytes, std::size_t(64) << 10); // a band's share of a scan
         reader.ensure(32);
         reader.skip(point.usedBits);
         ScanState state{point.dc, point.endOfBandRun};

@@ -3,7 +3,8 @@
 // in scans of their own) spreads each block's coefficients over all of
 // them: no row is final before the last scan has passed it, and libjpeg
 // holds every coefficient of the picture (2 bytes a sample) to decode it.
-// One pass of Huffman decoding of our own notes, in each scan, where each
+// One pass of Huffman decoding of our own notes, in each scan (each on a
+// core of its own, a row behind the scans it depends on), where each
 // row of MCUs begins (the byte and bit, the DC predictors, the end-of-band
 // run), keeping only which coefficients are not zero yet (8 bytes a block:
 // a refinement scan's bits depend on it) and the DC values (for the
@@ -71,22 +72,28 @@ private:
     struct Scan;
     struct Grid;
     explicit ScanIndex(const ScanFrame& frame);
-    void pass(int fd, off_t fileBytes, const std::stop_token& stop);
-    // Indexes the scan whose data begins at `from`; where its data ended.
-    off_t indexScan(Scan& scan, int fd, off_t from, off_t fileBytes, std::vector<Grid>& grids,
-        const std::stop_token& stop);
-    void noteDcFinal(const Scan& scan);
+    // Finds the scans and the tables they use, ahead of their decoding.
+    void walk(int fd, off_t fileBytes);
+    // Indexes the scans found, one at a time, until there are no more.
+    void work(int fd, off_t fileBytes);
+    void indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_token& stop);
+    void noteDcFinal(); // with the mutex held
 
     const ScanFrame m_frame;
     off_t m_fileBytes = 0;
     int m_mostAcross = 1, m_mostDown = 1, m_mcusPerRow = 0, m_mcuRows = 0;
-    std::vector<int> m_dcLow;              // each component's DC bits not yet sent; -1 before any
+    std::vector<int> m_dcLow;                    // each component's DC bits not yet sent; -1 before any
     std::vector<std::vector<std::int16_t>> m_dc; // each component's blocks' DC values
-    std::vector<std::unique_ptr<Scan>> m_scans;
+    std::vector<Grid> m_grids;                   // for the pass alone
     mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed;
-    bool m_dcFinal = false, m_passed = false;
-    std::jthread m_pass; // last: stopped and joined first
+    mutable std::condition_variable_any m_changed;
+    std::vector<std::unique_ptr<Scan>> m_scans;
+    std::size_t m_nextScan = 0; // the next scan a worker takes
+    int m_workersLeft = 0, m_dcScansLeft = 0;
+    bool m_walked = false, m_dcFinal = false, m_passed = false;
+    std::stop_source m_stop;
+    std::jthread m_walk; // last: joined first
+    std::vector<std::jthread> m_workers;
 };
 
 } // namespace korvane

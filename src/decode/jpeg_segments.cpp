@@ -3,6 +3,7 @@
 #include "read_at.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace korvane::jpeg {
 
@@ -22,14 +23,19 @@ std::optional<std::vector<std::uint8_t>> segmentAt(int fd, off_t at, off_t fileB
 
 off_t nextMarker(int fd, off_t from, off_t fileBytes)
 {
-    std::vector<std::uint8_t> chunk(std::size_t(1) << 16);
+    std::vector<std::uint8_t> chunk(std::size_t(1) << 20);
     for (off_t at = from; at + 1 < fileBytes;) {
         const std::size_t count = readAt(fd, at, chunk.data(), std::size_t(std::min<off_t>(off_t(chunk.size()), fileBytes - at)));
         if (count < 2)
             break;
-        for (std::size_t i = 0; i + 1 < count; ++i)
-            if (chunk[i] == 0xFF && chunk[i + 1] != 0x00 && chunk[i + 1] != 0xFF)
-                return at + off_t(i);
+        const std::uint8_t* const begin = chunk.data();
+        for (const std::uint8_t* byte = begin; byte + 1 < begin + count; ++byte) {
+            byte = static_cast<const std::uint8_t*>(std::memchr(byte, 0xFF, std::size_t(begin + count - 1 - byte)));
+            if (!byte)
+                break;
+            if (byte[1] != 0x00 && byte[1] != 0xFF)
+                return at + off_t(byte - begin);
+        }
         at += off_t(count - 1);
     }
     return fileBytes;
