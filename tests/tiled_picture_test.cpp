@@ -430,6 +430,24 @@ TEST(PngBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
     EXPECT_EQ(firstWrongPixel(picture, QRect(0, 0, 1500, 1000), [](QPoint p) { return p; }), std::nullopt);
 }
 
+// While the program closes: a band far beyond any checkpoint, which would
+// be inflated from the data's start, is not read once the picture is going.
+TEST(PngBands, ACancelledSourceReadsNothingMore)
+{
+    const std::string path = writePng("cancelled.png", PngOptions{});
+    for (const bool cancelled : {false, true}) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        DecodedPicture decoded = decodePng(fd, path, factsFor(path, kSmallMemory));
+        ::close(fd);
+        ASSERT_TRUE(decoded.tiles);
+        const TileLayout layout = decoded.tiles->layout();
+        std::vector<std::uint8_t> band(layout.tileBytes());
+        if (cancelled)
+            decoded.tiles->cancel();
+        EXPECT_EQ(decoded.tiles->readTile(0, layout.rows() - 1, band.data(), std::size_t(layout.width) * 3), !cancelled);
+    }
+}
+
 // Interlaced ones too, whose bands gather every pixel from the seven
 // passes, among them pictures too narrow or too low for some passes.
 TEST(PngBands, EveryPixelFormatMatchesTheWholeDecode)

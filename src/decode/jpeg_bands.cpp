@@ -166,8 +166,8 @@ int decodeBand(BandDecoding& d, const std::vector<std::uint8_t>& jpeg, int chann
 class JpegBandSource final : public TileSource {
 public:
     JpegBandSource(int fd, const JpegFormat& format, BandHeader header, RestartIndex index,
-        std::unique_ptr<const EntropyIndex> entropy, int groupRows, int groupsPerBand,
-        std::unique_ptr<const ScanIndex> scans = nullptr)
+        std::unique_ptr<EntropyIndex> entropy, int groupRows, int groupsPerBand,
+        std::unique_ptr<ScanIndex> scans = nullptr)
         : m_file(fd), m_format(format), m_header(std::move(header)), m_index(std::move(index)),
           m_entropy(std::move(entropy)), m_scans(std::move(scans)),
           m_colour(m_format.icc.isEmpty() ? nullptr
@@ -183,6 +183,15 @@ public:
 
     // In several scans, no row is final before the last scan has passed it.
     bool readsWholeFileFirst() const override { return m_scans != nullptr; }
+
+    // A band waiting for the index's pass gets what it has found so far.
+    void cancel() override
+    {
+        if (m_entropy)
+            m_entropy->cancel();
+        if (m_scans)
+            m_scans->cancel();
+    }
 
     bool readTile(int, int band, std::uint8_t* out, std::size_t stride) override
     {
@@ -293,8 +302,8 @@ private:
     const JpegFormat m_format;
     const BandHeader m_header;
     const RestartIndex m_index;
-    const std::unique_ptr<const EntropyIndex> m_entropy; // instead, for a file without markers
-    const std::unique_ptr<const ScanIndex> m_scans;      // or in several scans
+    const std::unique_ptr<EntropyIndex> m_entropy; // instead, for a file without markers
+    const std::unique_ptr<ScanIndex> m_scans;      // or in several scans
     const std::unique_ptr<SrgbRows> m_colour;
     const int m_groupRows, m_groupsPerBand;
     const TileLayout m_layout;

@@ -69,6 +69,8 @@ public:
     // Waits until rows [0, end) have their points and the point after
     // them, or the pass has ended without them; the rows that have.
     int waitForRows(int end) const;
+    // Ends the pass where it is.
+    void cancel() { m_pass.request_stop(); }
 
     // MCU rows [first, end) as entropy-coded data on their own: the made-up
     // row (when `first` is not the picture's first), then theirs, padded

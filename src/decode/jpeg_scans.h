@@ -51,6 +51,8 @@ public:
     void start(int fd, off_t fileBytes);
     // Waits until the pass has ended; false when it found no scan.
     bool waitForPass() const;
+    // Ends the pass where it is: the scans' rows not reached have no data.
+    void cancel() { m_stop.request_stop(); }
     int mcuRows() const { return m_mcuRows; }
     int mcuHeight() const { return 8 * m_mostDown; }
 

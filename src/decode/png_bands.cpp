@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -118,6 +119,12 @@ public:
     TileLayout layout() const override { return m_layout; }
     bool readsInOrder() const override { return !m_format.interlaced; }
     bool holdsPasses() const override { return m_format.interlaced; }
+    void cancel() override
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancelled = true;
+        m_sweptFurther.notify_all();
+    }
     bool holdsData()
     {
         std::uint8_t first = 0;
@@ -198,13 +205,13 @@ private:
             return 0;
         std::unique_ptr<RowReader> reader = readerFor(slotOf(p, std::size_t(band)), {p, first});
         while (reader && reader->nextPlace() < RowPlace{p, first})
-            if (!reader->next())
+            if (m_cancelled || !reader->next())
                 reader.reset();
         const std::size_t pixel = std::size_t(m_layout.channels);
         std::vector<std::uint8_t> spaced(pass.across == 1 ? 0 : std::size_t(pass.width) * pixel);
         int done = 0;
         for (std::uint64_t row = first; reader && row < end; ++row, ++done) {
-            const std::uint8_t* raw = reader->next();
+            const std::uint8_t* raw = m_cancelled ? nullptr : reader->next();
             if (!raw)
                 return done;
             std::uint8_t* to = out + std::size_t(pass.top + int(row) * pass.down - top) * stride;
@@ -249,7 +256,9 @@ private:
         {
             std::unique_lock lock(m_mutex);
             const std::uint64_t offset = m_passes.offsetOf(first);
-            m_sweptFurther.wait(lock, [&] { return !m_sweeping || m_swept >= offset; });
+            m_sweptFurther.wait(lock, [&] { return !m_sweeping || m_swept >= offset || m_cancelled; });
+            if (m_cancelled)
+                return nullptr;
             std::unique_ptr<RowReader>& parked = m_parked[first.pass];
             if (parked && parked->nextPlace() == first)
                 return std::move(parked);
@@ -308,6 +317,7 @@ private:
     const TileLayout m_layout;
     const std::size_t m_bands;
     std::mutex m_mutex;
+    std::atomic<bool> m_cancelled = false;
     std::condition_variable m_sweptFurther;
     bool m_sweeping = false; // the overview's pass over an interlaced picture is on
     std::uint64_t m_swept = 0; // the inflated bytes it has read

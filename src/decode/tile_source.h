@@ -63,6 +63,11 @@ public:
     // JPEG's scans): the load then waits for the first, behind its
     // progress window, rather than leave the screen empty meanwhile.
     virtual bool readsWholeFileFirst() const { return holdsPasses(); }
+    // The picture is going: reads still running or waiting end as soon as
+    // they can, their tiles left as they are (a band far ahead of the
+    // overview's pass could otherwise inflate for seconds while the
+    // program closes).
+    virtual void cancel() {}
     virtual void readInPasses(const PassRowSink& /*sink*/, const std::stop_token& /*stop*/) {}
 };
 

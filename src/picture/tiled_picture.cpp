@@ -6,10 +6,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 namespace korvane {
 
 namespace {
+
+// Every picture read in tiles, for closing while a read waits.
+std::mutex g_livingMutex;
+std::set<TiledPicture*> g_living;
 
 struct Point {
     int x, y;
@@ -51,12 +57,30 @@ TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, 
 {
     if (swapsSides(m_orientation))
         std::swap(m_upright.width, m_upright.height);
+    std::lock_guard lock(g_livingMutex);
+    g_living.insert(this);
 }
 
 // The pass ends first: workers waiting for it then read for themselves.
 TiledPicture::~TiledPicture()
 {
+    {
+        std::lock_guard lock(g_livingMutex);
+        g_living.erase(this);
+    }
     stop();
+}
+
+void TiledPicture::cancelEveryRead()
+{
+    std::lock_guard living(g_livingMutex);
+    for (TiledPicture* picture : g_living) {
+        picture->m_closing = true;
+        picture->m_source->cancel();
+        std::lock_guard lock(picture->m_passMutex);
+        picture->m_passStopped = true; // a reader waiting for it reads for itself, and reads nothing
+        picture->m_passMoved.notify_all();
+    }
 }
 
 TilePtr TiledPicture::decodeTile(std::int64_t key)
@@ -98,7 +122,8 @@ void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t st
         return;
     const PixelRect stored = storedRect(inside);
     const std::vector<std::int64_t> keys = tilesOver(stored);
-    const std::vector<TilePtr> tiles = m_workers.get(keys);
+    // Closing: white at once, rather than tiles made white one by one.
+    const std::vector<TilePtr> tiles = m_closing ? std::vector<TilePtr>(keys.size()) : m_workers.get(keys);
     std::uint8_t* const origin = out + std::size_t(inside.y - area.y) * stride
         + std::size_t(inside.x - area.x) * std::size_t(channels());
     for (std::size_t i = 0; i < keys.size(); ++i)
@@ -143,7 +168,7 @@ void TiledPicture::copyTile(const Tile* tile, std::int64_t key, const PixelRect&
 void TiledPicture::fetchAround(const PixelRect& shown)
 {
     const PixelRect area = shown & PixelRect{0, 0, width(), height()};
-    if (area.isEmpty())
+    if (area.isEmpty() || m_closing)
         return;
     const int marginX = std::max(area.width / 2, m_upright.tileWidth);
     const int marginY = std::max(area.height / 2, m_upright.tileHeight);
@@ -288,6 +313,7 @@ void TiledPicture::whenComplete(const std::function<void()>& callback)
 
 void TiledPicture::stop()
 {
+    m_source->cancel();
     if (m_pass.joinable()) {
         {
             std::lock_guard lock(m_passMutex);

@@ -10,6 +10,7 @@
 
 #include "decode/tile_source.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <condition_variable>
@@ -66,6 +67,11 @@ public:
     bool complete() const override;
     void whenComplete(const std::function<void()>& callback) override;
     void stop() override;
+    // Every picture read in tiles ends its reads still running or waiting,
+    // leaving their tiles white: the program is closing, perhaps with its
+    // window waiting for a tile far ahead of the overview's pass. Safe
+    // from any thread.
+    static void cancelEveryRead();
 
 private:
     PixelRect storedRect(const PixelRect& upright) const;
@@ -92,6 +98,7 @@ private:
     // readers wait for it to read, handed over as it does.
     std::int64_t m_passAt = 0;
     bool m_passStopped = false;
+    std::atomic<bool> m_closing = false; // the program is closing: nothing more is read
     std::set<std::int64_t> m_awaited;
     std::map<std::int64_t, TilePtr> m_handed;
     std::condition_variable m_passMoved;

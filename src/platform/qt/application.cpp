@@ -6,18 +6,21 @@
 #include "platform/controls.h"
 #include "platform/runtime_error.h"
 
+#include "picture/tiled_picture.h"
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
-#include <QSocketNotifier>
 #include <QTranslator>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -50,34 +53,51 @@ void reportAndExit(const RuntimeError& error)
 // SIGTERM (a session ending, `kill`) and SIGINT (Ctrl+C in a terminal)
 // close the program as closing its window does, so that decoders and tile
 // workers stop and what it holds is given back in order. The handler only
-// writes to a pipe the event loop watches. A close that has not ended
-// within a few seconds is cut short by the alarm's default action.
+// writes to a pipe, which a thread of its own reads: the event loop may be
+// waiting for a tile far ahead of the overview's pass, so the thread first
+// ends every read of tiles, then asks the event loop to end. A close that
+// has not ended within a few seconds is cut short by the alarm's default
+// action.
 int g_quitPipe[2] = {-1, -1};
 std::atomic<bool> g_quitAsked{false};
 constexpr unsigned kSecondsToClose = 10;
+constexpr char kQuit = 0, kEndWatch = 1;
 
 void onQuitSignal(int /*signal*/)
 {
-    const char byte = 0;
+    const char byte = kQuit;
     [[maybe_unused]] const ssize_t written = write(g_quitPipe[1], &byte, 1);
     alarm(kSecondsToClose);
 }
 
-void quitOnSignals(QCoreApplication& app)
+void watchForQuit(QCoreApplication* app)
 {
-    if (pipe2(g_quitPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_quitPipe[0], QSocketNotifier::Read, &app);
-    QObject::connect(notifier, &QSocketNotifier::activated, &app, [] {
+    for (;;) {
+        char byte = kEndWatch;
+        const ssize_t got = read(g_quitPipe[0], &byte, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got != 1 || byte == kEndWatch)
+            return;
         g_quitAsked = true;
-        QCoreApplication::exit(0); // every event loop, nested ones too
-    });
+        TiledPicture::cancelEveryRead();
+        QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    }
+}
+
+std::thread quitOnSignals(QCoreApplication& app)
+{
+    // The handler's write never blocks; the watcher's read does.
+    if (pipe2(g_quitPipe, O_CLOEXEC) != 0 || fcntl(g_quitPipe[1], F_SETFL, O_NONBLOCK) != 0)
+        return {};
+    std::thread watcher(watchForQuit, &app);
     struct sigaction action {};
     action.sa_handler = onQuitSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    return watcher;
 }
 
 // Qt's own messages (a missing runtime directory, a plugin's complaint)
@@ -115,10 +135,17 @@ Application::Application(const char* programName)
     setDevicePixelRatio(primary ? primary->devicePixelRatio() : m_app->devicePixelRatio());
     setErrorReporter(reportAndExit);
     showProgressOfLongLoads();
-    quitOnSignals(*m_app);
+    m_quitWatcher = quitOnSignals(*m_app);
 }
 
-Application::~Application() = default;
+Application::~Application()
+{
+    if (m_quitWatcher.joinable()) {
+        const char byte = kEndWatch;
+        [[maybe_unused]] const ssize_t written = write(g_quitPipe[1], &byte, 1);
+        m_quitWatcher.join();
+    }
+}
 
 int Application::exec()
 {

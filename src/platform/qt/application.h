@@ -4,6 +4,7 @@
 // environment (QT_QPA_PLATFORM and the like).
 #include <memory>
 #include <string>
+#include <thread>
 
 class QApplication;
 
@@ -20,6 +21,7 @@ private:
     int m_argc = 1;
     char* m_argv[2];
     std::unique_ptr<QApplication> m_app;
+    std::thread m_quitWatcher; // reads what SIGTERM and SIGINT write
 };
 
 // Loads the program's texts in the locale's language (LC_ALL, LC_MESSAGES,
