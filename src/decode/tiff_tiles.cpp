@@ -10,6 +10,7 @@
 #include "handle_pool.h"
 #include "owned_fd.h"
 #include "tiff_file.h"
+#include "tiff_jpeg.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,6 +46,7 @@ struct PageFormat {
     bool inverted = false;  // min-is-white
     int alpha = 0;          // 0, or the EXTRASAMPLE kind of the sample after the colour ones
     bool jpegAsRgb = false; // JPEG-compressed YCbCr, decoded to RGB by libtiff
+    int jpegColourSpace = -1; // JPEG-compressed as displayed, 8-bit: its data's colour space; else -1
 };
 
 PageFormat formatOf(TIFF* tiff)
@@ -85,6 +87,8 @@ PageFormat formatOf(TIFF* tiff)
         format.bytesPerSample = bits / 8;
         format.inverted = photometric == PHOTOMETRIC_MINISWHITE;
         format.alpha = extraCount > 0 && samples > (grey ? 1 : 3) ? extra[0] : 0;
+        if (compression == COMPRESSION_JPEG && bits == 8 && samples == format.layout.channels && !format.inverted)
+            format.jpegColourSpace = tiffJpegColourSpace(grey, photometric == PHOTOMETRIC_YCBCR);
     }
     return format;
 }
@@ -118,6 +122,28 @@ public:
         if (read && m_colour)
             m_colour->convert(out, qsizetype(stride), std::min(m_format.layout.tileWidth,
                 m_format.layout.width - column * m_format.layout.tileWidth), rowsOf(row));
+        m_handles.give(std::move(handle));
+        return read;
+    }
+
+    // JPEG tiles whose sides the scale divides: libjpeg's DCT scaling.
+    int reducedScale(int block) const override
+    {
+        if (m_format.jpegColourSpace < 0)
+            return 1;
+        for (const int scale : {8, 4, 2})
+            if (block % scale == 0 && m_format.layout.tileWidth % scale == 0 && m_format.layout.tileHeight % scale == 0)
+                return scale;
+        return 1;
+    }
+
+    bool readReducedTile(int column, int row, int scale, std::uint8_t* out, std::size_t stride) override
+    {
+        std::unique_ptr<Handle> handle = take();
+        const bool read = handle && readScaled(*handle, column, row, scale, out, stride);
+        const int width = std::min(m_format.layout.tileWidth, m_format.layout.width - column * m_format.layout.tileWidth);
+        if (read && m_colour)
+            m_colour->convert(out, qsizetype(stride), (width + scale - 1) / scale, (rowsOf(row) + scale - 1) / scale);
         m_handles.give(std::move(handle));
         return read;
     }
@@ -181,6 +207,32 @@ private:
         for (int y = 0; y < rowsOf(row); ++y)
             convertRow(handle.raw.data() + std::size_t(y) * inStride, out + std::size_t(y) * stride, width);
         return true;
+    }
+
+    // The tile's own JPEG data after the file's tables, decoded at 1/scale.
+    bool readScaled(Handle& handle, int column, int row, int scale, std::uint8_t* out, std::size_t stride) const
+    {
+        const TileLayout& layout = m_format.layout;
+        const uint32_t index = m_format.tiled
+            ? TIFFComputeTile(handle.tiff, uint32_t(column * layout.tileWidth), uint32_t(row * layout.tileHeight), 0, 0)
+            : uint32_t(row);
+        uint64_t* counts = nullptr;
+        if (!TIFFGetField(handle.tiff, m_format.tiled ? TIFFTAG_TILEBYTECOUNTS : TIFFTAG_STRIPBYTECOUNTS, &counts)
+            || !counts || counts[index] == 0 || counts[index] > (uint64_t(64) << 20))
+            return false;
+        handle.raw.resize(std::size_t(counts[index]));
+        const tmsize_t got = m_format.tiled ? TIFFReadRawTile(handle.tiff, index, handle.raw.data(), tmsize_t(handle.raw.size()))
+                                            : TIFFReadRawStrip(handle.tiff, index, handle.raw.data(), tmsize_t(handle.raw.size()));
+        if (got <= 0)
+            return false;
+        uint32_t tableBytes = 0;
+        const uint8_t* tables = nullptr;
+        if (!TIFFGetField(handle.tiff, TIFFTAG_JPEGTABLES, &tableBytes, &tables))
+            tableBytes = 0;
+        const TiffJpeg format{{tables, tables ? tableBytes : 0}, m_format.jpegColourSpace, layout.channels};
+        const int width = std::min(layout.tileWidth, layout.width - column * layout.tileWidth);
+        return decodeScaledJpegTile(format, {handle.raw.data(), std::size_t(got)}, scale, out, stride,
+            (rowsOf(row) + scale - 1) / scale, (width + scale - 1) / scale);
     }
 
     void convertRow(const uint8_t* in, uint8_t* out, int width) const
