@@ -241,7 +241,7 @@ private:
         if (m_entropy)
             groups = std::size_t(std::max(0, m_entropy->waitForRows(int(first) + m_groupsPerBand + 1)));
         else if (m_scans)
-            groups = m_scans->waitForPass() ? std::size_t(m_scans->mcuRows()) : 0;
+            groups = std::size_t(m_scans->waitForRows(int(first) + m_groupsPerBand + 1));
         if (first >= groups)
             return false; // past where the file ends
         const std::size_t from = first > 0 ? first - 1 : 0;

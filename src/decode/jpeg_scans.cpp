@@ -218,11 +218,19 @@ void ScanIndex::start(int fd, off_t fileBytes)
         m_workers.emplace_back([this, fd, fileBytes] { work(fd, fileBytes); });
 }
 
-bool ScanIndex::waitForPass() const
+int ScanIndex::waitForRows(int end) const
 {
+    end = std::clamp(end, 0, m_mcuRows);
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_passed; });
-    return !m_scans.empty();
+    // Once every scan is found, the rows every one of them has passed are
+    // final, long before the last scan ends.
+    m_changed.wait(lock, [&] {
+        return m_passed
+            || (m_walked && std::all_of(m_scans.begin(), m_scans.end(), [&](const std::unique_ptr<Scan>& scan) {
+                   return scan->rowsDone >= end;
+               }));
+    });
+    return m_scans.empty() ? 0 : end;
 }
 
 void ScanIndex::walk(int fd, off_t fileBytes)
@@ -311,6 +319,7 @@ void ScanIndex::indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_t
     EntropyReader reader(fd, scan.dataStart, fileBytes);
     ScanState state;
     bool going = true;
+    scan.points.reserve(std::size_t(m_mcuRows)); // a band reads the points before, while more are added
     for (int row = 0; row < m_mcuRows; ++row) {
         {
             // The scans before it with its components have passed the row.
@@ -399,7 +408,7 @@ bool finishBand(BandWriting& w)
 
 std::vector<std::uint8_t> ScanIndex::bandJpeg(int fd, int first, int end) const
 {
-    if (first < 0 || end <= first || end > m_mcuRows || !waitForPass())
+    if (first < 0 || end <= first || waitForRows(end) < end)
         return {};
     BandWriting w;
     const int height = std::min(m_frame.height - first * mcuHeight(), (end - first) * mcuHeight());

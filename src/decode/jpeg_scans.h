@@ -49,11 +49,12 @@ public:
 
     // Reads the file's segments from its start, on a thread of its own.
     void start(int fd, off_t fileBytes);
-    // Waits until the pass has ended; false when it found no scan.
-    bool waitForPass() const;
+    // Waits until MCU rows [0, end) are final: every scan of the file has
+    // passed them, or the pass has ended; the rows that are (none when the
+    // file has no scan).
+    int waitForRows(int end) const;
     // Ends the pass where it is: the scans' rows not reached have no data.
     void cancel() { m_stop.request_stop(); }
-    int mcuRows() const { return m_mcuRows; }
     int mcuHeight() const { return 8 * m_mostDown; }
 
     // MCU rows [first, end) as a baseline JPEG of their own; empty when
