@@ -2,18 +2,14 @@
 
 #include "jpeg_entropy.h"
 
-#include "jpeg_errors.h"
+#include "jpeg_coefficients.h"
 #include "jpeg_scan_blocks.h"
 #include "jpeg_segments.h"
 #include "read_at.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
-
-#include <jpeglib.h>
 
 namespace korvane {
 
@@ -25,6 +21,7 @@ using jpeg::ScanState;
 
 struct ScanIndex::Scan {
     ScanHeader header;
+    bool taken = false; // by a thread decoding it
     off_t dataStart = 0;
     std::vector<int> after;        // the scans before it whose rows it waits for
     std::vector<ScanPoint> points; // at each MCU row's start
@@ -39,29 +36,11 @@ struct ScanIndex::Grid {
 
 namespace {
 
-// A band's coefficients as libjpeg writes them, and the JPEG it writes;
-// everything the writing touches lives here, outside the frame that
-// setjmp returns to.
-struct BandWriting {
-    jpeg_compress_struct cinfo {};
-    JpegErrors errors {};
-    unsigned char* jpeg = nullptr;
-    unsigned long jpegBytes = 0;
-    std::array<jvirt_barray_ptr, 4> arrays {}; // libjpeg keeps a pointer to these
-    std::array<JBLOCKARRAY, 4> rows {};        // each component's blocks
-    BandWriting()
-    {
-        useJpegErrors(cinfo, errors);
-        jpeg_create_compress(&cinfo);
-    }
-    ~BandWriting()
-    {
-        jpeg_destroy_compress(&cinfo);
-        std::free(jpeg); // NOLINT(cppcoreguidelines-no-malloc): libjpeg's own
-    }
-    BandWriting(const BandWriting&) = delete;
-    BandWriting& operator=(const BandWriting&) = delete;
-};
+// Threads decoding scans at most: a file of more scans decodes the rest as
+// the first end.
+constexpr std::size_t kMostWorkers = 16;
+// How many MCU rows a scan may run ahead of the slowest one being decoded.
+constexpr int kLeadRows = 16;
 
 // What the pass keeps of a block: which coefficients are not zero, and
 // its DC value.
@@ -75,23 +54,6 @@ struct IndexBlock {
     bool nonZero(int k) const { return (*nonZeroBits >> k & 1) != 0; }
     void correct(int /*k*/, int /*low*/) {}
     std::uint64_t& bits() { return *nonZeroBits; }
-};
-
-// A band's block, in libjpeg's coefficient array.
-struct CoefficientBlock {
-    static constexpr bool kKeepsBitsOnly = false;
-    JCOEF* coefficients;
-    void setDc(int value) { coefficients[0] = JCOEF(value); }
-    void orDc(int bit) { coefficients[0] = JCOEF(coefficients[0] | bit); }
-    void setAc(int k, int value) { coefficients[jpeg::kNaturalOrder[std::size_t(k)]] = JCOEF(value); }
-    bool nonZero(int k) const { return coefficients[jpeg::kNaturalOrder[std::size_t(k)]] != 0; }
-    void correct(int k, int low)
-    {
-        JCOEF& value = coefficients[jpeg::kNaturalOrder[std::size_t(k)]];
-        const int bit = 1 << low;
-        if ((value & bit) == 0)
-            value = JCOEF(value >= 0 ? value + bit : value - bit);
-    }
 };
 
 // Samples into blocks of 8 x `sampling`, a part block counted whole.
@@ -165,7 +127,7 @@ Geometry geometryOf(const ScanFrame& frame, int mostAcross, int mostDown, int mc
 } // namespace
 
 ScanIndex::ScanIndex(const ScanFrame& frame)
-    : m_frame(frame), m_dcLow(frame.components.size(), -1), m_dc(frame.components.size())
+    : m_frame(frame), m_dc(frame.components.size())
 {
     for (const ScanFrame::Component& component : frame.components) {
         m_mostAcross = std::max(m_mostAcross, component.horizontal);
@@ -208,17 +170,10 @@ void ScanIndex::start(int fd, off_t fileBytes)
         if (m_frame.progressive)
             m_grids[c].nonZero.resize(blocks);
     }
-    // The scans' Huffman decoding is one stream each: a scan is decoded on
-    // a thread of its own, a row behind the scans before it that it needs,
-    // so a chain of refinements runs at once rather than one after the
-    // other. The walk through the file's segments finds them far ahead.
-    m_workersLeft = int(std::clamp(std::thread::hardware_concurrency() * 2, 2U, 6U));
     m_walk = std::jthread([this, fd, fileBytes] { walk(fd, fileBytes); });
-    for (int i = 0; i < m_workersLeft; ++i)
-        m_workers.emplace_back([this, fd, fileBytes] { work(fd, fileBytes); });
 }
 
-int ScanIndex::waitForRows(int end) const
+int ScanIndex::waitForRows(int end, bool dcOnly) const
 {
     end = std::clamp(end, 0, m_mcuRows);
     std::unique_lock lock(m_mutex);
@@ -227,7 +182,7 @@ int ScanIndex::waitForRows(int end) const
     m_changed.wait(lock, [&] {
         return m_passed
             || (m_walked && std::all_of(m_scans.begin(), m_scans.end(), [&](const std::unique_ptr<Scan>& scan) {
-                   return scan->rowsDone >= end;
+                   return scan->rowsDone >= end || (dcOnly && scan->header.spectralStart != 0);
                }));
     });
     return m_scans.empty() ? 0 : end;
@@ -273,14 +228,19 @@ void ScanIndex::walk(int fd, off_t fileBytes)
                     scan->after.push_back(last[std::size_t(c)]);
                 last[std::size_t(c)] = int(m_scans.size());
             }
-            m_dcScansLeft += scan->header.spectralStart == 0 ? 1 : 0;
             m_scans.push_back(std::move(scan));
+            // A thread a scan, up to a bound: the scans go down the picture
+            // together, so its top rows are final first.
+            if (m_workers.size() < kMostWorkers) {
+                ++m_workersLeft;
+                m_workers.emplace_back([this, fd, fileBytes] { work(fd, fileBytes); });
+            }
             m_changed.notify_all();
         }
     }
     std::lock_guard lock(m_mutex);
     m_walked = true;
-    noteDcFinal();
+    m_passed = m_workersLeft == 0;
     m_changed.notify_all();
 }
 
@@ -295,11 +255,12 @@ void ScanIndex::work(int fd, off_t fileBytes)
             if (stop.stop_requested() || m_nextScan >= m_scans.size())
                 break;
             scan = m_scans[m_nextScan++].get();
+            scan->taken = true;
         }
         indexScan(*scan, fd, fileBytes, stop);
     }
     std::lock_guard lock(m_mutex);
-    if (--m_workersLeft == 0) {
+    if (--m_workersLeft == 0 && m_walked) {
         m_passed = true;
         m_grids = {}; // only the pass reads them
     }
@@ -322,11 +283,13 @@ void ScanIndex::indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_t
     scan.points.reserve(std::size_t(m_mcuRows)); // a band reads the points before, while more are added
     for (int row = 0; row < m_mcuRows; ++row) {
         {
-            // The scans before it with its components have passed the row.
+            // The scans before it with its components have passed the row,
+            // and no scan being decoded is far behind.
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, stop, [&] {
                 return std::all_of(scan.after.begin(), scan.after.end(),
-                    [&](int before) { return m_scans[std::size_t(before)]->rowsDone > row; });
+                           [&](int before) { return m_scans[std::size_t(before)]->rowsDone > row; })
+                    && row < slowestRow() + kLeadRows;
             });
         }
         reader.ensure(32);
@@ -337,86 +300,30 @@ void ScanIndex::indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_t
             going = decodeRows(geometry, header, state, reader, row, row + 1, blockAt);
         std::lock_guard lock(m_mutex);
         scan.rowsDone = row + 1;
-        if (scan.rowsDone == m_mcuRows && header.spectralStart == 0) {
-            for (const int c : header.components)
-                m_dcLow[std::size_t(c)] = header.low;
-            --m_dcScansLeft;
-            noteDcFinal();
-        }
         m_changed.notify_all();
     }
 }
 
-void ScanIndex::noteDcFinal()
+int ScanIndex::slowestRow() const
 {
-    // Final once every DC bit of every component is in and no DC scan
-    // is left: the overview then reads the values, and nothing writes them.
-    if (m_dcFinal || !m_walked || m_dcScansLeft > 0
-        || !std::all_of(m_dcLow.begin(), m_dcLow.end(), [](int low) { return low == 0; }))
-        return;
-    m_dcFinal = true;
-    m_changed.notify_all();
+    int slowest = m_mcuRows;
+    for (const std::unique_ptr<Scan>& scan : m_scans)
+        if (scan->taken && scan->rowsDone < m_mcuRows)
+            slowest = std::min(slowest, scan->rowsDone);
+    return slowest;
 }
-
-namespace {
-
-// libjpeg set up to write a band of `height` rows, `mcuRows` of MCUs, from
-// coefficient arrays it holds (zero until filled).
-bool startBand(BandWriting& w, const ScanFrame& frame, int height, int mcusPerRow, int mcuRows)
-{
-    if (setjmp(w.errors.jump))
-        return false;
-    jpeg_compress_struct& cinfo = w.cinfo;
-    jpeg_mem_dest(&cinfo, &w.jpeg, &w.jpegBytes);
-    cinfo.image_width = JDIMENSION(frame.width);
-    cinfo.image_height = JDIMENSION(height);
-    const bool grey = frame.components.size() == 1;
-    cinfo.input_components = grey ? 1 : 3;
-    cinfo.in_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_colorspace(&cinfo, grey ? JCS_GRAYSCALE : frame.colourSpace == JCS_RGB ? JCS_RGB : JCS_YCbCr);
-    std::array<jvirt_barray_ptr, 4>& arrays = w.arrays;
-    for (std::size_t c = 0; c < frame.components.size(); ++c) {
-        const ScanFrame::Component& from = frame.components[c];
-        jpeg_component_info& component = cinfo.comp_info[c];
-        component.h_samp_factor = from.horizontal;
-        component.v_samp_factor = from.vertical;
-        component.quant_tbl_no = int(c);
-        JQUANT_TBL* table = jpeg_alloc_quant_table(reinterpret_cast<j_common_ptr>(&cinfo));
-        std::copy(from.quantization.begin(), from.quantization.end(), table->quantval);
-        cinfo.quant_tbl_ptrs[c] = table;
-        const auto down = JDIMENSION(mcuRows * from.vertical);
-        arrays[c] = cinfo.mem->request_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE, TRUE,
-            JDIMENSION(mcusPerRow * from.horizontal), down, down);
-    }
-    jpeg_write_coefficients(&cinfo, arrays.data());
-    for (std::size_t c = 0; c < frame.components.size(); ++c)
-        w.rows[c] = cinfo.mem->access_virt_barray(reinterpret_cast<j_common_ptr>(&cinfo), arrays[c], 0,
-            JDIMENSION(mcuRows * frame.components[c].vertical), TRUE);
-    return true;
-}
-
-bool finishBand(BandWriting& w)
-{
-    if (setjmp(w.errors.jump))
-        return false;
-    jpeg_finish_compress(&w.cinfo);
-    return true;
-}
-
-} // namespace
 
 std::vector<std::uint8_t> ScanIndex::bandJpeg(int fd, int first, int end) const
 {
-    if (first < 0 || end <= first || waitForRows(end) < end)
+    if (first < 0 || end <= first || waitForRows(end, false) < end)
         return {};
-    BandWriting w;
+    BandCoefficients band;
     const int height = std::min(m_frame.height - first * mcuHeight(), (end - first) * mcuHeight());
-    if (!startBand(w, m_frame, height, m_mcusPerRow, end - first))
+    if (!band.start(m_frame, height, m_mcusPerRow, end - first))
         return {};
     const Geometry geometry = geometryOf(m_frame, m_mostAcross, m_mostDown, m_mcusPerRow);
     const auto blockAt = [&](int c, int column, int row) {
-        return CoefficientBlock{w.rows[std::size_t(c)][row - first * m_frame.components[std::size_t(c)].vertical][column]};
+        return band.block(c, column, row - first * m_frame.components[std::size_t(c)].vertical);
     };
     for (const std::unique_ptr<Scan>& scan : m_scans) {
         const ScanPoint& point = scan->points[std::size_t(first)];
@@ -428,21 +335,15 @@ std::vector<std::uint8_t> ScanIndex::bandJpeg(int fd, int first, int end) const
         ScanState state{point.dc, point.endOfBandRun};
         decodeRows(geometry, scan->header, state, reader, first, end, blockAt);
     }
-    if (!finishBand(w))
-        return {};
-    return {w.jpeg, w.jpeg + w.jpegBytes};
+    return band.finish();
 }
 
 bool ScanIndex::takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const
 {
     if (m_frame.eighthWidth <= 0)
         return false;
-    {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_dcFinal || m_passed; });
-        if (m_scans.empty())
-            return false;
-    }
+    if (waitForRows(end, true) < end)
+        return false;
     std::array<int, 4> samples {};
     for (int y = 0; y < rows; ++y) {
         const int row = first + y / m_mostDown, inY = y % m_mostDown;

@@ -4,7 +4,8 @@
 // them: no row is final before the last scan has passed it, and libjpeg
 // holds every coefficient of the picture (2 bytes a sample) to decode it.
 // One pass of Huffman decoding of our own notes, in each scan (each on a
-// core of its own, a row behind the scans it depends on), where each
+// thread of its own, a row behind the scans it depends on, all going down
+// the picture together), where each
 // row of MCUs begins (the byte and bit, the DC predictors, the end-of-band
 // run), keeping only which coefficients are not zero yet (8 bytes a block:
 // a refinement scan's bits depend on it) and the DC values (for the
@@ -50,9 +51,9 @@ public:
     // Reads the file's segments from its start, on a thread of its own.
     void start(int fd, off_t fileBytes);
     // Waits until MCU rows [0, end) are final: every scan of the file has
-    // passed them, or the pass has ended; the rows that are (none when the
-    // file has no scan).
-    int waitForRows(int end) const;
+    // passed them (every DC scan, for `dcOnly`), or the pass has ended; the
+    // rows that are (none when the file has no scan).
+    int waitForRows(int end, bool dcOnly = false) const;
     // Ends the pass where it is: the scans' rows not reached have no data.
     void cancel() { m_stop.request_stop(); }
     int mcuHeight() const { return 8 * m_mostDown; }
@@ -63,8 +64,8 @@ public:
 
     // MCU rows [first, end) at 1/8, each pixel its block's DC value (its
     // mean), colour converted as libjpeg does, `rows` of them into `out`,
-    // `channels` a pixel. Waits until the DC values are final (or the
-    // pass has ended).
+    // `channels` a pixel. Waits until every DC scan has passed the rows
+    // (or the pass has ended).
     bool takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const;
 
     ~ScanIndex();
@@ -80,23 +81,22 @@ private:
     // Indexes the scans found, one at a time, until there are no more.
     void work(int fd, off_t fileBytes);
     void indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_token& stop);
-    void noteDcFinal(); // with the mutex held
+    int slowestRow() const; // of the scans being decoded, with the mutex held
 
     const ScanFrame m_frame;
     off_t m_fileBytes = 0;
     int m_mostAcross = 1, m_mostDown = 1, m_mcusPerRow = 0, m_mcuRows = 0;
-    std::vector<int> m_dcLow;                    // each component's DC bits not yet sent; -1 before any
     std::vector<std::vector<std::int16_t>> m_dc; // each component's blocks' DC values
     std::vector<Grid> m_grids;                   // for the pass alone
     mutable std::mutex m_mutex;
     mutable std::condition_variable_any m_changed;
     std::vector<std::unique_ptr<Scan>> m_scans;
     std::size_t m_nextScan = 0; // the next scan a worker takes
-    int m_workersLeft = 0, m_dcScansLeft = 0;
-    bool m_walked = false, m_dcFinal = false, m_passed = false;
+    int m_workersLeft = 0;
+    bool m_walked = false, m_passed = false;
     std::stop_source m_stop;
-    std::jthread m_walk; // last: joined first
-    std::vector<std::jthread> m_workers;
+    std::vector<std::jthread> m_workers; // started by the walk
+    std::jthread m_walk;                 // last: joined first
 };
 
 } // namespace korvane
