@@ -5,11 +5,10 @@
 // holds every coefficient of the picture (2 bytes a sample) to decode it.
 // One pass of Huffman decoding of our own notes, in each scan (each on a
 // thread of its own, a row behind the scans it depends on, all going down
-// the picture together), where each
-// row of MCUs begins (the byte and bit, the DC predictors, the end-of-band
-// run), keeping only which coefficients are not zero yet (8 bytes a block:
-// a refinement scan's bits depend on it) and the DC values (for the
-// overview). A band's coefficients are then gathered scan by scan from
+// the picture together), where each row of MCUs begins (the byte and bit,
+// the DC predictors, the end-of-band run), keeping only which coefficients
+// are not zero yet (8 bytes a block: a refinement scan's bits depend on
+// them) and the DC values (for the overview). A band's coefficients are then gathered scan by scan from
 // those points and written by libjpeg as a baseline JPEG of their own,
 // which libjpeg decodes as any other band: libjpeg-turbo can neither
 // enter a scan in its middle nor turn coefficients of ours into pixels.
@@ -43,9 +42,9 @@ struct ScanFrame {
 
 class ScanIndex {
 public:
-    // Null when the frame is not one this reads (more than 4 components,
-    // sampling factors beyond 4) or its index would take more than
-    // `mostBytes`.
+    // Null when the frame is not one this reads (other than 1 or 3
+    // components, sampling factors beyond 4) or its index would take more
+    // than `mostBytes`.
     static std::unique_ptr<ScanIndex> make(const ScanFrame& frame, std::size_t mostBytes);
 
     // Reads the file's segments from its start, on a thread of its own.
