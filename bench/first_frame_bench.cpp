@@ -294,18 +294,20 @@ int main(int argc, char** argv)
     // decodes whole is refused its memory rather than take the machine's.
     // huge.jpg, 60000 x 40000 without restart markers (cjpeg's default),
     // and huge.interlaced.png and huge.progressive.jpg, 20000 x 20000,
-    // under 4 GiB too.
+    // under 4 GiB too; huge.webp, WebP's largest, 16383 x 16383 (cwebp
+    // from the PNG), decoded whole.
     if (const char* huge = std::getenv("KORVANE_BENCH_HUGE_DIR"))
         for (const auto& [name, limitGiB] : {std::pair{"huge.pyramid.tif", 16}, {"huge.tif", 16}, {"mid.tif", 16},
                  {"huge.png", 4}, {"huge.restart.jpg", 4}, {"huge.jpg", 4}, {"huge.interlaced.png", 4},
-                 {"huge.progressive.jpg", 4}}) {
+                 {"huge.progressive.jpg", 4}, {"huge.webp", 4}}) {
             const std::string path = std::string(huge) + "/" + name;
             if (!std::filesystem::exists(path))
                 continue;
             const bool mid = std::string(name) == "mid.tif", tiff = std::string(name).ends_with(".tif");
             const bool plainJpeg = std::string(name) == "huge.jpg"; // 60000 x 40000, no restart markers
             const bool twenty = std::string(name) == "huge.interlaced.png" || std::string(name) == "huge.progressive.jpg";
-            const double side = tiff ? 100000 : twenty ? 20000 : 60000;
+            const bool webp = std::string(name) == "huge.webp";
+            const double side = tiff ? 100000 : twenty ? 20000 : webp ? 16383 : 60000;
             const double pixels = mid ? 40000.0 * 25000 : plainJpeg ? 60000.0 * 40000 : side * side;
             pictures.push_back({name, path, pixels * 3 / 1048576, mid ? 1.6 : plainJpeg ? 1.5 : 1.0,
                 static_cast<long long>(limitGiB) << 30});

@@ -84,6 +84,29 @@ TEST(LoadPicture, WebpWithAlphaIsLaidOverWhiteInPlace)
     EXPECT_EQ(picture.image().pixel(10, 10), qRgb(255, 255, 255));
 }
 
+// From 4 megapixels on, a WebP is handed over once its first rows are
+// final and fills in on a thread of its own: every row lands in its place,
+// with and without alpha, and a file cut short shows the rows it holds
+// above white ones.
+TEST(LoadPicture, LargeWebpFillsInWhereItsRowsBelong)
+{
+    QImage image = test::coordinateImage(2001, 2001, QImage::Format_ARGB32);
+    image.setPixel(10, 10, qRgba(0, 0, 0, 0));
+    for (const bool alpha : {false, true}) {
+        const QImage source = alpha ? image : image.convertToFormat(QImage::Format_RGB888);
+        const std::string bytes = test::encodeWithTool(source, "cwebp -quiet -lossless -exact -z 0 in.png -o out");
+        const Picture picture = LoadPicture(test::writeBytes("large.webp", bytes));
+        ASSERT_EQ(QSize(picture.pixelWidth(), picture.pixelHeight()), QSize(2001, 2001));
+        for (QPoint p : {QPoint(0, 0), QPoint(2000, 0), QPoint(17, 2000), QPoint(2000, 2000), QPoint(1500, 999)})
+            EXPECT_EQ(decodeCoordinate(picture.image().pixel(p)), p) << alpha;
+        EXPECT_EQ(picture.image().pixel(10, 10), alpha ? qRgb(255, 255, 255) : qRgb(0, 0, 0));
+
+        const Picture cut = LoadPicture(test::writeBytes("cut.webp", test::cut(bytes, 0.5)));
+        EXPECT_EQ(decodeCoordinate(cut.image().pixel(7, 3)), QPoint(7, 3)) << alpha;
+        EXPECT_EQ(cut.image().pixel(1999, 1999), qRgb(255, 255, 255)) << alpha;
+    }
+}
+
 TEST(LoadPicture, ReadsJpegAndKeepsOpaqueColourAtThreeBytesAPixel)
 {
     QImage image(64, 48, QImage::Format_RGB32);

@@ -294,6 +294,32 @@ TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
 }
 
 
+// A decoder as a test plays it: the first `early` rows of `final` into
+// `image` at once, the rest once the test lets it go on (or given up when
+// the picture goes first, as after a failed assertion).
+struct ScriptedDecoder {
+    ScriptedDecoder(const QImage& final, QImage& image, int early)
+    {
+        uchar* bits = image.bits(); // the decoder writes through this alone
+        const qsizetype stride = image.bytesPerLine();
+        std::shared_future<void> allowed = goOn.get_future().share();
+        fill = std::make_shared<RowFill>(final.height(), [final, bits, stride, early, allowed](RowFill& rows) {
+            const auto copyRows = [&](int first, int end) {
+                for (int y = first; y < end; ++y)
+                    std::memcpy(bits + y * stride, final.constScanLine(y), static_cast<std::size_t>(stride));
+                rows.publish(end);
+            };
+            copyRows(0, early);
+            while (allowed.wait_for(10ms) != std::future_status::ready)
+                if (rows.stopRequested())
+                    return;
+            copyRows(early, final.height());
+        });
+    }
+    std::promise<void> goOn;
+    std::shared_ptr<RowFill> fill;
+};
+
 // A picture still decoding: its first 100 rows are in, the rest come when
 // the test lets its decoder go on. A paint of the first rows does not wait;
 // a paint of the later ones shows nothing until those rows exist, and then
@@ -302,23 +328,11 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
 {
     const QImage final = test::coordinateImage(400, 300);
     QImage image(final.size(), final.format());
-    uchar* bits = image.bits(); // the decoder writes through this alone
-    std::memset(bits, 0, static_cast<std::size_t>(image.sizeInBytes()));
-    std::promise<void> goOn;
-    std::shared_future<void> allowed = goOn.get_future().share();
-    auto fill = std::make_shared<RowFill>(300, [&, allowed](RowFill& rows) {
-        const auto copyRows = [&](int first, int end) {
-            std::memcpy(bits + first * image.bytesPerLine(), final.constScanLine(first),
-                static_cast<std::size_t>((end - first) * final.bytesPerLine()));
-            rows.publish(end);
-        };
-        copyRows(0, 100);
-        allowed.wait();
-        copyRows(100, 300);
-    });
+    std::memset(image.bits(), 0, static_cast<std::size_t>(image.sizeInBytes()));
+    ScriptedDecoder decoder(final, image, 100);
     const QImage earlyCopy = final.scaled(100, 75); // what a decoder's early copy looks like
-    const Picture picture(image, earlyCopy, fill);
-    fill->waitFor(100);
+    const Picture picture(image, earlyCopy, decoder.fill);
+    decoder.fill->waitFor(100);
 
     PictureBox top(0, 0, 3000, 1500), bottom(0, 0, 3000, 1500), overview(0, 0, 1500, 1125);
     top.PaintPicture(picture, 0, 0, 3000, 1500, 0, 0, 3000, 1500);
@@ -328,7 +342,7 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
 
     auto painting = std::async(std::launch::async, [&] { bottom.PaintPicture(picture, 0, 0, 3000, 1500, 0, 3000, 3000, 1500); });
     EXPECT_EQ(painting.wait_for(100ms), std::future_status::timeout); // waits for rows 200 .. 299
-    goOn.set_value();
+    decoder.goOn.set_value();
     painting.get();
     EXPECT_EQ(decodeCoordinate(pixelAt(bottom, 150, 99)), QPoint(150, 299));
     EXPECT_EQ(decodeCoordinate(pixelAt(bottom, 399 - 250, 0)), QPoint(149, 200));
@@ -338,6 +352,36 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
     const QRgb exact = scaleSmooth(final, 100, 75).pixel(50, 70);
     EXPECT_EQ(pixelAt(overview, 50, 70), exact | 0xFF000000);
     EXPECT_NE(early, exact | 0xFF000000);
+}
+
+// A picture handed over without an early copy: the overview shows the
+// blocks its final rows complete, white below them, grows as rows come,
+// and is made exactly once the picture is whole.
+TEST(Panel, AnOverviewWithoutAnEarlyCopyGrowsWithTheRows)
+{
+    QImage final(400, 300, QImage::Format_RGB888);
+    for (int y = 0; y < final.height(); ++y)
+        for (int x = 0; x < final.width(); ++x)
+            final.setPixel(x, y, qRgb(x * 255 / 399, y * 255 / 299, 128));
+    QImage image(final.size(), final.format());
+    ScriptedDecoder decoder(final, image, 150);
+    const Picture picture(image, decoder.fill, 4);
+    decoder.fill->waitFor(150);
+
+    PictureBox overview(0, 0, 1500, 1125); // 100 x 75
+    overview.PaintPicture(picture, 0, 0, 1500, 1125);
+    const QImage exact = scaleSmooth(final, 100, 75);
+    const auto near = [](QRgb a, QRgb b) {
+        return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3 && std::abs(qBlue(a) - qBlue(b)) <= 3;
+    };
+    EXPECT_TRUE(near(pixelAt(overview, 60, 20), exact.pixel(60, 20)));
+    EXPECT_EQ(pixelAt(overview, 60, 60), qRgb(255, 255, 255));
+
+    decoder.goOn.set_value();
+    ASSERT_TRUE(waitUntil([&] { return picture.isComplete(); }));
+    overview.refreshProvisional();
+    for (QPoint p : {QPoint(60, 20), QPoint(60, 60), QPoint(99, 74)})
+        EXPECT_EQ(pixelAt(overview, p.x(), p.y()), exact.pixel(p) | 0xFF000000);
 }
 
 TEST(Overview, HalfTransparentEdgesBlendIntoWhiteWithoutFringes)

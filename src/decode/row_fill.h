@@ -30,6 +30,8 @@ public:
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
     bool complete() const { return m_ready.load(std::memory_order_acquire) >= m_height; }
+    // Rows 0 .. rowsReady() - 1 are final and will not change.
+    int rowsReady() const { return m_ready.load(std::memory_order_acquire); }
     // Returns once rows 0 .. rows - 1 are final (or the work has ended).
     void waitFor(int rows) const;
     // Runs `callback` once every row is final: on the work's thread, or at

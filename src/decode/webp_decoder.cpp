@@ -1,22 +1,25 @@
 // Still WebP through libwebp's incremental decoder, straight into the
 // picture's rows (with alpha, into RGBA rows laid over white where they
-// lie). A file cut short shows the rows it holds, the rest white.
-// Animations are left to Qt's reader, which gives their first frame.
+// lie). A large picture is handed over once its first rows are final and
+// fills in on a thread of its own while the window shows it. A file cut
+// short shows the rows it holds, the rest white. Animations are left to
+// Qt's reader, which gives their first frame.
 #include "decoders.h"
 #include "texts.h"
 
+#include "colour_profile.h"
 #include "decode_error.h"
-#include "read_at.h"
 #include "image_normalize.h"
-#include "orientation.h"
+#include "owned_fd.h"
+#include "read_at.h"
+#include "row_fill.h"
 
-#include <QColorSpace>
-
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/mman.h>
 #include <unistd.h>
-#include <vector>
 
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -27,99 +30,165 @@ namespace {
 
 // WebP's own limit on a side.
 constexpr int kMaxWebpSide = 16383;
+// A smaller picture decodes in a few tens of milliseconds: whole, before
+// the window is up.
+constexpr qint64 kStreamFromPixels = 4'000'000;
+// The file is read and fed in steps: progress shows, and a large picture's
+// first rows come before the rest of its file is read.
+constexpr std::size_t kStep = 1 << 20;
 
-std::vector<uint8_t> readWholeFile(int fd, const std::string& path, qint64 size)
+// The picture's memory, mapped on its own: RGB rows on 4-byte boundaries.
+// With alpha the decoder writes RGBA rows into it first, each laid over
+// white into its RGB row as soon as it is final (RGB row y ends before
+// RGBA row y + 1 begins), and the memory past the RGB rows is given back
+// at the end: the load holds 4 bytes a pixel at its peak, not 7.
+struct Mapping {
+    uchar* bits = nullptr;
+    std::size_t length = 0;
+};
+
+void unmap(void* info)
 {
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
-    bytes.resize(readFromStart(fd, path, bytes));
-    return bytes;
+    const auto* mapping = static_cast<Mapping*>(info);
+    ::munmap(mapping->bits, mapping->length);
+    delete mapping;
 }
 
-QColorSpace colourSpaceOf(const std::vector<uint8_t>& bytes)
+struct WebpDecoding {
+    WebpDecoding(int fd1, int ownFd, qint64 fileBytes1, int width1, int height1, bool alpha1)
+        : fd(fd1), ownFile(ownFd), fileBytes(std::size_t(fileBytes1)), width(width1), height(height1), alpha(alpha1),
+          rgbStride((std::size_t(width1) * 3 + 3) & ~std::size_t(3)),
+          decodedStride(alpha1 ? std::size_t(width1) * 4 : rgbStride)
+    {
+    }
+    ~WebpDecoding() { WebPIDelete(decoder); }
+    WebpDecoding(const WebpDecoding&) = delete;
+    WebpDecoding& operator=(const WebpDecoding&) = delete;
+
+    int fd;
+    OwnedFd ownFile; // a picture handed over reads on through its own
+    const std::size_t fileBytes;
+    std::unique_ptr<uint8_t[]> data = std::make_unique_for_overwrite<uint8_t[]>(fileBytes);
+    std::size_t fed = 0;
+    const int width, height;
+    const bool alpha;
+    const std::size_t rgbStride, decodedStride;
+    uchar* bits = nullptr; // owned by the picture's image
+    WebPIDecoder* decoder = nullptr;
+    bool ended = false;
+    int rows = 0;     // final in the decoder's output
+    int finished = 0; // of them, laid over white and in sRGB
+    std::unique_ptr<SrgbRows> colour;
+
+    uchar* rgbRow(int y) const { return bits + std::size_t(y) * rgbStride; }
+};
+
+QImage mappedImage(WebpDecoding& d, const std::string& path)
 {
-    const WebPData data{bytes.data(), bytes.size()};
-    // A file cut short may still hold its profile: demux what is there.
+    const std::size_t length = d.decodedStride * std::size_t(d.height);
+    void* bits = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (bits == MAP_FAILED)
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    auto* mapping = new Mapping{static_cast<uchar*>(bits), length};
+    QImage image(mapping->bits, d.width, d.height, qsizetype(d.rgbStride), QImage::Format_RGB888, unmap, mapping);
+    if (image.isNull()) {
+        unmap(mapping);
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    }
+    d.bits = mapping->bits;
+    d.decoder = WebPINewRGB(d.alpha ? MODE_RGBA : MODE_RGB, d.bits, length, int(d.decodedStride));
+    if (!d.decoder)
+        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
+    return image;
+}
+
+// One more step of the file read and decoded; the rows then final.
+void decodeStep(WebpDecoding& d)
+{
+    const std::size_t read = readAt(d.fd, std::int64_t(d.fed), d.data.get() + d.fed,
+        std::min(kStep, d.fileBytes - d.fed));
+    d.fed += read;
+    const VP8StatusCode status = WebPIUpdate(d.decoder, d.data.get(), d.fed);
+    WebPIDecGetRGB(d.decoder, &d.rows, nullptr, nullptr, nullptr);
+    d.rows = std::clamp(d.rows, 0, d.height);
+    d.ended = status != VP8_STATUS_SUSPENDED || read == 0 || d.fed == d.fileBytes;
+    if (status == VP8_STATUS_OK)
+        d.rows = d.height;
+}
+
+// Rows newly final laid over white, in order (each RGB row lies in the
+// RGBA rows already laid), and made sRGB.
+void finishRows(WebpDecoding& d)
+{
+    if (d.alpha)
+        for (int y = d.finished; y < d.rows; ++y)
+            flattenRowOverWhite(d.bits + std::size_t(y) * d.decodedStride, d.rgbRow(y), d.width, 4);
+    if (d.colour && d.rows > d.finished)
+        d.colour->convert(d.rgbRow(d.finished), qsizetype(d.rgbStride), d.width, d.rows - d.finished);
+    d.finished = std::max(d.finished, d.rows);
+}
+
+// The decoder's work is over: the rows it could not decode white, and
+// with alpha, the memory past the RGB rows given back.
+void finishPicture(WebpDecoding& d)
+{
+    WebPIDelete(d.decoder);
+    d.decoder = nullptr;
+    for (int y = d.finished; y < d.height; ++y)
+        std::memset(d.rgbRow(y), 0xFF, std::size_t(d.width) * 3);
+    d.finished = d.height;
+    if (!d.alpha)
+        return;
+    const auto page = std::size_t(::sysconf(_SC_PAGESIZE));
+    const std::size_t kept = (d.rgbStride * std::size_t(d.height) + page - 1) / page * page;
+    const std::size_t length = d.decodedStride * std::size_t(d.height);
+    if (kept < length)
+        ::munmap(d.bits + kept, length - kept);
+}
+
+// The file's ICC profile, from what is read of it so far: it comes before
+// the picture's data.
+QByteArray iccProfileOf(const WebpDecoding& d)
+{
+    const WebPData data{d.data.get(), d.fed};
     WebPDemuxState state = WEBP_DEMUX_PARSE_ERROR;
     WebPDemuxer* demux = WebPDemuxPartial(&data, &state);
     if (!demux)
-        return QColorSpace();
-    QColorSpace space;
+        return {};
+    QByteArray icc;
     WebPChunkIterator chunk {};
     if ((WebPDemuxGetI(demux, WEBP_FF_FORMAT_FLAGS) & ICCP_FLAG) && WebPDemuxGetChunk(demux, "ICCP", 1, &chunk)) {
-        space = QColorSpace::fromIccProfile(
-            QByteArray(reinterpret_cast<const char*>(chunk.chunk.bytes), qsizetype(chunk.chunk.size)));
+        icc = QByteArray(reinterpret_cast<const char*>(chunk.chunk.bytes), qsizetype(chunk.chunk.size));
         WebPDemuxReleaseChunkIterator(&chunk);
     }
     WebPDemuxDelete(demux);
-    return space;
+    return icc;
 }
 
-struct IncrementalDecoder {
-    WebPIDecoder* decoder = nullptr;
-    ~IncrementalDecoder() { WebPIDelete(decoder); }
-};
-
-// Feeds the file in steps, so that progress shows; the rows decoded so far.
-int decodeRows(WebPIDecoder* decoder, const std::vector<uint8_t>& bytes, int height, const FileFacts& facts)
+void raiseIfNoRows(const WebpDecoding& d, const std::string& path)
 {
-    constexpr std::size_t kStep = 1 << 20;
-    int lastRow = 0;
-    for (std::size_t fed = std::min(kStep, bytes.size());; fed = std::min(fed + kStep, bytes.size())) {
-        const VP8StatusCode status = WebPIUpdate(decoder, bytes.data(), fed);
-        WebPIDecGetRGB(decoder, &lastRow, nullptr, nullptr, nullptr);
-        facts.reportProgress(lastRow, height);
-        if (status == VP8_STATUS_OK)
-            return height;
-        if (status != VP8_STATUS_SUSPENDED || fed == bytes.size())
-            return lastRow;
-    }
-}
-
-// Decodes into `pixels`, rows `stride` bytes apart, in `mode`; the rows
-// decoded.
-int decodeInto(uchar* pixels, std::size_t bytes, int stride, WEBP_CSP_MODE mode, const std::vector<uint8_t>& file,
-    int height, const FileFacts& facts, const std::string& path)
-{
-    IncrementalDecoder incremental;
-    incremental.decoder = WebPINewRGB(mode, pixels, bytes, stride);
-    if (!incremental.decoder)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    const int rows = decodeRows(incremental.decoder, file, height, facts);
-    if (rows == 0)
+    if (d.ended && d.rows == 0)
         raiseDecodeError(DecodeFailure::InvalidPicture, path, cannotBeDecoded(translated("reason", "the file ends before its first rows")));
-    return rows;
 }
 
-// A picture with alpha: RGBA rows laid over white into RGB rows in the
-// same memory, each ending before the next RGBA row begins, then the
-// memory cut to them (glibc moves the pages of a large block without
-// copying): at its peak the load holds 4 bytes a pixel, not 7.
-QImage decodeWithAlpha(int width, int height, const std::vector<uint8_t>& file, const FileFacts& facts,
-    const std::string& path)
+// The rest of a picture handed over, on the fill's thread.
+void decodeRest(WebpDecoding& d, RowFill& fill)
 {
-    const std::size_t rgbaStride = std::size_t(width) * 4, rgbStride = (std::size_t(width) * 3 + 3) & ~std::size_t(3);
-    auto* pixels = static_cast<uchar*>(std::malloc(rgbaStride * std::size_t(height)));
-    if (!pixels)
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    std::unique_ptr<uchar, decltype(&std::free)> owned(pixels, &std::free);
-    const int rows = decodeInto(pixels, rgbaStride * std::size_t(height), int(rgbaStride), MODE_RGBA, file, height,
-        facts, path);
-    for (std::size_t y = 0; y < std::size_t(height); ++y) {
-        uchar* rgb = pixels + y * rgbStride;
-        if (y < std::size_t(rows))
-            flattenRowOverWhite(pixels + y * rgbaStride, rgb, width, 4);
-        else
-            std::memset(rgb, 0xFF, std::size_t(width) * 3);
+    fill.publish(d.finished);
+    while (!d.ended && !fill.stopRequested()) {
+        decodeStep(d);
+        finishRows(d);
+        fill.publish(d.finished);
     }
-    pixels = owned.release();
-    if (auto* shrunk = static_cast<uchar*>(std::realloc(pixels, rgbStride * std::size_t(height))))
-        pixels = shrunk;
-    QImage image(pixels, width, height, qsizetype(rgbStride), QImage::Format_RGB888, std::free, pixels);
-    if (image.isNull()) {
-        std::free(pixels);
-        raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-    }
-    return image;
+    if (fill.stopRequested())
+        return;
+    finishPicture(d);
+    fill.publish(d.height);
+}
+
+int duplicate(int fd)
+{
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 } // namespace
@@ -147,21 +216,27 @@ DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& fact
     const int perRowPixel = int(facts.fileBytes / features.width) + 1;
     checkFitsInMemory(path, features.width, features.height, PeakBytes{perPixel, perRowPixel}, facts);
 
-    const std::vector<uint8_t> bytes = readWholeFile(fd, path, facts.fileBytes);
-    const int width = features.width, height = features.height;
-    QImage image;
-    if (features.has_alpha) {
-        image = decodeWithAlpha(width, height, bytes, facts, path);
-    } else {
-        image = QImage(width, height, QImage::Format_RGB888);
-        if (image.isNull())
-            raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
-        const int rows = decodeInto(image.bits(), std::size_t(image.sizeInBytes()), int(image.bytesPerLine()), MODE_RGB,
-            bytes, height, facts, path);
-        UprightWriter(image, 1, width, height, 3).whitenRowsFrom(rows);
+    const bool streams = qint64(features.width) * features.height >= kStreamFromPixels;
+    const int descriptor = streams ? duplicate(fd) : -1;
+    auto d = std::make_shared<WebpDecoding>(descriptor >= 0 ? descriptor : fd, descriptor, facts.fileBytes,
+        features.width, features.height, features.has_alpha != 0);
+    QImage image = mappedImage(*d, path);
+    // Until its first rows are final: a file without any is refused.
+    while (!d->ended && (descriptor < 0 || d->rows == 0)) {
+        decodeStep(*d);
+        facts.reportProgress(d->rows, d->height);
     }
-    image.setColorSpace(colourSpaceOf(bytes));
-    return {std::move(image), QImage()};
+    raiseIfNoRows(*d, path);
+    const QByteArray icc = iccProfileOf(*d);
+    if (d->ended) {
+        finishRows(*d);
+        finishPicture(*d);
+        return {applyColourProfile(std::move(image), ColourProfile{icc, {}}), QImage()};
+    }
+    d->colour = std::make_unique<SrgbRows>(ColourProfile{icc, {}}, false);
+    finishRows(*d);
+    auto fill = std::make_shared<RowFill>(d->height, [d](RowFill& rowFill) { decodeRest(*d, rowFill); });
+    return {std::move(image), QImage(), std::move(fill)};
 }
 
 } // namespace korvane

@@ -23,9 +23,14 @@ ScaledOverview::ScaledOverview(PictureSource& source, HeldPixels reduced, Reduce
     }
 }
 
-ScaledOverview::ScaledOverview(PictureSource& source, Growing growing)
-    : m_source(source), m_onlyCopy(true), m_filling(false), m_growing(std::move(growing))
+ScaledOverview::ScaledOverview(PictureSource& source, Growing growing, Reduced kind)
+    : m_source(source), m_onlyCopy(kind == Reduced::OnlyCopy), m_filling(kind == Reduced::EarlyCopy),
+      m_growing(std::move(growing))
 {
+    if (m_filling) {
+        m_exactPending = true;
+        m_source.whenComplete([this] { makeExact(); });
+    }
 }
 
 // The growing copy as far as it has grown: scaled again only when it has.
@@ -40,6 +45,7 @@ void ScaledOverview::takeGrowth()
         m_reduced = m_growing.soFar();
         m_grownTo = growth;
         m_scaled = nullptr;
+        m_provisional = nullptr;
     }
     m_grown = complete;
 }
@@ -72,7 +78,7 @@ void ScaledOverview::makeExact()
 // is shown, rather than the overview waiting for the exact one.
 bool ScaledOverview::isComplete() const
 {
-    if (m_growing.soFar)
+    if (onlyGrows())
         return m_source.complete();
     if (!m_filling)
         return true;
@@ -82,7 +88,7 @@ bool ScaledOverview::isComplete() const
 
 void ScaledOverview::whenComplete(std::function<void()> callback)
 {
-    if (m_growing.soFar) {
+    if (onlyGrows()) {
         m_source.whenComplete(callback);
         return;
     }
@@ -98,7 +104,7 @@ void ScaledOverview::whenComplete(std::function<void()> callback)
 
 ScaledOverview::Scaled ScaledOverview::scaledTo(int width, int height)
 {
-    if (m_growing.soFar) {
+    if (onlyGrows()) {
         takeGrowth();
     } else if (!isComplete()) {
         {
@@ -106,6 +112,8 @@ ScaledOverview::Scaled ScaledOverview::scaledTo(int width, int height)
             m_wantedWidth = width;
             m_wantedHeight = height;
         }
+        if (m_growing.soFar)
+            takeGrowth();
         if (!hasSize(m_provisional, width, height))
             m_provisional = std::make_shared<const PanelPixels>(scaledFrom(m_reduced.view, width, height));
         return m_provisional;
@@ -132,10 +140,16 @@ PanelPixels ScaledOverview::scaledFrom(const PixelView& reduced, int width, int 
     // from it: the same averages, from far fewer pixels.
     const int pictureWidth = m_source.width(), pictureHeight = m_source.height();
     const int block = reduced.isNull() ? 1 : (pictureWidth + reduced.width - 1) / reduced.width;
-    const bool fromReduced = block > 1 && static_cast<long long>(width) * block <= pictureWidth
+    const bool blocksFit = block > 1 && (pictureWidth + block - 1) / block == reduced.width
+        && (pictureHeight + block - 1) / block == reduced.height;
+    const bool fromReduced = blocksFit && static_cast<long long>(width) * block <= pictureWidth
         && static_cast<long long>(height) * block <= pictureHeight;
     if (fromReduced)
         return scaleSmoothFromBlocks(reduced, pictureWidth, pictureHeight, block, width, height);
+    // A picture still decoding: its copy enlarged, rather than the window
+    // waiting for the last rows.
+    if (!reduced.isNull() && !m_source.complete())
+        return scaleSmooth(reduced, width, height);
     return scaledWhole(width, height, true);
 }
 

@@ -21,14 +21,16 @@ public:
     enum class Reduced { Averages, EarlyCopy, OnlyCopy };
     // The source must be stopped before this goes.
     ScaledOverview(PictureSource& source, HeldPixels reduced, Reduced kind);
-    // A picture read in tiles whose only copy grows as a pass reads it,
-    // until the source is complete: the copy so far (white where not read
-    // yet), and a count that grows with it.
+    // A copy that grows as the picture is read, until the source is
+    // complete: the copy so far (white where not read yet), and a count
+    // that grows with it. `kind`: OnlyCopy, for a picture read in tiles;
+    // or EarlyCopy, for one handed over while it decodes, whose exact
+    // overview is made once it is whole.
     struct Growing {
         std::function<HeldPixels()> soFar;
         std::function<long long()> growth;
     };
-    ScaledOverview(PictureSource& source, Growing growing);
+    ScaledOverview(PictureSource& source, Growing growing, Reduced kind = Reduced::OnlyCopy);
     ScaledOverview(const ScaledOverview&) = delete;
     ScaledOverview& operator=(const ScaledOverview&) = delete;
 
@@ -45,6 +47,9 @@ private:
     PanelPixels scaledWhole(int width, int height, bool twoCores) const;
     void makeExact();
     void takeGrowth();
+    // Whether the copy grows for as long as the source reads (no exact
+    // overview follows).
+    bool onlyGrows() const { return m_growing.soFar && !m_filling; }
 
     PictureSource& m_source;
     HeldPixels m_reduced;

@@ -3,6 +3,7 @@
 #include "pixel_ops.h"
 
 #include "decode/jpeg_planes.h"
+#include "picture/early_averages.h"
 #include "picture/memory_sources.h"
 #include "picture/scaled_overview.h"
 #include "picture/shown_region.h"
@@ -29,6 +30,11 @@ struct Picture::Data {
         : source(std::move(source1)), overview(*source, std::move(growing))
     {
         region.emplace(*source);
+    }
+    Data(std::shared_ptr<PictureSource> source1, QImage held1, ScaledOverview::Growing growing)
+        : source(std::move(source1)), held(std::move(held1)),
+          overview(*source, std::move(growing), ScaledOverview::Reduced::EarlyCopy)
+    {
     }
     // The decoder ends before what its callbacks use goes.
     ~Data() { source->stop(); }
@@ -101,6 +107,21 @@ Picture::Picture(QImage image, const QImage& reduced, std::shared_ptr<RowFill> f
     const ScaledOverview::Reduced kind = reducedKind(fill);
     std::shared_ptr<PictureSource> rows = heldRows(image, std::move(fill));
     m_data = std::make_shared<Data>(std::move(rows), std::move(image), reduced, kind);
+    m_data->handle = nextHandle();
+}
+
+Picture::Picture(QImage image, std::shared_ptr<RowFill> fill, int block)
+{
+    const HeldPixels rows = heldPixelsOf(image);
+    auto early = std::make_shared<EarlyAverages>(rows.view.width, rows.view.height, rows.view.channels, block);
+    // Caught up where the overview is drawn, from the rows final by then.
+    const auto growth = [early, rows, fill] {
+        early->catchUp(rows.view, fill->rowsReady());
+        return static_cast<long long>(early->blockRowsDone());
+    };
+    std::shared_ptr<PictureSource> source = heldRows(image, std::move(fill));
+    m_data = std::make_shared<Data>(std::move(source), std::move(image),
+        ScaledOverview::Growing{[early] { return early->soFar(); }, growth});
     m_data->handle = nextHandle();
 }
 

@@ -34,6 +34,9 @@ public:
     // A picture handed over before it is whole: `fill` says which of the
     // image's rows are final; the rest are still being decoded.
     Picture(QImage image, const QImage& reduced, std::shared_ptr<RowFill> fill);
+    // The same without an early copy: the overview grows from the final
+    // rows, averaged over blocks of `block` pixels, until the image is whole.
+    Picture(QImage image, std::shared_ptr<RowFill> fill, int block);
     // A colour JPEG as its planes; `early` and `fill` as above.
     Picture(const std::shared_ptr<const YcbcrPicture>& planes, const QImage& early, std::shared_ptr<RowFill> fill);
     // A picture too large to hold, read in tiles where drawn; `overview` is

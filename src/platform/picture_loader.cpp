@@ -387,6 +387,12 @@ Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, cons
         return tiledPicture(std::move(decoded), path, facts);
     if (decoded.planes) // made into RGB, in sRGB, where drawn; perhaps still decoding
         return Picture(decoded.planes, decoded.reduced, std::move(decoded.fill));
+    if (decoded.fill && decoded.reduced.isNull()) { // the same, its overview growing with the rows
+        const int block = overviewBlock(decoded.image.width(), decoded.image.height(), facts.overviewSides);
+        Picture picture(std::move(decoded.image), std::move(decoded.fill), block);
+        picture.whenComplete([] { markStartup("overview-complete"); });
+        return picture;
+    }
     if (decoded.fill) // already in the display format, its rows still coming
         return Picture(std::move(decoded.image), decoded.reduced, std::move(decoded.fill));
     // The reduced copy gets the same colour conversion as the picture.
