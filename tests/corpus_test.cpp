@@ -202,6 +202,7 @@ TEST_P(BadFile, IsShownOrRefusedClearlyWithinFiveSeconds)
     RecordProperty("outcome", outcome.shown ? "shown" : outcome.error);
     if (c.refusedFor.empty()) {
         EXPECT_TRUE(outcome.shown) << "refused: " << outcome.error;
+        EXPECT_EQ(outcome.status, 0) << "closed by SIGTERM with status " << outcome.status;
         return;
     }
     EXPECT_EQ(outcome.status, 1);

@@ -57,7 +57,10 @@ Outcome runUntilDecided(XSession& session, const std::vector<std::string>& comma
     outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (outcome.shown || !outcome.decided)
         kill(program, SIGTERM);
-    for (int i = 0; !ended && i < 250; ++i) {
+    // A program that has shown its picture closes on SIGTERM; one showing
+    // an error box closes on Return.
+    const auto closing = std::chrono::steady_clock::now();
+    while (!ended && std::chrono::steady_clock::now() - closing < 10s) {
         if (!outcome.shown)
             pressReturn(session.display());
         ended = wait4(program, &status, WNOHANG, &usage) == program;

@@ -271,6 +271,7 @@ TEST_P(ValidFile, IsShownWithTheRightColoursWithinFiveSeconds)
     const Outcome outcome = show(GetParam());
     RecordProperty("seconds", std::to_string(outcome.seconds));
     EXPECT_TRUE(outcome.shown) << outcome.error;
+    EXPECT_EQ(outcome.status, 0) << "closed by SIGTERM with status " << outcome.status;
 }
 
 INSTANTIATE_TEST_SUITE_P(FromOtherEncoders, ValidFile, ::testing::ValuesIn(validFiles()),

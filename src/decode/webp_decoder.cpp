@@ -74,6 +74,7 @@ struct WebpDecoding {
     const bool alpha;
     const std::size_t rgbStride, decodedStride;
     uchar* bits = nullptr; // owned by the picture's image
+    Mapping* mapping = nullptr; // its memory, for the image's cleanup
     WebPIDecoder* decoder = nullptr;
     bool ended = false;
     int rows = 0;     // final in the decoder's output
@@ -96,6 +97,7 @@ QImage mappedImage(WebpDecoding& d, const std::string& path)
         raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     }
     d.bits = mapping->bits;
+    d.mapping = mapping;
     d.decoder = WebPINewRGB(d.alpha ? MODE_RGBA : MODE_RGB, d.bits, length, int(d.decodedStride));
     if (!d.decoder)
         raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
@@ -142,8 +144,8 @@ void finishPicture(WebpDecoding& d)
     const auto page = std::size_t(::sysconf(_SC_PAGESIZE));
     const std::size_t kept = (d.rgbStride * std::size_t(d.height) + page - 1) / page * page;
     const std::size_t length = d.decodedStride * std::size_t(d.height);
-    if (kept < length)
-        ::munmap(d.bits + kept, length - kept);
+    if (kept < length && ::munmap(d.bits + kept, length - kept) == 0)
+        d.mapping->length = kept; // what is given back may be mapped again for another owner
 }
 
 // The file's ICC profile, from what is read of it so far: it comes before
