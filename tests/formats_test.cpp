@@ -1,4 +1,4 @@
-// HEIF, AVIF, JPEG XL, JPEG 2000 and SVG, and colour through LittleCMS, on files made
+// BMP, HEIF, AVIF, JPEG XL, JPEG 2000 and SVG, and colour through LittleCMS, on files made
 // by Debian's own encoders and tools, checked against the source pixels or
 // against LittleCMS's own command-line converter.
 #include "platform/picture.h"
@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +110,53 @@ INSTANTIATE_TEST_SUITE_P(DebianEncoders, EncodedFile,
         std::replace(name.begin(), name.end(), '.', '_');
         return name;
     });
+
+// Qt's own reader of the file, laid over white.
+QImage qtReaderOverWhite(const std::string& path)
+{
+    QImage image = QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_ARGB32);
+    QImage white(image.size(), QImage::Format_RGB32);
+    white.fill(Qt::white);
+    QPainter painter(&white);
+    painter.drawImage(0, 0, image);
+    return white;
+}
+
+// Uncompressed BMPs as ImageMagick writes them are read row by row by the
+// program's own decoder: each is drawn as Qt's reader draws it (16-bit
+// colours scaled to the full range, where Qt's reach 248), and a palette of
+// greys gives a grey picture.
+TEST(Bmp, EveryUncompressedKindIsDrawnAsQtsReaderDrawsIt)
+{
+    QImage source = gradient(301, 181).convertToFormat(QImage::Format_ARGB32);
+    for (int x = 0; x < 40; ++x)
+        source.setPixel(x, 5, qRgba(0, 0, 255, x * 6)); // alpha, where the file keeps it
+    source.save(QString::fromStdString(scratch("source.png")));
+    const struct {
+        const char* name;
+        const char* options;
+        int tolerance;
+        bool grey;
+    } kinds[] = {{"rgb24.bmp", "-alpha off -type TrueColor bmp3", 0, false},
+        {"alpha32.bmp", "bmp", 0, false}, {"palette8.bmp", "-alpha off -colors 200 -type Palette bmp3", 0, false},
+        {"palette4.bmp", "-alpha off -colors 16 -type Palette bmp3", 0, false},
+        {"mono1.bmp", "-alpha off -monochrome bmp3", 0, true},
+        {"grey8.bmp", "-alpha off -colorspace Gray -type Palette bmp3", 0, true},
+        {"rgb565.bmp", "-alpha off -type TrueColor -define bmp:subtype=RGB565 bmp", 8, false}};
+    for (const auto& kind : kinds) {
+        run(std::string("convert source.png -compress None ") + kind.options + ":" + kind.name);
+        std::ifstream file(scratch(kind.name), std::ios::binary);
+        std::array<char, 34> header {};
+        file.read(header.data(), header.size());
+        ASSERT_TRUE(header[30] == 0 || header[30] == 3) << kind.name << ": compressed, left to Qt's reader";
+        const Picture picture = LoadPicture(scratch(kind.name));
+        const QImage shown = picture.image(), expected = qtReaderOverWhite(scratch(kind.name));
+        ASSERT_EQ(shown.size(), expected.size()) << kind.name;
+        EXPECT_LE(largestDifference(shown, expected), kind.tolerance) << kind.name;
+        EXPECT_LE(largestDifference(shown.copy(0, 5, 40, 1), expected.copy(0, 5, 40, 1)), kind.tolerance) << kind.name;
+        EXPECT_EQ(shown.format() == QImage::Format_Grayscale8, kind.grey) << kind.name;
+    }
+}
 
 TEST(Heif, AppliesWideGamutProfilesAtEightAndTenBitsAndTurnsByIrotAndImir)
 {

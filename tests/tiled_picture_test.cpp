@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+
 #include <QRect>
 
 #include <array>
@@ -514,6 +516,39 @@ TEST(PngBands, CutShortShowsTheRowsItHoldsAndWhiteBelow)
         }
         EXPECT_TRUE(test::overviewMade(picture));
     }
+}
+
+// A BMP above the cache reads each band's rows from where they lie: rows
+// stored bottom to top (as Qt writes them) and top to bottom, and a file
+// cut short at three fifths of its rows, the rest white.
+TEST(BmpBands, BandsOfEitherRowOrderShowTheirOwnPixels)
+{
+    const QImage image = test::coordinateImage(1500, 1000);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.save(&buffer, "bmp"));
+    // The same picture top to bottom: rows reversed, the height negative.
+    QByteArray topDown;
+    QBuffer flipped(&topDown);
+    flipped.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(image.mirrored(false, true).save(&flipped, "bmp"));
+    const qint32 negative = -1000;
+    std::memcpy(topDown.data() + 22, &negative, sizeof negative);
+    QByteArray cut = bytes.left(bytes.size() * 3 / 5);
+    const auto same = [](QPoint p) { return p; };
+    for (const auto& [name, file] : {std::pair{"up.bmp", bytes}, {"down.bmp", topDown}}) {
+        const Picture picture = loadWithMemory(test::writeBytes(name, file.toStdString()), kSmallMemory);
+        ASSERT_TRUE(picture.image().isNull()) << "read whole, not in bands";
+        for (const QRect& area : {QRect(1460, 970, 40, 30), QRect(0, 0, 40, 30), QRect(0, 0, 1500, 1000)})
+            EXPECT_EQ(firstWrongPixel(picture, area, same), std::nullopt) << name << " " << area.x() << "," << area.y();
+        EXPECT_TRUE(test::overviewMade(picture));
+    }
+    // Stored bottom to top: what is cut is the top.
+    const Picture picture = loadWithMemory(test::writeBytes("cut.bmp", cut.toStdString()), kSmallMemory);
+    EXPECT_EQ(firstWrongPixel(picture, QRect(0, 420, 1500, 580), same), std::nullopt);
+    const Picture::Pixels top = picture.pixelsFor(QRect(0, 0, 1500, 10));
+    EXPECT_EQ(top.image.pixel(700 - top.originX, 5 - top.originY), qRgb(255, 255, 255));
 }
 
 // Less than the 2.2 MB a 1500 x 1000 colour JPEG takes as its planes.

@@ -85,6 +85,7 @@ Picture loadWithMemory(const std::string& path, qint64 availableBytes)
         : path.ends_with(".jp2")               ? decodeJp2
         : path.ends_with(".svg")               ? decodeSvg
         : path.ends_with(".gif")               ? decodeGif
+        : path.ends_with(".bmp")               ? decodeBmp
                                                : decodeTiff;
     Picture picture = pictureFromDecoded(decode(fd, path, facts), path, facts);
     ::close(fd);

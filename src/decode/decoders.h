@@ -71,6 +71,7 @@ inline std::string lowerCaseSuffix(const std::string& path)
     return suffix;
 }
 
+bool looksLikeBmp(std::span<const unsigned char> head);
 // TGA has no signature: a plausible header, and its footer or its suffix.
 bool looksLikeTga(std::span<const unsigned char> head, int fd, const std::string& path, qint64 fileBytes);
 
@@ -80,6 +81,8 @@ DecodedPicture decodePng(int fd, const std::string& path, const FileFacts& facts
 DecodedPicture decodeTiff(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeWebp(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeTga(int fd, const std::string& path, const FileFacts& facts);
+// Uncompressed BMP; null (left to Qt's reader) for any other kind.
+DecodedPicture decodeBmp(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeHeif(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeJxl(int fd, const std::string& path, const FileFacts& facts);
 DecodedPicture decodeGif(int fd, const std::string& path, const FileFacts& facts);

@@ -111,6 +111,8 @@ Decoder ownDecoderFor(int fd, const std::string& path, qint64 fileBytes)
         return decodeGif;
     if (looksLikeJp2(read))
         return decodeJp2;
+    if (looksLikeBmp(read))
+        return decodeBmp;
     if (looksLikeTga(read, fd, path, fileBytes))
         return decodeTga;
     return nullptr;
