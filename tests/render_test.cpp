@@ -288,11 +288,30 @@ TEST(Panel, ScaledCopyOfTheWholePictureIsMadeOnce)
     PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
     holder.setPicture(test::pictureOfSize(1600, 1200));
     render::RenderOverview(overview, holder);
-    const uchar* first = holder.picture().scaledTo(800, 600).constBits();
+    const QImage first = holder.picture().scaledTo(800, 600); // kept: its memory is not reused
     render::RenderOverview(overview, holder);
-    EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first);
+    EXPECT_EQ(holder.picture().scaledTo(800, 600).constBits(), first.constBits());
 }
 
+
+// The loader makes a whole picture's overview while the program starts, at
+// the size OverviewPixels gives: the overview drawn later finds it made,
+// whatever the picture's proportions and the screen's ratio.
+TEST(Panel, TheOverviewMadeAheadIsTheOneDrawn)
+{
+    for (const double ratio : {1.0, 1.25, 2.0})
+        for (const auto& [width, height] : {std::pair{1600, 1200}, {1200, 1600}, {1000, 1000}, {1921, 1079}, {333, 777}, {4001, 17}}) {
+            setDevicePixelRatio(ratio);
+            PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
+            holder.setPicture(test::pictureOfSize(width, height));
+            const auto [madeWidth, madeHeight] = render::OverviewPixels(width, height, ratio);
+            const QImage made = holder.picture().scaledTo(madeWidth, madeHeight); // kept: its memory is not reused
+            render::RenderOverview(overview, holder);
+            EXPECT_EQ(holder.picture().scaledTo(madeWidth, madeHeight).constBits(), made.constBits())
+                << width << " x " << height << " at " << ratio;
+        }
+    setDevicePixelRatio(1.0);
+}
 
 // A decoder as a test plays it: the first `early` rows of `final` into
 // `image` at once, the rest once the test lets it go on (or given up when

@@ -7,6 +7,7 @@
 #include "platform/qt/form_host.h"
 #include "platform/runtime_error.h"
 #include "platform/startup_trace.h"
+#include "render/render.h"
 
 int main(int argc, char** argv)
 {
@@ -14,8 +15,12 @@ int main(int argc, char** argv)
     markStartup("main");
     useLocaleLanguage();
     const std::string command = Command(argc, argv);
-    // The picture decodes while Qt starts and the window is built.
-    PreloadPicture(Form1::picturePath(command));
+    // The picture decodes while Qt starts and the window is built, and its
+    // overview is made there at the size a screen of the ratio known so
+    // far (1 until the application reads the screen's) will draw it.
+    PreloadPicture(Form1::picturePath(command), [ratio = devicePixelRatio()](int width, int height) {
+        return render::OverviewPixels(width, height, ratio);
+    });
     Application application(argc > 0 ? argv[0] : "korvane");
     markStartup("application");
     Form1 form(command);

@@ -65,7 +65,12 @@ double devicePixelRatio()
 
 int twipsToDevicePixels(double twips)
 {
-    return clampedInt(std::rint(twips / twipsPerDevicePixel()));
+    return twipsToDevicePixels(twips, g_devicePixelRatio);
+}
+
+int twipsToDevicePixels(double twips, double ratio)
+{
+    return clampedInt(std::rint(twips / (kTwipsPerPixel / ratio)));
 }
 
 Control::Control(Single left, Single top, Single width, Single height)

@@ -36,8 +36,10 @@ int twipsToPixels(double twips);
 // window goes to a screen of another ratio.
 void setDevicePixelRatio(double ratio);
 double devicePixelRatio();
-// Twips to whole device pixels, rounded to nearest (halves to even).
+// Twips to whole device pixels, rounded to nearest (halves to even); the
+// second on a screen of the given ratio rather than the window's.
 int twipsToDevicePixels(double twips);
+int twipsToDevicePixels(double twips, double ratio);
 
 // What a control's on-screen view is told.
 class ControlView {

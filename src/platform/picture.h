@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QImage;
@@ -100,7 +101,11 @@ std::vector<std::string> ReadableMimeTypes();
 // LoadPicture of the same path waits for it and returns its picture (or
 // raises its error) as if it had loaded it itself. Other paths and formats
 // are left to LoadPicture.
-void PreloadPicture(const std::string& path);
+// With `overviewSize`, a picture decoded whole also gets its overview made
+// there, at the width and height `overviewSize` gives for its pixel sides:
+// the panel then finds it made.
+using OverviewSize = std::function<std::pair<int, int>(int width, int height)>;
+void PreloadPicture(const std::string& path, OverviewSize overviewSize = {});
 
 // Waits for a load running on its loading thread: `finished(wait)` waits up
 // to `wait` and says whether the load is done. Without a waiter the load

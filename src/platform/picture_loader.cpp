@@ -350,13 +350,33 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
     }
 }
 
+// The overview a whole picture will be drawn at, made while the program
+// starts. Only a guess at the panel's size: a miss costs the loading
+// thread's time, not the window's.
+void makeOverview(const std::optional<Picture>& picture, const OverviewSize& overviewSize)
+{
+    if (!picture || !overviewSize || !picture->isComplete())
+        return;
+    try {
+        const auto [width, height] = overviewSize(picture->pixelWidth(), picture->pixelHeight());
+        picture->scaledTo(width, height);
+        markStartup("overview-made");
+    } catch (const std::exception&) {
+        // Made where it is drawn, and reported there if it fails again.
+    }
+}
+
 // `opened`: the file, when the caller has opened it already.
-Load startLoad(const std::string& path, bool withQtReaders, std::optional<OpenedFile> opened = std::nullopt)
+Load startLoad(const std::string& path, bool withQtReaders, std::optional<OpenedFile> opened = std::nullopt,
+    OverviewSize overviewSize = {})
 {
     auto progress = std::make_shared<LoadProgress>();
-    auto future = std::async(std::launch::async, [path, withQtReaders, progress, opened = std::move(opened)]() mutable {
-        return loadGuarded(path, withQtReaders, progress.get(), std::move(opened));
-    });
+    auto future = std::async(std::launch::async,
+        [path, withQtReaders, progress, opened = std::move(opened), overviewSize = std::move(overviewSize)]() mutable {
+            std::optional<Picture> picture = loadGuarded(path, withQtReaders, progress.get(), std::move(opened));
+            makeOverview(picture, overviewSize);
+            return picture;
+        });
     return Load{path, progress, std::move(future)};
 }
 
@@ -405,7 +425,7 @@ Picture pictureFromDecoded(DecodedPicture decoded, const std::string& path, cons
     return Picture(std::move(image), toDisplayFormat(std::move(decoded.reduced)));
 }
 
-void PreloadPicture(const std::string& path)
+void PreloadPicture(const std::string& path, OverviewSize overviewSize)
 {
     if (path.empty())
         return;
@@ -422,7 +442,7 @@ void PreloadPicture(const std::string& path)
     if (!*opened->decoder)
         return;
     std::lock_guard lock(g_loadMutex);
-    g_preload = startLoad(path, false, std::move(opened));
+    g_preload = startLoad(path, false, std::move(opened), std::move(overviewSize));
 }
 
 std::vector<std::string> ReadableMimeTypes()

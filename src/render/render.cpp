@@ -2,6 +2,8 @@
 
 #include "platform/overview_geometry.h"
 
+#include <utility>
+
 namespace korvane::render {
 
 namespace {
@@ -12,6 +14,15 @@ Single fittedSide(Single side, double fittedPixels, Single other)
 {
     const double scaled = checkedFloat(static_cast<double>(side) * fittedPixels);
     return toSingle(checkedFloat(checkedDiv(scaled, other) * kTwipsPerPixel));
+}
+
+// The painted sides, in twips, of the overview of a picture whose sides
+// in twips are given.
+std::pair<Single, Single> paintedSides(Single width, Single height)
+{
+    if (isLandscape(width, height))
+        return {kOverviewWidthTwips, fittedSide(height, kOverviewWidthPixels, width)};
+    return {fittedSide(width, kOverviewHeightPixels, height), kOverviewHeightTwips};
 }
 
 } // namespace
@@ -34,14 +45,21 @@ void RenderOverview(PictureBox& overview, const PictureBox& source)
     if (isLandscape(source.Width(), source.Height())) {
         overview.setWidth(kOverviewWidthTwips);
         overview.setHeight(fittedSide(source.Height(), kOverviewWidthPixels, source.Width()));
-        const Single paintedHeight = fittedSide(source.Height(), kOverviewWidthPixels, source.Width());
-        overview.PaintPicture(source.picture(), 0.0f, 0.0f, kOverviewWidthTwips, paintedHeight);
     } else {
         overview.setWidth(fittedSide(source.Width(), kOverviewHeightPixels, source.Height()));
         overview.setHeight(kOverviewHeightTwips);
-        const Single paintedWidth = fittedSide(source.Width(), kOverviewHeightPixels, source.Height());
-        overview.PaintPicture(source.picture(), 0.0f, 0.0f, paintedWidth, kOverviewHeightTwips);
     }
+    const auto [paintedWidth, paintedHeight] = paintedSides(source.Width(), source.Height());
+    overview.PaintPicture(source.picture(), 0.0f, 0.0f, paintedWidth, paintedHeight);
+}
+
+std::pair<int, int> OverviewPixels(int pictureWidth, int pictureHeight, double ratio)
+{
+    // As the source holder's sides: pixels x twips per device pixel.
+    const double twipsPerPixel = kTwipsPerPixel / ratio;
+    const auto [width, height] = paintedSides(static_cast<Single>(pictureWidth * twipsPerPixel),
+        static_cast<Single>(pictureHeight * twipsPerPixel));
+    return {twipsToDevicePixels(width, ratio), twipsToDevicePixels(height, ratio)};
 }
 
 } // namespace korvane::render

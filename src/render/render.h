@@ -3,6 +3,8 @@
 // from the source holder.
 #include "platform/controls.h"
 
+#include <utility>
+
 namespace korvane::render {
 
 // Clears the detail view and paints the picture at natural size, image
@@ -15,5 +17,10 @@ void RenderDetailView(PictureBox& detail, const PictureBox& source, Long offsetX
 // landscape picture, 9000 high otherwise) and paints the whole picture
 // into it, without clearing first.
 void RenderOverview(PictureBox& overview, const PictureBox& source);
+
+// The width and height in device pixels that RenderOverview paints a picture of these
+// pixel sides at, on a screen of the given ratio: the loader makes that
+// overview beside the program's start-up.
+std::pair<int, int> OverviewPixels(int pictureWidth, int pictureHeight, double ratio);
 
 } // namespace korvane::render
