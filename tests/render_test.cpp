@@ -305,6 +305,7 @@ TEST(Panel, TheOverviewMadeAheadIsTheOneDrawn)
             PictureBox holder(0, 0, 1, 1), overview(0, 0, 12000, 9000);
             holder.setPicture(test::pictureOfSize(width, height));
             const auto [madeWidth, madeHeight] = render::OverviewPixels(width, height, ratio);
+            holder.picture().makeOverviewAhead(madeWidth, madeHeight);
             const QImage made = holder.picture().scaledTo(madeWidth, madeHeight); // kept: its memory is not reused
             render::RenderOverview(overview, holder);
             EXPECT_EQ(holder.picture().scaledTo(madeWidth, madeHeight).constBits(), made.constBits())

@@ -132,7 +132,19 @@ ScaledOverview::Scaled ScaledOverview::scaledTo(int width, int height)
     return m_scaled;
 }
 
-PanelPixels ScaledOverview::scaledFrom(const PixelView& reduced, int width, int height) const
+void ScaledOverview::makeAhead(int width, int height)
+{
+    if (onlyGrows())
+        return;
+    if (m_filling) {
+        scaledTo(width, height);
+        return;
+    }
+    if (!hasSize(m_scaled, width, height))
+        m_scaled = std::make_shared<const PanelPixels>(scaledFrom(m_reduced.view, width, height, false));
+}
+
+PanelPixels ScaledOverview::scaledFrom(const PixelView& reduced, int width, int height, bool twoCores) const
 {
     if (m_onlyCopy)
         return scaleSmooth(reduced, width, height);
@@ -150,7 +162,7 @@ PanelPixels ScaledOverview::scaledFrom(const PixelView& reduced, int width, int 
     // waiting for the last rows.
     if (!reduced.isNull() && !m_source.complete())
         return scaleSmooth(reduced, width, height);
-    return scaledWhole(width, height, true);
+    return scaledWhole(width, height, twoCores);
 }
 
 // Every pixel of the picture, smoothly scaled.

@@ -36,6 +36,11 @@ public:
 
     using Scaled = std::shared_ptr<const PanelPixels>;
     Scaled scaledTo(int width, int height);
+    // The overview at that size made before it is asked for, beside the
+    // program's start-up: a picture held whole on one core, so that the
+    // other is left to the start-up; one still decoding, its early
+    // overview, and its exact one at that size once it is whole.
+    void makeAhead(int width, int height);
     // Every row is decoded, and the overview made from them (always, for a
     // picture loaded whole).
     bool isComplete() const;
@@ -43,7 +48,7 @@ public:
     void whenComplete(std::function<void()> callback);
 
 private:
-    PanelPixels scaledFrom(const PixelView& reduced, int width, int height) const;
+    PanelPixels scaledFrom(const PixelView& reduced, int width, int height, bool twoCores = true) const;
     PanelPixels scaledWhole(int width, int height, bool twoCores) const;
     void makeExact();
     void takeGrowth();

@@ -205,6 +205,12 @@ void Picture::whenComplete(std::function<void()> callback) const
         callback();
 }
 
+void Picture::makeOverviewAhead(int width, int height) const
+{
+    if (m_data)
+        m_data->overview.makeAhead(width, height);
+}
+
 const QImage& Picture::scaledTo(int width, int height) const
 {
     if (!m_data)

@@ -73,6 +73,8 @@ public:
     // picture still decodes, this is made from an early copy and is within
     // a few levels of the final one, except at sharp edges.
     const QImage& scaledTo(int width, int height) const;
+    // Made ahead, on the loading thread, so that scaledTo finds it.
+    void makeOverviewAhead(int width, int height) const;
 
     // Every row is decoded, and the overview made from them (always, for a
     // picture loaded whole).

@@ -350,16 +350,16 @@ std::optional<Picture> loadGuarded(const std::string& path, bool withQtReaders, 
     }
 }
 
-// The overview a whole picture will be drawn at, made while the program
-// starts. Only a guess at the panel's size: a miss costs the loading
-// thread's time, not the window's.
+// The overview a picture will be drawn at, made while the program starts.
+// Only a guess at the panel's size: a miss costs the loading thread's time,
+// not the window's.
 void makeOverview(const std::optional<Picture>& picture, const OverviewSize& overviewSize)
 {
-    if (!picture || !overviewSize || !picture->isComplete())
+    if (!picture || !overviewSize)
         return;
     try {
         const auto [width, height] = overviewSize(picture->pixelWidth(), picture->pixelHeight());
-        picture->scaledTo(width, height);
+        picture->makeOverviewAhead(width, height);
         markStartup("overview-made");
     } catch (const std::exception&) {
         // Made where it is drawn, and reported there if it fails again.
