@@ -20,7 +20,10 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kQuietWait = 500ms; // a load this short shows nothing
-constexpr auto kRefresh = 50ms;
+// How often the load is asked whether it is done: the picture shows that
+// much after it is ready, at worst. The bar is redrawn every tenth time.
+constexpr auto kPoll = 5ms;
+constexpr int kPollsARefresh = 10;
 
 // Closing it is the user giving up on the picture.
 class ProgressWindow : public QWidget {
@@ -74,12 +77,14 @@ void waitShowingProgress(const std::string& path, const LoadProgress& progress,
     // (the window's map among them) are sent when the loop goes idle.
     QEventLoop loop;
     QTimer poll;
+    int polls = 0;
     QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        window.update(progress);
         if (finished(0ms))
             loop.quit();
+        else if (++polls % kPollsARefresh == 0)
+            window.update(progress);
     });
-    poll.start(kRefresh);
+    poll.start(kPoll);
     loop.exec();
     // Ended before the load (SIGTERM): as when this window is closed.
     if (!finished(0ms))
