@@ -16,13 +16,6 @@ namespace {
 constexpr PeakBytes kQtPeak{4 + 3, 0};
 constexpr std::uint32_t kLargestPngSide = 0x7FFFFFFF;
 
-std::uint32_t littleEndian32(const unsigned char* p)
-{
-    return std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-}
-
-std::uint16_t littleEndian16(const unsigned char* p) { return std::uint16_t(p[1] << 8 | p[0]); }
-
 bool isPngEntry(const unsigned char* head)
 {
     static const unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};

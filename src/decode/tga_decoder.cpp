@@ -5,6 +5,7 @@
 #include "decoders.h"
 #include "texts.h"
 
+#include "byte_order.h"
 #include "decode_error.h"
 #include "buffered_reader.h"
 #include "read_at.h"
@@ -34,19 +35,17 @@ struct TgaHeader {
     int alphaBits() const { return descriptor & 0x0F; }
 };
 
-int get16(const unsigned char* p) { return p[0] | p[1] << 8; }
-
 TgaHeader parseHeader(const unsigned char* h)
 {
     TgaHeader t;
     t.idLength = h[0];
     t.mapType = h[1];
     t.type = h[2];
-    t.mapFirst = get16(h + 3);
-    t.mapLength = get16(h + 5);
+    t.mapFirst = littleEndian16(h + 3);
+    t.mapLength = littleEndian16(h + 5);
     t.mapBits = h[7];
-    t.width = get16(h + 12);
-    t.height = get16(h + 14);
+    t.width = littleEndian16(h + 12);
+    t.height = littleEndian16(h + 14);
     t.bits = h[16];
     t.descriptor = h[17];
     return t;
@@ -76,7 +75,7 @@ Rgba colourOf(const unsigned char* p, int bits, bool grey, bool useAlpha)
         c.r = c.g = c.b = p[0];
         c.a = bits == 16 && useAlpha ? p[1] : 255;
     } else if (bits == 15 || bits == 16) {
-        const int v = get16(p);
+        const int v = littleEndian16(p);
         c.r = uchar((v >> 10 & 31) * 255 / 31);
         c.g = uchar((v >> 5 & 31) * 255 / 31);
         c.b = uchar((v & 31) * 255 / 31);
@@ -137,7 +136,7 @@ Rgba decodedPixel(const TgaDecoding& d)
     const TgaHeader& t = d.header;
     if (!t.mapped())
         return colourOf(d.pixel, t.bits, t.grey(), t.alphaBits() > 0);
-    const std::size_t index = t.bits == 8 ? d.pixel[0] : std::size_t(get16(d.pixel));
+    const std::size_t index = t.bits == 8 ? d.pixel[0] : std::size_t(littleEndian16(d.pixel));
     return index < d.map.size() ? d.map[index] : Rgba{};
 }
 
