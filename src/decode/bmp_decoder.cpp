@@ -10,6 +10,7 @@
 #include "texts.h"
 
 #include "buffered_reader.h"
+#include "byte_order.h"
 #include "decode_error.h"
 #include "image_normalize.h"
 #include "owned_fd.h"
@@ -22,7 +23,6 @@
 #include <bit>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <vector>
 
@@ -34,11 +34,6 @@ constexpr int kFileHeaderBytes = 14;
 constexpr int kCoreHeaderBytes = 12; // OS/2 1.x: 16-bit sides, 3-byte palette entries
 constexpr unsigned kPlain = 0, kBitFields = 3, kAlphaBitFields = 6;
 
-std::uint32_t get32(const unsigned char* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-int get16(const unsigned char* p) { return p[0] | p[1] << 8; }
 
 // A channel given by a bit mask, scaled to 0 .. 255.
 struct Channel {
@@ -81,11 +76,11 @@ void takeMasks(BmpHeader& h, const unsigned char* info, std::size_t infoBytes)
             h.red = Channel(0xFF0000), h.green = Channel(0x00FF00), h.blue = Channel(0x0000FF);
         return;
     }
-    h.red = Channel(get32(info + 40));
-    h.green = Channel(get32(info + 44));
-    h.blue = Channel(get32(info + 48));
+    h.red = Channel(littleEndian32(info + 40));
+    h.green = Channel(littleEndian32(info + 44));
+    h.blue = Channel(littleEndian32(info + 48));
     if (infoBytes >= 56 || h.compression == kAlphaBitFields)
-        h.alpha = Channel(get32(info + 52));
+        h.alpha = Channel(littleEndian32(info + 52));
 }
 
 // False for what is left to Qt's reader.
@@ -95,29 +90,29 @@ bool parseHeader(int fd, BmpHeader& h)
     const std::size_t read = readAt(fd, 0, head.data(), head.size());
     if (read < kFileHeaderBytes + kCoreHeaderBytes)
         return false;
-    h.dataAt = get32(head.data() + 10);
-    h.headerBytes = get32(head.data() + 14);
+    h.dataAt = littleEndian32(head.data() + 10);
+    h.headerBytes = littleEndian32(head.data() + 14);
     const unsigned char* info = head.data() + kFileHeaderBytes;
     if (h.headerBytes == kCoreHeaderBytes) {
-        h.width = get16(info + 4);
-        h.height = get16(info + 6);
-        h.bits = get16(info + 10);
-        return get16(info + 8) == 1 && h.paletted() && h.bits != 2;
+        h.width = littleEndian16(info + 4);
+        h.height = littleEndian16(info + 6);
+        h.bits = littleEndian16(info + 10);
+        return littleEndian16(info + 8) == 1 && h.paletted() && h.bits != 2;
     }
     const bool knownSize = h.headerBytes == 40 || h.headerBytes == 52 || h.headerBytes == 56 || h.headerBytes == 108
         || h.headerBytes == 124;
     if (!knownSize || read < kFileHeaderBytes + 56)
         return false;
-    h.width = std::int32_t(get32(info + 4));
-    h.height = std::int32_t(get32(info + 8));
-    h.bits = get16(info + 14);
-    h.compression = get32(info + 16);
-    h.coloursUsed = get32(info + 32);
+    h.width = std::int32_t(littleEndian32(info + 4));
+    h.height = std::int32_t(littleEndian32(info + 8));
+    h.bits = littleEndian16(info + 14);
+    h.compression = littleEndian32(info + 16);
+    h.coloursUsed = littleEndian32(info + 32);
     const bool plain = h.compression == kPlain && (h.bits == 1 || h.bits == 4 || h.bits == 8 || h.bits == 16
                                                        || h.bits == 24 || (h.bits == 32 && h.headerBytes == 40));
     const bool fields = (h.compression == kBitFields || h.compression == kAlphaBitFields)
         && (h.bits == 16 || h.bits == 32);
-    if (get16(info + 12) != 1 || !(plain || fields) || h.height == INT_MIN)
+    if (littleEndian16(info + 12) != 1 || !(plain || fields) || h.height == INT_MIN)
         return false;
     if (!h.paletted())
         takeMasks(h, info, h.headerBytes);
@@ -174,9 +169,9 @@ void convertRow(const BmpHeader& h, const std::vector<Rgb>& palette, const unsig
             c = palette[std::size_t(index)];
         } else {
             const unsigned char* p = in + x * (h.bits / 8);
-            const std::uint32_t pixel = h.bits == 16 ? std::uint32_t(get16(p))
+            const std::uint32_t pixel = h.bits == 16 ? std::uint32_t(littleEndian16(p))
                 : h.bits == 24                       ? std::uint32_t(p[0] | p[1] << 8 | p[2] << 16)
-                                                     : get32(p);
+                                                     : littleEndian32(p);
             const uchar a = h.alpha.of(pixel, 255);
             c = {overWhite(h.red.of(pixel, 0), a), overWhite(h.green.of(pixel, 0), a), overWhite(h.blue.of(pixel, 0), a)};
         }
@@ -240,10 +235,7 @@ std::shared_ptr<TileSource> bandsOf(int fd, const std::string& path, const BmpHe
     if (rowBytes > bytes.most)
         raiseDecodeError(DecodeFailure::OutOfMemory, path, doesNotFitInMemory());
     const int rows = int(std::clamp<std::size_t>(bytes.wanted / rowBytes, 1, 4096));
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-    return std::make_shared<BmpBandSource>(own, h, std::move(palette), grey, rows);
+    return std::make_shared<BmpBandSource>(ownDescriptor(fd, path), h, std::move(palette), grey, rows);
 }
 
 } // namespace

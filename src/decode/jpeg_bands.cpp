@@ -12,7 +12,6 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <numeric>
 #include <optional>
 #include <unistd.h>
@@ -308,14 +307,6 @@ private:
     const int m_groupRows, m_groupsPerBand;
     const TileLayout m_layout;
 };
-
-int ownDescriptor(int fd, const std::string& path)
-{
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-    return own;
-}
 
 // Bands of MCU rows, entered where one pass of Huffman decoding found
 // each row's start.

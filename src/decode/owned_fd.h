@@ -1,5 +1,10 @@
 #pragma once
 // A file descriptor closed when its owner goes, however that happens.
+#include "decode_error.h"
+#include "texts.h"
+
+#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 namespace korvane {
@@ -17,5 +22,16 @@ struct OwnedFd {
     OwnedFd& operator=(const OwnedFd&) = delete;
     OwnedFd& operator=(OwnedFd&&) = delete;
 };
+
+// A descriptor of its own for the open file `fd`, for a source that reads
+// it on after the loader has closed its one; a file error naming `path`
+// when the process has none left.
+inline int ownDescriptor(int fd, const std::string& path)
+{
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
+    return own;
+}
 
 } // namespace korvane

@@ -16,7 +16,6 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
 
@@ -335,10 +334,7 @@ std::shared_ptr<TileSource> openPngBands(int fd, const std::string& path, const 
     const int rows = int(std::clamp<std::size_t>(bytes.wanted / rowBytes / 16 * 16, 16, 4096));
     if (std::size_t(std::min(rows, format.height)) * rowBytes > bytes.most)
         return nullptr; // rows too wide for a band to fit the cache
-    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (own < 0)
-        raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-    auto source = std::make_shared<PngBandSource>(own, format, facts.fileBytes, std::min(rows, format.height));
+    auto source = std::make_shared<PngBandSource>(ownDescriptor(fd, path), format, facts.fileBytes, std::min(rows, format.height));
     return source->holdsData() ? source : nullptr;
 }
 

@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -367,10 +366,7 @@ TiffTiles openTiffTiles(TIFF* tiff, int fd, const std::string& path, const FileF
         return tiles;
     const std::vector<Level> levels = reducedLevels(tiff, full.layout);
     const auto sourceOf = [&](const Level& level) -> std::shared_ptr<TileSource> {
-        const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-        if (own < 0)
-            raiseDecodeError(DecodeFailure::FileUnreadable, path, cannotBeRead());
-        return std::make_shared<TiffTileSource>(own, path, facts, level.directory, level.format, icc);
+        return std::make_shared<TiffTileSource>(ownDescriptor(fd, path), path, facts, level.directory, level.format, icc);
     };
     tiles.full = sourceOf(Level{Directory{}, full});
     if (const Level* level = overviewLevel(levels, facts, tiles.orientation >= 5, cacheBytes))
