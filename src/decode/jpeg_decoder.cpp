@@ -310,8 +310,8 @@ bool keepsRowOrder(int orientation)
     return orientation <= 2;
 }
 
-// The smallest DCT scale whose copy is still at least the overview's size
-// on the side the overview fits (a landscape picture's width, any other's
+// The smallest DCT scale whose copy is near the overview's size on the
+// side the overview fits (a landscape picture's width, any other's
 // height); 0 when the picture is too small for one, when the early copy
 // would cost a second whole-file buffer (progressive) or a second CMYK
 // conversion, or when the picture is stored turned: its first upright rows
@@ -325,8 +325,12 @@ int overviewScale(JpegDecoding& d, const FileFacts& facts)
     const bool landscape = d.storedWidth > d.storedHeight; // upright or mirrored: as shown
     const qint64 side = landscape ? d.storedWidth : d.storedHeight;
     const qint64 wanted = landscape ? facts.overviewSides.width() : facts.overviewSides.height();
+    // A copy up to a fifth smaller than the overview is enlarged for the
+    // first frame: the exact overview follows once the picture is whole,
+    // and a scale of 1/4 costs the copy half as much again as 1/8 (a
+    // 6000 x 4000 photo: 110 ms against 70 on one core).
     for (const int scale : {8, 4, 2})
-        if (wanted * scale <= side)
+        if (wanted * 4 * scale <= side * 5)
             return scale;
     return 0;
 }
