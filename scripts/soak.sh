@@ -3,10 +3,11 @@
 # (1920x1080), driven by real X input for MINUTES (default 60): presses and
 # short drags at random points of the overview, drags in the detail view,
 # each move a little longer than the 60 ms tick. Prints the viewer's
-# resident memory once a minute, and fails if the viewer ends early, if
-# its memory after the last minute is over a tenth above that after the
-# first, or if it does not close cleanly on SIGTERM at the end (with the
-# sanitizer build, build-asan, a leak found at exit fails it too).
+# resident memory and its peak so far once a minute, and fails if the
+# viewer ends early, if its memory after the last minute is over a tenth
+# above that after the first, or if it does not close cleanly on SIGTERM
+# at the end (with the sanitizer build, build-asan, a leak found at exit
+# fails it too).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/lib/xvfb.sh
@@ -23,7 +24,8 @@ viewer=$!
 # A large picture shows at once, its overview growing as it is read.
 wait_until 600 xdotool search --onlyvisible --name '^KORVANE$' >/dev/null
 resident() { awk '/^VmRSS/ { print int($2 / 1024) }' "/proc/$viewer/status"; }
-echo "minute resident(MB)"
+peak() { awk '/^VmHWM/ { print int($2 / 1024) }' "/proc/$viewer/status"; }
+echo "minute resident(MB) peak(MB)"
 first=
 end=$((SECONDS + minutes * 60))
 next_report=$((SECONDS + 60))
@@ -47,7 +49,7 @@ while [ "$SECONDS" -lt "$end" ]; do
   xdotool mouseup 1
   if [ "$SECONDS" -ge "$next_report" ]; then
     now=$(resident)
-    echo "$(( (SECONDS - end + minutes * 60) / 60 )) $now"
+    echo "$(( (SECONDS - end + minutes * 60) / 60 )) $now $(peak)"
     first=${first:-$now}
     next_report=$((next_report + 60))
   fi

@@ -180,6 +180,11 @@ public:
 
     TileLayout layout() const override { return m_layout; }
 
+    std::size_t keptBytes() const override
+    {
+        return (m_entropy ? m_entropy->mostBytes() : 0) + (m_scans ? m_scans->blockBytes() : 0);
+    }
+
     // In several scans, no row is final before the last scan has passed it.
     bool readsWholeFileFirst() const override { return m_scans != nullptr; }
 

@@ -139,6 +139,11 @@ std::unique_ptr<EntropyIndex> EntropyIndex::make(const EntropyLayout& layout)
     return std::unique_ptr<EntropyIndex>(new EntropyIndex(layout, std::move(tables)));
 }
 
+std::size_t EntropyIndex::mostBytes() const
+{
+    return (std::size_t(m_layout.mcuRows) + 1) * sizeof(EntropyPoint) + kMostDcBytes;
+}
+
 void EntropyIndex::start(int fd, off_t from, off_t fileBytes)
 {
     m_pass = std::jthread([this, fd, from, fileBytes](const std::stop_token& stop) {

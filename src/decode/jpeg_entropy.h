@@ -85,6 +85,8 @@ public:
     // found no such rows, or held too many for the overview's pass).
     // `rows` of them (those the band has at 1/8), `channels` a pixel.
     bool takeEighths(int first, int end, std::uint8_t* out, std::size_t stride, int channels, int rows) const;
+    // The most the index keeps: its points, and DC values not taken yet.
+    std::size_t mostBytes() const;
 
     ~EntropyIndex();
     EntropyIndex(const EntropyIndex&) = delete;

@@ -156,6 +156,7 @@ std::unique_ptr<ScanIndex> ScanIndex::make(const ScanFrame& frame, std::size_t m
     for (const ScanFrame::Component& component : frame.components)
         bytes += std::size_t(index->m_mcusPerRow) * std::size_t(index->m_mcuRows)
             * std::size_t(component.horizontal * component.vertical) * (sizeof(std::uint64_t) + sizeof(std::int16_t));
+    index->m_blockBytes = bytes;
     return bytes <= mostBytes ? std::move(index) : nullptr;
 }
 

@@ -56,6 +56,8 @@ public:
     // Ends the pass where it is: the scans' rows not reached have no data.
     void cancel() { m_stop.request_stop(); }
     int mcuHeight() const { return 8 * m_mostDown; }
+    // What the index of the blocks keeps, the scans' points aside.
+    std::size_t blockBytes() const { return m_blockBytes; }
 
     // MCU rows [first, end) as a baseline JPEG of their own; empty when
     // the file found no scan or libjpeg cannot write the coefficients.
@@ -85,6 +87,7 @@ private:
     const ScanFrame m_frame;
     off_t m_fileBytes = 0;
     int m_mostAcross = 1, m_mostDown = 1, m_mcusPerRow = 0, m_mcuRows = 0;
+    std::size_t m_blockBytes = 0;
     std::vector<std::vector<std::int16_t>> m_dc; // each component's blocks' DC values
     std::vector<Grid> m_grids;                   // for the pass alone
     mutable std::mutex m_mutex;

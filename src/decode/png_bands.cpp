@@ -118,6 +118,14 @@ public:
     TileLayout layout() const override { return m_layout; }
     bool readsInOrder() const override { return !m_format.interlaced; }
     bool holdsPasses() const override { return m_format.interlaced; }
+    // A checkpoint a slot: the window and at most two rows of inflated
+    // bytes; and a reader a pass, with as much.
+    std::size_t keptBytes() const override
+    {
+        const std::size_t rowBytes = (std::size_t(m_format.width) * std::size_t(m_format.bitDepth * m_converter.samples()) + 7) / 8 + 1;
+        const std::size_t each = (std::size_t(32) << 10) + 2 * rowBytes;
+        return (m_points.size() + m_parked.size()) * each;
+    }
     void cancel() override
     {
         std::lock_guard lock(m_mutex);

@@ -68,6 +68,9 @@ public:
     // overview's pass could otherwise inflate for seconds while the
     // program closes).
     virtual void cancel() {}
+    // The most this source keeps beside its tiles while it lives (an
+    // index, checkpoints): the cache leaves room for it in the budget.
+    virtual std::size_t keptBytes() const { return 0; }
     virtual void readInPasses(const PassRowSink& /*sink*/, const std::stop_token& /*stop*/) {}
 };
 

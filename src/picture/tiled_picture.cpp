@@ -47,12 +47,23 @@ Point storedOf(int orientation, Point upright, int width, int height)
                                    : uprightOf(inverse, upright, width, height);
 }
 
+// The tiles' share of the budget: what the source keeps beside them, and
+// the tiles made outside the cache (one by each worker, two in the
+// overview's pass), are counted in it too, so that the whole stays within
+// it; the tiles keep at least a quarter.
+std::size_t tilesBudget(std::size_t budget, const TileSource& source, int threads)
+{
+    const std::size_t aside = source.keptBytes() + std::size_t(threads + 2) * source.layout().tileBytes();
+    return std::max(budget / 4, budget > aside ? budget - aside : 0);
+}
+
 } // namespace
 
 TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
     : m_source(std::move(source)), m_stored(m_source->layout()),
       m_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1), m_upright(m_stored),
-      m_cache(cacheBytes), m_workers(threads > 0 ? threads : everyCore(),
+      m_cache(tilesBudget(cacheBytes, *m_source, threads > 0 ? threads : everyCore())),
+      m_workers(threads > 0 ? threads : everyCore(),
           [this](std::int64_t key) { return decodeTile(key); }, m_cache)
 {
     if (swapsSides(m_orientation))

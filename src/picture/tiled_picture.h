@@ -27,7 +27,8 @@ namespace korvane {
 class TiledPicture final : public PictureSource {
 public:
     // `orientation` (1 to 8, as EXIF gives it) turns the stored tiles
-    // upright; the cache holds at most `cacheBytes` of decoded tiles.
+    // upright; the picture holds at most `cacheBytes` of decoded tiles
+    // and of what the source keeps beside them.
     TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes,
         int threads = 0);
     ~TiledPicture() override;
