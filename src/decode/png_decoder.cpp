@@ -1,6 +1,6 @@
-// PNG through libpng, and zlib on a second core for the commonest kind:
-// 8-bit RGB or grey straight into the picture's rows; transparent pixels
-// laid over white as each row arrives.
+// PNG through libpng, and ISA-L's inflate on a second core for the
+// commonest kind: 8-bit RGB or grey straight into the picture's rows;
+// transparent pixels laid over white as each row arrives.
 #include "decoders.h"
 #include "texts.h"
 
@@ -12,6 +12,7 @@
 #include "read_at.h"
 #include "png_bands.h"
 #include "png_rows.h"
+#include "png_row_inflater.h"
 #include "row_sink.h"
 
 #include <QColorSpace>
@@ -34,7 +35,6 @@
 #include <vector>
 
 #include <png.h>
-#include <zlib.h>
 
 namespace korvane {
 
@@ -187,130 +187,10 @@ void readRows(PngDecoding& d, const FileFacts& facts)
 }
 
 // The commonest photo PNG (8-bit RGB or grey, opaque, not interlaced) is
-// decoded on two cores: zlib inflates the image data on a thread of its own
+// decoded on two cores: the image data is inflated on a thread of its own
 // while this one undoes the row filters and hands the rows on. libpng does
 // both on one core, and alone is only as fast as the fastest peer viewer.
 // Everything else goes through libpng.
-class RowInflater {
-public:
-    // The image data starts at `position` in a chunk of `length` bytes;
-    // each row is `rowBytes` long, its filter byte included.
-    RowInflater(int fd, off_t position, std::uint32_t length, std::size_t rowBytes, int rows)
-        : m_fd(fd), m_position(position), m_left(length), m_rowBytes(rowBytes), m_rows(rows),
-          m_ring(kRingRows * rowBytes), m_thread([this] { run(); })
-    {
-    }
-    ~RowInflater()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_changed.notify_all();
-        m_thread.join();
-    }
-    RowInflater(const RowInflater&) = delete;
-    RowInflater& operator=(const RowInflater&) = delete;
-
-    // Row y, still filtered, once inflated; null when the data ended first.
-    const std::uint8_t* waitForRow(int y)
-    {
-        std::unique_lock lock(m_mutex);
-        m_consumed = y; // the rows before it are free again
-        m_changed.notify_all();
-        m_changed.wait(lock, [&] { return m_inflated > y || m_ended; });
-        return m_inflated > y ? slot(y) : nullptr;
-    }
-
-private:
-    static constexpr int kRingRows = 64;
-    static constexpr int kRowsPerHandOver = 8;
-
-    std::uint8_t* slot(int y) { return m_ring.data() + std::size_t(y % kRingRows) * m_rowBytes; }
-
-    // The next bytes of image data, across IDAT chunks (their checksums are
-    // not looked at: they cover rows already shown); false at the end.
-    bool refill(z_stream& stream)
-    {
-        while (m_left == 0) {
-            const std::optional<ImageDataChunk> next = imageDataChunkAfter(m_fd, m_position);
-            if (!next)
-                return false;
-            m_left = next->length;
-            m_position = next->data;
-        }
-        const std::size_t count = readAt(m_fd, m_position, m_input.data(), std::min<std::size_t>(m_left, m_input.size()));
-        if (count == 0)
-            return false;
-        m_position += off_t(count);
-        m_left -= std::uint32_t(count);
-        stream.next_in = m_input.data();
-        stream.avail_in = static_cast<uInt>(count);
-        return true;
-    }
-
-    bool inflateRow(z_stream& stream, std::uint8_t* row)
-    {
-        stream.next_out = row;
-        stream.avail_out = static_cast<uInt>(m_rowBytes);
-        while (stream.avail_out > 0) {
-            if (stream.avail_in == 0 && !refill(stream))
-                return false;
-            const int result = ::inflate(&stream, Z_NO_FLUSH);
-            if (result == Z_STREAM_END)
-                return stream.avail_out == 0;
-            if (result != Z_OK)
-                return false;
-        }
-        return true;
-    }
-
-    void run()
-    {
-        z_stream stream {};
-        if (::inflateInit(&stream) == Z_OK) {
-            ::inflateValidate(&stream, 0); // the Adler-32 comes after the rows
-            inflateRows(stream);
-            ::inflateEnd(&stream);
-        }
-        std::lock_guard lock(m_mutex);
-        m_ended = true;
-        m_changed.notify_all();
-    }
-
-    void inflateRows(z_stream& stream)
-    {
-        for (int y = 0; y < m_rows; ++y) {
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] { return y - m_consumed < kRingRows || m_stop; });
-                if (m_stop)
-                    return;
-            }
-            if (!inflateRow(stream, slot(y)))
-                return;
-            if ((y + 1) % kRowsPerHandOver == 0 || y + 1 == m_rows) {
-                std::lock_guard lock(m_mutex);
-                m_inflated = y + 1;
-                m_changed.notify_all();
-            }
-        }
-    }
-
-    int m_fd;
-    off_t m_position;
-    std::uint32_t m_left;
-    std::size_t m_rowBytes;
-    int m_rows;
-    std::vector<std::uint8_t> m_ring;
-    std::array<std::uint8_t, 1 << 16> m_input {};
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_inflated = 0, m_consumed = 0;
-    bool m_ended = false, m_stop = false;
-    std::thread m_thread; // last: it starts once the rest exists
-};
-
 bool takesTwoCores(const PngDecoding& d)
 {
     return d.plainBytes && !d.interlaced && std::thread::hardware_concurrency() > 1;
