@@ -19,7 +19,6 @@
 #include <mutex>
 #include <unistd.h>
 
-#include <zlib.h>
 
 namespace korvane {
 
@@ -118,13 +117,11 @@ public:
     TileLayout layout() const override { return m_layout; }
     bool readsInOrder() const override { return !m_format.interlaced; }
     bool holdsPasses() const override { return m_format.interlaced; }
-    // A checkpoint a slot: the window and at most two rows of inflated
-    // bytes; and a reader a pass, with as much.
+    // A checkpoint a slot, and a reader a pass.
     std::size_t keptBytes() const override
     {
-        const std::size_t rowBytes = (std::size_t(m_format.width) * std::size_t(m_format.bitDepth * m_converter.samples()) + 7) / 8 + 1;
-        const std::size_t each = (std::size_t(32) << 10) + 2 * rowBytes;
-        return (m_points.size() + m_parked.size()) * each;
+        const std::size_t rowBytes = (std::size_t(m_format.width) * std::size_t(m_format.bitDepth * m_converter.samples()) + 7) / 8;
+        return m_points.size() * checkpointBytes(rowBytes) + m_parked.size() * readerBytes(rowBytes);
     }
     void cancel() override
     {
@@ -285,9 +282,9 @@ private:
         // may be waiting for the lock to offer a checkpoint.
     }
 
-    // A block boundary becomes the next slot's checkpoint when that slot
+    // A row's start becomes the next slot's checkpoint when that slot
     // has none yet, or when it lies shortly before the slot and the one it
-    // has does not: at most two copies of the window and rows a slot.
+    // has does not: at most two copies of the state and rows a slot.
     bool wantsCheckpoint(std::uint64_t out)
     {
         std::lock_guard lock(m_mutex);

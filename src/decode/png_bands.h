@@ -2,9 +2,9 @@
 // A PNG too large to hold, read in bands of whole rows. A deflate stream
 // cannot be entered just anywhere, so the first pass over the picture (the
 // one that makes the overview) reads it from the top and leaves a
-// checkpoint where a deflate block begins just before each band: the
-// inflater's bit position, its 32 KB window and the row above, as zlib's
-// zran example does for a plain stream. A band is then inflated from its
+// checkpoint at a row's start just before each band: the inflater's state
+// there (its bits, its code tables and its 32 KB window) and the row
+// above. A band is then inflated from its
 // own checkpoint. An interlaced picture's band is the band's rows of each
 // of its seven passes, each from a checkpoint of its own.
 #include "colour_profile.h"

@@ -5,13 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <zlib.h>
+#include <isa-l/igzip_lib.h>
 
 namespace korvane {
 
 namespace {
 
-constexpr std::size_t kWindowBytes = 32768;
 constexpr std::size_t kBatchBytes = 64 << 10;
 constexpr std::size_t kBatchesAhead = 8;
 
@@ -55,17 +54,16 @@ bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std
     }
 }
 
-// The inflater's state, on its thread.
+// The inflater's state, on its thread. ISA-L's inflate, not zlib's: zlib
+// inflated a photo's image data at about 250 MB/s here, two thirds of the
+// overview's pass; ISA-L inflates it 2.2 to 2.6 times as fast. Its state
+// holds all it needs to go on (its bits not used yet, its code tables, the
+// last 32 KB it inflated) and no pointer into itself, so a copy of it
+// taken between two calls is a checkpoint.
 struct RowReader::Stream {
-    z_stream zlib {};
-    bool begun = false;
+    inflate_state isal {};
     std::uint64_t in = 0, out = 0;
     std::array<std::uint8_t, 1 << 16> input {};
-    ~Stream()
-    {
-        if (begun)
-            ::inflateEnd(&zlib);
-    }
 };
 
 RowReader::RowReader(int fd, PngImageData& data, const PngPasses& passes, const Checkpoint& from,
@@ -94,16 +92,20 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
     Stream& s = *m_stream;
     s.in = from.in;
     s.out = from.out;
-    bool ok = ::inflateInit2(&s.zlib, -15) == Z_OK;
-    s.begun = ok;
-    if (ok && from.bits > 0) {
-        std::uint8_t byte = 0;
-        ok = m_data.read(m_fd, from.in - 1, &byte, 1) == 1
-            && ::inflatePrime(&s.zlib, from.bits, byte >> (8 - from.bits)) == Z_OK;
+    bool ok = true;
+    if (from.state.empty()) {
+        // Raw deflate, past the zlib header: the Adler-32 comes after the
+        // rows, and a preset dictionary (which PNG does not allow) fails
+        // as data.
+        isal_inflate_init(&s.isal);
+        s.isal.crc_flag = ISAL_DEFLATE;
+    } else {
+        ok = from.state.size() == sizeof(inflate_state);
+        if (ok)
+            std::memcpy(&s.isal, from.state.data(), sizeof(inflate_state));
     }
-    if (ok && !from.window.empty())
-        ok = ::inflateSetDictionary(&s.zlib, from.window.data(), uInt(from.window.size())) == Z_OK;
-    std::vector<std::uint8_t> partial = std::move(from.partial);
+    s.isal.next_in = nullptr;
+    s.isal.avail_in = 0;
     RowPlace place = m_passes.placeOf(from.out);
     ok = ok && place < m_passes.end();
     while (ok) {
@@ -121,10 +123,9 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
             const std::size_t size = m_passes[place.pass].shape.filtered();
             if (used + size > batch.rows.size())
                 break;
-            std::uint8_t* row = batch.rows.data() + used;
-            std::copy(partial.begin(), partial.end(), row);
-            ok = inflateRow(row, partial.size(), size, batch.count(), batch);
-            partial.clear();
+            if (m_taker.wants && m_taker.wants(s.out))
+                batch.pending.push_back({batch.count(), checkpointHere()});
+            ok = inflateRow(batch.rows.data() + used, size);
             if (!ok)
                 break;
             batch.starts.push_back(used);
@@ -139,29 +140,25 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
     }
 }
 
-// One filtered row of `size` bytes, its first `filled` already there.
-bool RowReader::inflateRow(std::uint8_t* row, std::size_t filled, std::size_t size, int index, Batch& batch)
+// One filtered row of `size` bytes.
+bool RowReader::inflateRow(std::uint8_t* row, std::size_t size)
 {
     Stream& s = *m_stream;
-    while (filled < size) {
-        if (s.zlib.avail_in == 0 && !refill())
-            return false;
-        s.zlib.next_out = row + filled;
-        s.zlib.avail_out = uInt(size - filled);
-        const int result = ::inflate(&s.zlib, Z_BLOCK);
-        const std::size_t made = size - filled - s.zlib.avail_out;
-        filled += made;
-        s.out += made;
-        if (result == Z_STREAM_END && filled < size)
-            return false;
-        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-            return false;
-        const bool boundary = (s.zlib.data_type & 128) != 0 && (s.zlib.data_type & 64) == 0;
-        if (boundary && filled < size && m_taker.wants && m_taker.wants(s.out))
-            if (std::shared_ptr<Checkpoint> point = partialCheckpoint(row, filled))
-                batch.pending.push_back({index, std::move(point)});
+    inflate_state& state = s.isal;
+    state.next_out = row;
+    state.avail_out = std::uint32_t(size);
+    while (state.avail_out > 0) {
+        if (state.block_state == ISAL_BLOCK_FINISH)
+            break; // the data ends before the rows do
+        // Inflated bytes may wait in the state's own buffer once the input
+        // has ended: they are drained before the end is taken as the end.
+        const bool inputEnded = state.avail_in == 0 && state.block_state != ISAL_BLOCK_INPUT_DONE && !refill();
+        const std::uint32_t before = state.avail_out;
+        if (isal_inflate(&state) != ISAL_DECOMP_OK || (inputEnded && state.avail_out == before))
+            break;
     }
-    return true;
+    s.out += size - state.avail_out;
+    return state.avail_out == 0;
 }
 
 bool RowReader::refill()
@@ -169,27 +166,33 @@ bool RowReader::refill()
     Stream& s = *m_stream;
     const std::size_t got = m_data.read(m_fd, s.in, s.input.data(), s.input.size());
     s.in += got;
-    s.zlib.next_in = s.input.data();
-    s.zlib.avail_in = uInt(got);
+    s.isal.next_in = s.input.data();
+    s.isal.avail_in = std::uint32_t(got);
     return got > 0;
 }
 
-// A checkpoint at the block boundary just reached, but for the row above,
-// which only the reader knows.
-std::shared_ptr<Checkpoint> RowReader::partialCheckpoint(const std::uint8_t* row, std::size_t filled)
+// A checkpoint at the start of the row about to be inflated, but for the
+// row above, which only the reader knows.
+std::shared_ptr<Checkpoint> RowReader::checkpointHere() const
 {
-    Stream& s = *m_stream;
+    const Stream& s = *m_stream;
     auto point = std::make_shared<Checkpoint>();
-    point->in = s.in - s.zlib.avail_in;
-    point->bits = s.zlib.data_type & 7;
+    point->in = s.in - s.isal.avail_in;
     point->out = s.out;
-    point->window.resize(kWindowBytes);
-    uInt length = uInt(kWindowBytes);
-    if (::inflateGetDictionary(&s.zlib, point->window.data(), &length) != Z_OK)
-        return nullptr;
-    point->window.resize(length);
-    point->partial.assign(row, row + filled);
+    point->state.resize(sizeof(inflate_state));
+    std::memcpy(point->state.data(), &s.isal, sizeof(inflate_state));
     return point;
+}
+
+std::size_t checkpointBytes(std::size_t rowBytes)
+{
+    return sizeof(Checkpoint) + sizeof(inflate_state) + rowBytes;
+}
+
+std::size_t readerBytes(std::size_t rowBytes)
+{
+    return sizeof(RowReader) + sizeof(inflate_state) + (std::size_t(1) << 16) + kBatchesAhead * std::max(kBatchBytes, rowBytes + 1)
+        + 3 * rowBytes;
 }
 
 // The next batch from the inflating thread; false once there is none.

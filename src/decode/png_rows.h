@@ -2,7 +2,7 @@
 // A PNG's rows read from a point in its deflate stream on: the inflating
 // runs on a thread of its own a few rows ahead while the reader undoes the
 // row filters, so that on two cores reading takes the inflating's time
-// alone (two thirds of the whole, zlib's inflate being the larger part).
+// alone (the larger part of the whole).
 #include "png_passes.h"
 #include "png_stream.h"
 
@@ -18,25 +18,29 @@
 
 namespace korvane {
 
-// Where inflating can begin again: a deflate block's start.
+// Where inflating can begin again: the start of a row, with the inflater's
+// state there (its bits not used yet, its code tables and its 32 KB
+// window).
 struct Checkpoint {
     std::uint64_t in = 2;   // the stream's next byte (past the zlib header at first)
-    int bits = 0;           // bits of the byte before `in` not used yet
     std::uint64_t out = 0;  // inflated bytes before this point
-    std::vector<std::uint8_t> window;  // the last 32 KB inflated
-    std::vector<std::uint8_t> above;   // the row above the one `out` falls in, unfiltered; none atop a pass
-    std::vector<std::uint8_t> partial; // that row's filtered bytes before `out`
+    std::vector<std::uint8_t> state;  // the inflater's; none at the stream's start
+    std::vector<std::uint8_t> above;  // the row above the one at `out`, unfiltered; none atop a pass
 };
 using CheckpointPtr = std::shared_ptr<const Checkpoint>;
+// What a checkpoint holds, with rows of `rowBytes` unfiltered bytes.
+std::size_t checkpointBytes(std::size_t rowBytes);
+// What a reader holds beside, at most, with rows of that many bytes.
+std::size_t readerBytes(std::size_t rowBytes);
 
 // Undoes one row's filter into `out`, from the row above; `step` is the
 // bytes of a pixel (at least one). False for a filter PNG does not have.
 bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
     int step);
 
-// At each deflate block boundary the stream passes, `wants(out)` is asked
-// (on the inflating thread) whether a checkpoint is wanted there, and
-// `take` is given it (on the reader's) once the row above is known.
+// At the start of each row, `wants(out)` is asked (on the inflating
+// thread) whether a checkpoint is wanted there, and `take` is given it (on
+// the reader's) once the row above is known.
 struct CheckpointTaker {
     std::function<bool(std::uint64_t out)> wants;
     std::function<void(CheckpointPtr)> take;
@@ -69,9 +73,9 @@ private:
         int count() const { return int(starts.size()); }
     };
     void inflateAll(const std::stop_token& stop, Checkpoint from);
-    bool inflateRow(std::uint8_t* row, std::size_t filled, std::size_t size, int index, Batch& batch);
+    bool inflateRow(std::uint8_t* row, std::size_t size);
     bool refill();
-    std::shared_ptr<Checkpoint> partialCheckpoint(const std::uint8_t* row, std::size_t filled);
+    std::shared_ptr<Checkpoint> checkpointHere() const;
     bool takeBatch();
 
     const int m_fd;
