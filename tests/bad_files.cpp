@@ -578,7 +578,8 @@ std::string blackPng(int side)
 std::string pngFilteredBy(const QImage& image, int filter)
 {
     const bool grey = image.format() == QImage::Format_Grayscale8;
-    const QImage rows = grey ? image : image.convertToFormat(QImage::Format_RGB888);
+    const bool alpha = image.hasAlphaChannel();
+    const QImage rows = grey ? image : image.convertToFormat(alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     static constexpr int kFilters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH};
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -586,8 +587,8 @@ std::string pngFilteredBy(const QImage& image, int filter)
     png_set_write_fn(png, &out, appendToString, nullptr);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, kFilters[filter]);
     png_set_IHDR(png, info, static_cast<png_uint_32>(rows.width()), static_cast<png_uint_32>(rows.height()), 8,
-        grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-        PNG_FILTER_TYPE_DEFAULT);
+        grey ? PNG_COLOR_TYPE_GRAY : alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+        PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
     for (int y = 0; y < rows.height(); ++y)
         png_write_row(png, rows.constScanLine(y));

@@ -64,8 +64,8 @@ std::string icoHolding(const std::string& png);
 // A black grey-scale PNG of side x side, interlaced, that decodes slowly
 // (seven passes through libpng) but is small.
 std::string blackPng(int side);
-// An 8-bit RGB (or grey, for a Grayscale8 image) PNG whose every row uses
-// one filter: 0 none, 1 sub, 2 up, 3 average, 4 Paeth.
+// An 8-bit RGB PNG (grey for a Grayscale8 image, RGBA for one with alpha)
+// whose every row uses one filter: 0 none, 1 sub, 2 up, 3 average, 4 Paeth.
 std::string pngFilteredBy(const QImage& image, int filter);
 // The picture as an Adam7-interlaced PNG.
 std::string interlacedPng(const QImage& image);

@@ -55,7 +55,7 @@ struct PngDecoding {
     int outputBytes = 0;  // the picture's: 1 or 3
     double storedRowBytes = 0; // as deflated, filter byte included
     bool interlaced = false;
-    bool plainBytes = false; // 8-bit RGB or grey, opaque: stored as shown
+    bool plainBytes = false; // 8-bit grey or RGB, with or without alpha, no tRNS: stored as decoded
     int passes = 1;
     int passesDone = 0; // of an interlaced file
     std::vector<png_byte> staging; // a whole interlaced picture before it is flattened or turned
@@ -99,8 +99,7 @@ void describeRows(PngDecoding& d)
     d.inputBytes = (grey ? 1 : 3) + (alpha ? 1 : 0);
     d.outputBytes = grey ? 1 : 3;
     d.interlaced = png_get_interlace_type(d.png, d.info) != PNG_INTERLACE_NONE;
-    d.plainBytes = png_get_bit_depth(d.png, d.info) == 8 && !alpha
-        && (colourType == PNG_COLOR_TYPE_RGB || colourType == PNG_COLOR_TYPE_GRAY);
+    d.plainBytes = png_get_bit_depth(d.png, d.info) == 8 && !transparent && colourType != PNG_COLOR_TYPE_PALETTE;
 }
 
 // Expands everything to 8 bits a channel; libpng takes its row buffers here.
@@ -186,11 +185,12 @@ void readRows(PngDecoding& d, const FileFacts& facts)
     }
 }
 
-// The commonest photo PNG (8-bit RGB or grey, opaque, not interlaced) is
-// decoded on two cores: the image data is inflated on a thread of its own
-// while this one undoes the row filters and hands the rows on. libpng does
-// both on one core, and alone is only as fast as the fastest peer viewer.
-// Everything else goes through libpng.
+// The commonest PNGs (8-bit grey or RGB, with or without alpha, not
+// interlaced) are decoded on two cores: the image data is inflated on a
+// thread of its own while this one undoes the row filters, lays alpha over
+// white and hands the rows on. libpng does both on one core, and alone is
+// only as fast as the fastest peer viewer. Everything else goes through
+// libpng.
 bool takesTwoCores(const PngDecoding& d)
 {
     return d.plainBytes && !d.interlaced && std::thread::hardware_concurrency() > 1;
@@ -201,14 +201,18 @@ void readRowsOnTwoCores(PngDecoding& d, const FileFacts& facts)
     const std::optional<ImageDataChunk> first = firstImageDataChunk(d.fd);
     if (!first)
         return;
-    const std::size_t rowBytes = std::size_t(d.storedWidth) * std::size_t(d.outputBytes);
+    const bool hasAlpha = d.inputBytes == 2 || d.inputBytes == 4;
+    const std::size_t rowBytes = std::size_t(d.storedWidth) * std::size_t(d.inputBytes);
     RowInflater inflater(d.fd, first->data, first->length, rowBytes + 1, d.storedHeight);
     std::vector<std::uint8_t> above(rowBytes, 0), row(rowBytes);
+    d.flat.resize(hasAlpha ? std::size_t(d.storedWidth) * std::size_t(d.outputBytes) : 0);
     for (int y = 0; y < d.storedHeight; ++y) {
         const std::uint8_t* filtered = inflater.waitForRow(y);
-        if (!filtered || !unfilterPngRow(filtered, above.data(), row.data(), rowBytes, d.outputBytes))
+        if (!filtered || !unfilterPngRow(filtered, above.data(), row.data(), rowBytes, d.inputBytes))
             return; // the rest is white, as libpng leaves it
-        d.sink->put(row.data(), facts);
+        if (hasAlpha)
+            flattenRowOverWhite(row.data(), d.flat.data(), d.storedWidth, d.inputBytes);
+        d.sink->put(hasAlpha ? d.flat.data() : row.data(), facts);
         above.swap(row);
     }
 }
