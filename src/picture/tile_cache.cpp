@@ -65,6 +65,19 @@ void TileCache::evictOverBudget()
     }
 }
 
+std::size_t TileCache::budgetBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_budget;
+}
+
+void TileCache::setBudget(std::size_t budgetBytes)
+{
+    std::lock_guard lock(m_mutex);
+    m_budget = budgetBytes;
+    evictOverBudget();
+}
+
 std::size_t TileCache::heldBytes() const
 {
     std::lock_guard lock(m_mutex);

@@ -82,7 +82,9 @@ public:
 
     std::size_t heldBytes() const;
     std::size_t peakBytes() const;
-    std::size_t budgetBytes() const { return m_budget; }
+    std::size_t budgetBytes() const;
+    // A new budget, the least recently used tiles let go down to it.
+    void setBudget(std::size_t budgetBytes);
 
 private:
     using Order = std::list<std::int64_t>; // most recently used first
@@ -92,8 +94,8 @@ private:
     };
     void evictOverBudget();
 
-    const std::size_t m_budget;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // for what follows
+    std::size_t m_budget;
     Order m_order;
     std::unordered_map<std::int64_t, Entry> m_entries;
     std::size_t m_held = 0, m_peak = 0;

@@ -159,6 +159,12 @@ BlockAverages BlockSums::averages() const
     return out;
 }
 
+std::size_t BlockSums::heldBytes() const
+{
+    const std::size_t blocks = std::size_t(m_width) * std::size_t(m_height);
+    return (m_sums.size() + m_counts.size()) * sizeof(std::uint32_t) + blocks * std::size_t(m_layout.channels);
+}
+
 namespace {
 
 // A source read in order: this thread sums each tile while a second one

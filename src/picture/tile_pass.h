@@ -49,6 +49,8 @@ public:
     // The means so far, as stored: a block no tile has reached is white,
     // one partly read the mean of what was.
     BlockAverages averages() const;
+    // The sums and the averages made from them.
+    std::size_t heldBytes() const;
 
 private:
     const TileLayout m_layout;

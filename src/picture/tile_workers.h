@@ -23,6 +23,7 @@ public:
     // `threads` workers (at least one) put what `decode` makes in `cache`.
     TileWorkers(int threads, Decode decode, TileCache& cache);
     ~TileWorkers();
+    int threads() const { return int(m_threads.size()); }
     TileWorkers(const TileWorkers&) = delete;
     TileWorkers& operator=(const TileWorkers&) = delete;
 

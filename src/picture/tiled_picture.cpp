@@ -47,13 +47,13 @@ Point storedOf(int orientation, Point upright, int width, int height)
                                    : uprightOf(inverse, upright, width, height);
 }
 
-// The tiles' share of the budget: what the source keeps beside them, and
-// the tiles made outside the cache (one by each worker, two in the
-// overview's pass), are counted in it too, so that the whole stays within
-// it; the tiles keep at least a quarter.
-std::size_t tilesBudget(std::size_t budget, const TileSource& source, int threads)
+// The tiles' share of the budget: what the source keeps beside them, the
+// tiles made outside the cache (one by each worker, two in the overview's
+// pass) and the overview's sums (`more`) are counted in it too, so that
+// the whole stays within it; the tiles keep at least a quarter.
+std::size_t tilesBudget(std::size_t budget, const TileSource& source, int threads, std::size_t more = 0)
 {
-    const std::size_t aside = source.keptBytes() + std::size_t(threads + 2) * source.layout().tileBytes();
+    const std::size_t aside = source.keptBytes() + std::size_t(threads + 2) * source.layout().tileBytes() + more;
     return std::max(budget / 4, budget > aside ? budget - aside : 0);
 }
 
@@ -62,7 +62,7 @@ std::size_t tilesBudget(std::size_t budget, const TileSource& source, int thread
 TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
     : m_source(std::move(source)), m_stored(m_source->layout()),
       m_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1), m_upright(m_stored),
-      m_cache(tilesBudget(cacheBytes, *m_source, threads > 0 ? threads : everyCore())),
+      m_budget(cacheBytes), m_cache(tilesBudget(cacheBytes, *m_source, threads > 0 ? threads : everyCore())),
       m_workers(threads > 0 ? threads : everyCore(),
           [this](std::int64_t key) { return decodeTile(key); }, m_cache)
 {
@@ -212,6 +212,7 @@ void TiledPicture::startAveraging(int block)
     const int scale = m_source->readsInOrder() || m_source->holdsPasses() ? 1 : std::max(1, m_source->reducedScale(block));
     m_block = block;
     m_sums = std::make_unique<BlockSums>(scale > 1 ? reducedLayout(m_stored, scale) : m_stored, block / scale);
+    m_cache.setBudget(tilesBudget(m_budget, *m_source, m_workers.threads(), m_sums->heldBytes()));
     {
         std::lock_guard lock(m_passMutex);
         m_averaging = true;

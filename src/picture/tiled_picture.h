@@ -87,6 +87,7 @@ private:
     const TileLayout m_stored;
     const int m_orientation;
     TileLayout m_upright;
+    const std::size_t m_budget; // for the tiles and all that is counted with them
     TileCache m_cache;
     TileWorkers m_workers;
     // The averaging pass: what it sums into, and who waits for its end.
