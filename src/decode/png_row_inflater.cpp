@@ -1,5 +1,6 @@
 #include "png_row_inflater.h"
 
+#include "png_rows.h"
 #include "png_stream.h"
 #include "read_at.h"
 
@@ -69,28 +70,12 @@ bool RowInflater::refill()
 
 bool RowInflater::inflateRow(std::uint8_t* row)
 {
-    inflate_state& state = *m_state;
-    state.next_out = row;
-    state.avail_out = std::uint32_t(m_rowBytes);
-    while (state.avail_out > 0) {
-        if (state.block_state == ISAL_BLOCK_FINISH)
-            return false; // the data ends before the rows do
-        // Inflated bytes may wait in the state's own buffer once the input
-        // has ended: they are drained before the end is taken as the end.
-        const bool inputEnded = state.avail_in == 0 && state.block_state != ISAL_BLOCK_INPUT_DONE && !refill();
-        const std::uint32_t before = state.avail_out;
-        if (isal_inflate(&state) != ISAL_DECOMP_OK || (inputEnded && state.avail_out == before))
-            return false;
-    }
-    return true;
+    return inflateInto(*m_state, row, m_rowBytes, [this] { return refill(); }) == m_rowBytes;
 }
 
 void RowInflater::run()
 {
-    // Raw deflate, its header skipped: the Adler-32 comes after the rows,
-    // and a preset dictionary (which PNG does not allow) fails as data.
-    isal_inflate_init(m_state.get());
-    m_state->crc_flag = ISAL_DEFLATE;
+    startRawInflate(*m_state); // the zlib header is skipped as it is read
     inflateRows();
     std::lock_guard lock(m_mutex);
     m_ended = true;

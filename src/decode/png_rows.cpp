@@ -22,6 +22,29 @@ std::uint8_t paeth(int a, int b, int c)
 
 } // namespace
 
+void startRawInflate(inflate_state& state)
+{
+    isal_inflate_init(&state);
+    state.crc_flag = ISAL_DEFLATE;
+}
+
+std::size_t inflateInto(inflate_state& state, std::uint8_t* out, std::size_t size, const std::function<bool()>& refill)
+{
+    state.next_out = out;
+    state.avail_out = std::uint32_t(size);
+    while (state.avail_out > 0) {
+        if (state.block_state == ISAL_BLOCK_FINISH)
+            break; // the data ends before the rows do
+        // Inflated bytes may wait in the state's own buffer once the input
+        // has ended: they are drained before the end is taken as the end.
+        const bool inputEnded = state.avail_in == 0 && state.block_state != ISAL_BLOCK_INPUT_DONE && !refill();
+        const std::uint32_t before = state.avail_out;
+        if (isal_inflate(&state) != ISAL_DECOMP_OK || (inputEnded && state.avail_out == before))
+            break;
+    }
+    return size - state.avail_out;
+}
+
 bool unfilterPngRow(const std::uint8_t* filtered, const std::uint8_t* above, std::uint8_t* out, std::size_t bytes,
     int step)
 {
@@ -94,11 +117,7 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
     s.out = from.out;
     bool ok = true;
     if (from.state.empty()) {
-        // Raw deflate, past the zlib header: the Adler-32 comes after the
-        // rows, and a preset dictionary (which PNG does not allow) fails
-        // as data.
-        isal_inflate_init(&s.isal);
-        s.isal.crc_flag = ISAL_DEFLATE;
+        startRawInflate(s.isal); // `from.in` is past the zlib header
     } else {
         ok = from.state.size() == sizeof(inflate_state);
         if (ok)
@@ -144,21 +163,9 @@ void RowReader::inflateAll(const std::stop_token& stop, Checkpoint from)
 bool RowReader::inflateRow(std::uint8_t* row, std::size_t size)
 {
     Stream& s = *m_stream;
-    inflate_state& state = s.isal;
-    state.next_out = row;
-    state.avail_out = std::uint32_t(size);
-    while (state.avail_out > 0) {
-        if (state.block_state == ISAL_BLOCK_FINISH)
-            break; // the data ends before the rows do
-        // Inflated bytes may wait in the state's own buffer once the input
-        // has ended: they are drained before the end is taken as the end.
-        const bool inputEnded = state.avail_in == 0 && state.block_state != ISAL_BLOCK_INPUT_DONE && !refill();
-        const std::uint32_t before = state.avail_out;
-        if (isal_inflate(&state) != ISAL_DECOMP_OK || (inputEnded && state.avail_out == before))
-            break;
-    }
-    s.out += size - state.avail_out;
-    return state.avail_out == 0;
+    const std::size_t made = inflateInto(s.isal, row, size, [this] { return refill(); });
+    s.out += made;
+    return made == size;
 }
 
 bool RowReader::refill()

@@ -16,7 +16,18 @@
 #include <thread>
 #include <vector>
 
+struct inflate_state;
+
 namespace korvane {
+
+// Starts ISA-L's `state` on raw deflate, the zlib header skipped by the
+// caller: the Adler-32 comes after the rows, and a preset dictionary
+// (which PNG does not allow) fails as data.
+void startRawInflate(inflate_state& state);
+// Inflates `size` bytes into `out`, `refill` giving the state more input
+// (false at its end); the bytes made, fewer once the data ends or is
+// damaged.
+std::size_t inflateInto(inflate_state& state, std::uint8_t* out, std::size_t size, const std::function<bool()>& refill);
 
 // Where inflating can begin again: the start of a row, with the inflater's
 // state there (its bits not used yet, its code tables and its 32 KB
