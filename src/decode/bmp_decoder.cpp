@@ -2,10 +2,11 @@
 // a time, where Qt's reader held an image of its own (4 bytes a pixel, or a
 // palette index) beside the picture made from it, 7 bytes a pixel at the
 // peak for a colour scan, and refused sides over 16384; one larger than the
-// picture cache is read in bands where it is drawn. Palette pictures (1, 4 and 8 bits) whose colours
-// are all grey become grey pictures, a byte a pixel. Run-length, embedded
-// JPEG and PNG, and headers this does not know are left to Qt's reader. A
-// file cut short shows the rows it holds, the rest white.
+// picture cache is read in bands where it is drawn. Palette pictures (1, 4
+// and 8 bits) whose colours are all grey become grey pictures, a byte a
+// pixel. Run-length, embedded JPEG and PNG, and headers this does not know
+// are left to Qt's reader. A file cut short shows the rows it holds, the
+// rest white.
 #include "decoders.h"
 #include "texts.h"
 
@@ -33,7 +34,6 @@ namespace {
 constexpr int kFileHeaderBytes = 14;
 constexpr int kCoreHeaderBytes = 12; // OS/2 1.x: 16-bit sides, 3-byte palette entries
 constexpr unsigned kPlain = 0, kBitFields = 3, kAlphaBitFields = 6;
-
 
 // A channel given by a bit mask, scaled to 0 .. 255.
 struct Channel {

@@ -19,7 +19,6 @@
 #include <mutex>
 #include <unistd.h>
 
-
 namespace korvane {
 
 namespace {

@@ -42,14 +42,10 @@ void RenderDetailView(PictureBox& detail, const PictureBox& source, Long offsetX
 void RenderOverview(PictureBox& overview, const PictureBox& source)
 {
     // Each size is read afresh where it is used; the source never changes.
-    if (isLandscape(source.Width(), source.Height())) {
-        overview.setWidth(kOverviewWidthTwips);
-        overview.setHeight(fittedSide(source.Height(), kOverviewWidthPixels, source.Width()));
-    } else {
-        overview.setWidth(fittedSide(source.Width(), kOverviewHeightPixels, source.Height()));
-        overview.setHeight(kOverviewHeightTwips);
-    }
+    // The panel is as large as the picture painted into it.
     const auto [paintedWidth, paintedHeight] = paintedSides(source.Width(), source.Height());
+    overview.setWidth(paintedWidth);
+    overview.setHeight(paintedHeight);
     overview.PaintPicture(source.picture(), 0.0f, 0.0f, paintedWidth, paintedHeight);
 }
 

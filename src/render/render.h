@@ -18,9 +18,9 @@ void RenderDetailView(PictureBox& detail, const PictureBox& source, Long offsetX
 // into it, without clearing first.
 void RenderOverview(PictureBox& overview, const PictureBox& source);
 
-// The width and height in device pixels that RenderOverview paints a picture of these
-// pixel sides at, on a screen of the given ratio: the loader makes that
-// overview beside the program's start-up.
+// The width and height in device pixels that RenderOverview paints a
+// picture of these pixel sides at, on a screen of the given ratio: the
+// loader makes that overview beside the program's start-up.
 std::pair<int, int> OverviewPixels(int pictureWidth, int pictureHeight, double ratio);
 
 } // namespace korvane::render
