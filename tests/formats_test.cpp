@@ -1,6 +1,7 @@
-// BMP, HEIF, AVIF, JPEG XL, JPEG 2000 and SVG, and colour through LittleCMS, on files made
-// by Debian's own encoders and tools, checked against the source pixels or
-// against LittleCMS's own command-line converter.
+// BMP, HEIF, AVIF, JPEG XL, JPEG 2000 and SVG, and colour through
+// LittleCMS, on files made by Debian's own encoders and tools, checked
+// against the source pixels or against LittleCMS's own command-line
+// converter.
 #include "platform/picture.h"
 #include "platform/runtime_error.h"
 

@@ -35,9 +35,8 @@ std::string writeJpeg(const std::string& name, const JpegOptions& options);
 // overview of 400 x 300.
 FileFacts factsFor(const std::string& path, qint64 availableBytes);
 
-// Decoded by the decoder its suffix names (.png, .jpg, .jp2, .svg, .gif, .bmp,
-// else TIFF),
-// with an overview of 400 x 300.
+// Decoded by the decoder its suffix names (.png, .jpg, .jp2, .svg, .gif,
+// .bmp, else TIFF), with an overview of 400 x 300.
 Picture loadWithMemory(const std::string& path, qint64 availableBytes);
 
 // Waits for the pass that makes the overview of a picture read in tiles,
