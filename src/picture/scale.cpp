@@ -3,8 +3,10 @@
 #include "two_cores.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -22,6 +24,7 @@ struct Tap {
 // weights (summing to 1): box overlap when reducing, linear when enlarging.
 // Kept flat: destination d uses taps[first[d]] .. taps[first[d + 1] - 1].
 struct AxisWeights {
+    int sourceSize = 0;
     std::vector<int> first;
     std::vector<Tap> taps;
 };
@@ -35,6 +38,7 @@ AxisWeights axisWeights(int pictureSize, int destSize, int block = 1)
     weights.first.reserve(static_cast<size_t>(destSize) + 1);
     const double scale = static_cast<double>(pictureSize) / destSize;
     const int sourceSize = (pictureSize + block - 1) / block;
+    weights.sourceSize = sourceSize;
     for (int d = 0; d < destSize; ++d) {
         weights.first.push_back(static_cast<int>(weights.taps.size()));
         if (scale >= block) {
@@ -59,33 +63,87 @@ AxisWeights axisWeights(int pictureSize, int destSize, int block = 1)
     return weights;
 }
 
-// One source row resampled horizontally into `out` (3 floats a pixel).
-template <int Channels>
-void resampleRow(const std::uint8_t* row, const AxisWeights& across, float* out)
+// Four floats at once, in plain C++ that GCC and Clang turn into vector
+// instructions at any optimisation level.
+using Floats4 = float __attribute__((vector_size(16)));
+using Ints4 = std::int32_t __attribute__((vector_size(16)));
+using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
+
+Floats4 loadFloats(const float* values)
 {
-    const size_t width = across.first.size() - 1;
-    const Tap* taps = across.taps.data();
-    for (size_t d = 0; d < width; ++d) {
-        float r = 0, g = 0, b = 0;
-        for (int t = across.first[d]; t < across.first[d + 1]; ++t) {
-            const std::uint8_t* p = row + static_cast<ptrdiff_t>(taps[t].index) * Channels;
-            const float w = taps[t].weight;
-            r += w * p[0];
-            g += w * p[Channels == 1 ? 0 : 1];
-            b += w * p[Channels == 1 ? 0 : 2];
-        }
-        out[3 * d] = r;
-        out[3 * d + 1] = g;
-        out[3 * d + 2] = b;
-    }
+    Floats4 loaded;
+    std::memcpy(&loaded, values, sizeof loaded);
+    return loaded;
 }
 
-// The weights sum to 1, so value is a level give or take float error:
-// adding a half in double and truncating rounds it as lround would, and
-// lets the compiler keep the whole row in vector registers.
-std::uint32_t toByte(float value)
+// Sixteen bytes as four times four floats. Interleaving with zero bytes
+// widens them in two unpacking steps, where a plain conversion would take
+// them one by one.
+std::array<Floats4, 4> widen(const std::uint8_t* bytes)
 {
-    return static_cast<std::uint32_t>(std::min(std::max(static_cast<double>(value), 0.0) + 0.5, 255.0));
+    Bytes16 in;
+    std::memcpy(&in, bytes, sizeof in);
+    const Bytes16 zero{};
+    const Bytes16 low = __builtin_shufflevector(in, zero, 0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23);
+    const Bytes16 high = __builtin_shufflevector(in, zero, 8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31);
+    const Bytes16 words[4] = {
+        __builtin_shufflevector(low, zero, 0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23),
+        __builtin_shufflevector(low, zero, 8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31),
+        __builtin_shufflevector(high, zero, 0, 1, 16, 17, 2, 3, 18, 19, 4, 5, 20, 21, 6, 7, 22, 23),
+        __builtin_shufflevector(high, zero, 8, 9, 24, 25, 10, 11, 26, 27, 12, 13, 28, 29, 14, 15, 30, 31)};
+    std::array<Floats4, 4> floats;
+    for (std::size_t k = 0; k < 4; ++k) {
+        Ints4 ints;
+        std::memcpy(&ints, &words[k], sizeof ints); // little-endian: each byte becomes one int
+        floats[k] = __builtin_convertvector(ints, Floats4);
+    }
+    return floats;
+}
+
+// sums = weight * row (first) or sums += weight * row, over `count`
+// values; `sums` has room for a multiple of sixteen.
+void addWeightedRow(const std::uint8_t* row, std::size_t count, float weight, float* sums, bool first)
+{
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const std::array<Floats4, 4> values = widen(row + i);
+        for (std::size_t k = 0; k < 4; ++k) {
+            const Floats4 term = weight * values[k];
+            const Floats4 sum = first ? term : loadFloats(sums + i + 4 * k) + term;
+            std::memcpy(sums + i + 4 * k, &sum, sizeof sum);
+        }
+    }
+    for (; i < count; ++i)
+        sums[i] = first ? weight * row[i] : sums[i] + weight * row[i];
+}
+
+// Levels 0 to 255, rounded half up: the weights sum to 1, so each sum is
+// a level give or take float error.
+Ints4 toLevels(Floats4 sums)
+{
+    const Floats4 zero{}, top{255, 255, 255, 255};
+    sums = sums < zero ? zero : sums;
+    sums = sums > top ? top : sums;
+    return __builtin_convertvector(sums + 0.5f, Ints4); // truncates: the sums are not negative
+}
+
+// A row of column sums resampled across into panel pixels. RGB sums are
+// read four floats at a time (the fourth, the next pixel's red, is
+// ignored: `sums` has a float to spare at its end).
+template <int Channels>
+void resampleAcross(const float* sums, const AxisWeights& across, std::uint32_t* out)
+{
+    const std::size_t width = across.first.size() - 1;
+    const Tap* taps = across.taps.data();
+    for (std::size_t d = 0; d < width; ++d) {
+        Floats4 pixel{};
+        for (int t = across.first[d]; t < across.first[d + 1]; ++t) {
+            const float* p = sums + static_cast<std::ptrdiff_t>(taps[t].index) * Channels;
+            pixel += taps[t].weight * (Channels == 1 ? Floats4{p[0], p[0], p[0], 0} : loadFloats(p));
+        }
+        const Ints4 levels = toLevels(pixel);
+        out[d] = 0xFF000000u | std::uint32_t(levels[0]) << 16 | std::uint32_t(levels[1]) << 8 | std::uint32_t(levels[2]);
+    }
 }
 
 // Destination rows [rowBegin, rowEnd): each gathers its source rows; a
@@ -126,69 +184,24 @@ private:
     int m_first = -1, m_count = 0;
 };
 
-// The last two source rows resampled across: enlarging blends the same
-// pair into many destination rows, reducing shares one row between
-// neighbours, so two are enough to resample each source row once.
-template <int Channels, typename Rows>
-class ResampledRows {
-public:
-    ResampledRows(Rows& source, const AxisWeights& across, size_t width)
-        : m_source(source), m_across(across)
-    {
-        for (Slot& slot : m_slots)
-            slot.values.resize(3 * width);
-    }
-    const float* row(int index)
-    {
-        for (Slot& slot : m_slots) {
-            if (slot.index == index) {
-                slot.used = ++m_uses;
-                return slot.values.data();
-            }
-        }
-        Slot& oldest = m_slots[0].used <= m_slots[1].used ? m_slots[0] : m_slots[1];
-        resampleRow<Channels>(m_source(index), m_across, oldest.values.data());
-        oldest.index = index;
-        oldest.used = ++m_uses;
-        return oldest.values.data();
-    }
-
-private:
-    struct Slot {
-        std::vector<float> values;
-        int index = -1;
-        unsigned long used = 0;
-    };
-    Rows& m_source;
-    const AxisWeights& m_across;
-    Slot m_slots[2];
-    unsigned long m_uses = 0;
-};
-
+// Each destination row sums its source rows down first, every value of
+// the row at once, then resamples that one row across: the costly
+// gathering across runs once a destination row, not once a source row.
 template <int Channels, typename Rows>
 void scaleRows(Rows source, Destination result, const AxisWeights& across, const AxisWeights& down,
     int rowBegin, int rowEnd)
 {
-    const int width = result.width;
-    ResampledRows<Channels, Rows> resampled(source, across, static_cast<size_t>(width));
-    std::vector<float> sum(3 * static_cast<size_t>(width));
+    const std::size_t values = std::size_t(across.sourceSize) * Channels;
+    std::vector<float> sums((values + 4) & ~std::size_t(3), 0.0f);
     for (int y = rowBegin; y < rowEnd; ++y) {
         const auto row = static_cast<size_t>(y);
         if (down.first[row] == down.first[row + 1])
-            std::fill(sum.begin(), sum.end(), 0.0f);
+            std::fill(sums.begin(), sums.end(), 0.0f);
         for (int t = down.first[row]; t < down.first[row + 1]; ++t) {
             const Tap& tap = down.taps[static_cast<size_t>(t)];
-            const float* sourceRow = resampled.row(tap.index);
-            if (t == down.first[row])
-                std::transform(sourceRow, sourceRow + sum.size(), sum.begin(),
-                    [w = tap.weight](float value) { return w * value; });
-            else
-                for (size_t i = 0; i < sum.size(); ++i)
-                    sum[i] += tap.weight * sourceRow[i];
+            addWeightedRow(source(tap.index), values, tap.weight, sums.data(), t == down.first[row]);
         }
-        std::uint32_t* const out = result.words + std::size_t(y) * std::size_t(width);
-        for (size_t x = 0; x < static_cast<size_t>(width); ++x)
-            out[x] = 0xFF000000u | toByte(sum[3 * x]) << 16 | toByte(sum[3 * x + 1]) << 8 | toByte(sum[3 * x + 2]);
+        resampleAcross<Channels>(sums.data(), across, result.words + std::size_t(y) * std::size_t(result.width));
     }
 }
 
