@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "platform/startup_trace.h"
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,6 +42,7 @@ protected:
     {
         if (m_filled) {
             QPainter(this).fillRect(rect(), QColor(200, 60, 180)); // the benchmark picture's hue
+            korvane::markStartup("painted");
             return;
         }
         // Ends once the first frame has reached the screen.
@@ -57,8 +60,11 @@ private:
 
 int main(int argc, char** argv)
 {
+    // Phases as the viewer marks them, for the floor's own row.
+    korvane::markStartup("main");
     const bool filled = argc > 1 && std::strcmp(argv[1], "--fill") == 0;
     QApplication application(argc, argv);
+    korvane::markStartup("application");
     Bare window(filled);
     window.setWindowTitle("bare");
     window.resize(1100, 700);
@@ -66,6 +72,8 @@ int main(int argc, char** argv)
         auto* button = new QPushButton(QString::fromUtf8("拡大"), &window);
         button->setGeometry(8, 700 - 8 - 32, 80, 32);
     }
+    korvane::markStartup("window-built");
     window.show();
+    korvane::markStartup("shown");
     return application.exec();
 }

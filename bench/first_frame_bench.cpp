@@ -398,7 +398,7 @@ int main(int argc, char** argv)
                 const auto exec = Clock::now();
                 const Measure m = candidate.viewer ? runToFirstFrame(args, session, screen, korvane, deadline, picture.aspect)
                                                    : runToExit(args, session.name());
-                if (korvane)
+                if (korvane || candidate.name.starts_with("qt window"))
                     into.phases.add(trace, exec);
                 into.cpus.push_back(m.cpuSeconds);
                 into.ok = into.ok && m.ok;

@@ -374,6 +374,32 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
     EXPECT_NE(early, exact | 0xFF000000);
 }
 
+// A decoder held after the first frame's rows waits there until it is
+// released, until rows past them are wanted, or until it is stopped: a
+// wait for the held rows alone does not set it going.
+TEST(Panel, AHeldDecoderGoesOnOnlyWhenReleasedOrWhenLaterRowsAreWanted)
+{
+    const auto publishEachRow = [](RowFill& rows) {
+        for (int y = 1; y <= 64 && !rows.stopRequested(); ++y)
+            rows.publish(y);
+    };
+    RowFill released(64, publishEachRow, 16);
+    released.waitFor(16);
+    std::this_thread::sleep_for(50ms); // time to run on, were it not held
+    EXPECT_EQ(released.rowsReady(), 16);
+    released.release();
+    EXPECT_TRUE(waitUntil([&] { return released.complete(); }));
+
+    RowFill wanted(64, publishEachRow, 16);
+    wanted.waitFor(40);
+    EXPECT_GE(wanted.rowsReady(), 40);
+
+    RowFill stopped(64, publishEachRow, 16);
+    stopped.waitFor(16);
+    stopped.stop(); // returns: the held decoder sees the request
+    EXPECT_EQ(stopped.rowsReady(), 16);
+}
+
 // A picture handed over without an early copy: the overview shows the
 // blocks its final rows complete, white below them, grows as rows come,
 // and is made exactly once the picture is whole.

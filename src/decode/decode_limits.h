@@ -18,6 +18,10 @@ struct FileFacts {
     // any other this high. A decoder that can show a picture before it is
     // whole makes a copy at least this big first; empty: never.
     QSize overviewSides;
+    // The rows the detail view shows first, from the top: a decoder that
+    // fills in its rows beside the overview's copy may pause after them
+    // until the copy is made. 0: no pause.
+    int firstRows = 0;
 
     void reportProgress(long long done, long long total) const
     {

@@ -4,8 +4,9 @@
 
 namespace korvane {
 
-RowFill::RowFill(int height, std::function<void(RowFill&)> work)
-    : m_height(height), m_thread([this, work = std::move(work)] { run(work); })
+RowFill::RowFill(int height, std::function<void(RowFill&)> work, int heldAfter)
+    : m_height(height), m_heldAfter(heldAfter), m_held(heldAfter > 0),
+      m_thread([this, work = std::move(work)] { run(work); })
 {
 }
 
@@ -60,8 +61,18 @@ void RowFill::whenComplete(std::function<void()> callback)
 
 void RowFill::publish(int rows)
 {
+    std::unique_lock lock(m_mutex);
+    const int ready = std::clamp(rows, m_ready.load(std::memory_order_relaxed), m_height);
+    m_ready.store(ready, std::memory_order_release);
+    m_changed.notify_all();
+    if (m_held && ready >= m_heldAfter && ready < m_height)
+        m_changed.wait(lock, [&] { return !m_held || m_stop.load(std::memory_order_relaxed); });
+}
+
+void RowFill::release() const
+{
     std::lock_guard lock(m_mutex);
-    m_ready.store(std::clamp(rows, m_ready.load(std::memory_order_relaxed), m_height), std::memory_order_release);
+    m_held = false;
     m_changed.notify_all();
 }
 
@@ -71,6 +82,10 @@ void RowFill::waitFor(int rows) const
     if (m_ready.load(std::memory_order_acquire) >= rows)
         return;
     std::unique_lock lock(m_mutex);
+    if (rows > m_heldAfter) { // wanted beyond the held rows: the work goes on
+        m_held = false;
+        m_changed.notify_all();
+    }
     m_changed.wait(lock, [&] { return m_ended || m_ready.load(std::memory_order_acquire) >= rows; });
 }
 

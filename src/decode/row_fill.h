@@ -15,7 +15,10 @@ class RowFill {
 public:
     // `height` rows in all; the work runs on its own thread and must
     // publish every row before it ends (white for rows it could not decode).
-    RowFill(int height, std::function<void(RowFill&)> work);
+    // With `heldAfter`, the work pauses once it has published that many
+    // rows, until release() or a wait for more rows: the first frame's
+    // rows come first, and the cores then go to what else it needs.
+    RowFill(int height, std::function<void(RowFill&)> work, int heldAfter = 0);
     // Asks the work to stop and waits for it: the picture's memory is not
     // given back while a decoder still writes into it.
     ~RowFill();
@@ -24,8 +27,11 @@ public:
     RowFill(const RowFill&) = delete;
     RowFill& operator=(const RowFill&) = delete;
 
-    // Rows 0 .. rows - 1 are final. Called by the work only.
+    // Rows 0 .. rows - 1 are final. Called by the work only; waits there
+    // while the work is held.
     void publish(int rows);
+    // Lets held work go on.
+    void release() const;
     // The owner no longer needs the rest: the work may end early.
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
 
@@ -47,6 +53,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;
     bool m_ended = false;
+    const int m_heldAfter;
+    mutable bool m_held;
     std::vector<std::function<void()>> m_whenComplete;
     std::thread m_thread; // last: started once the rest exists
 };
