@@ -376,9 +376,9 @@ int main(int argc, char** argv)
                 candidates.push_back({peer, {peer}, true});
         // Runs take turns, candidate after candidate, so that a slower
         // spell of the machine falls on all of them alike; each round in
-        // an order of its own, so that no program always follows the same
-        // one (the run after a program that has just given back a whole
-        // picture's memory can be slower: up to 1.6 times for a 24 MP PNG).
+        // an order of its own, so that no program always runs right after
+        // the same one (what one leaves of the page cache and of free
+        // memory is what the next starts with).
         std::mt19937 shuffler(2026);
         std::vector<std::size_t> order(candidates.size());
         struct Series {
