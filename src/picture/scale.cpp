@@ -101,7 +101,7 @@ std::array<Floats4, 4> widen(const std::uint8_t* bytes)
 }
 
 // sums = weight * row (first) or sums += weight * row, over `count`
-// values; `sums` has room for a multiple of sixteen.
+// values: sixteen at a time, the last few one by one.
 void addWeightedRow(const std::uint8_t* row, std::size_t count, float weight, float* sums, bool first)
 {
     std::size_t i = 0;
@@ -146,8 +146,7 @@ void resampleAcross(const float* sums, const AxisWeights& across, std::uint32_t*
     }
 }
 
-// Destination rows [rowBegin, rowEnd): each gathers its source rows; a
-// resampled source row is reused while consecutive rows share it.
+// The result's pixels, `width` words a row.
 struct Destination {
     std::uint32_t* words;
     int width;
