@@ -57,13 +57,19 @@ std::size_t tilesBudget(std::size_t budget, const TileSource& source, int thread
     return std::max(budget / 4, budget > aside ? budget - aside : 0);
 }
 
+// The workers asked for, or one a core.
+int workersFor(int threads)
+{
+    return threads > 0 ? threads : everyCore();
+}
+
 } // namespace
 
 TiledPicture::TiledPicture(std::shared_ptr<TileSource> source, int orientation, std::size_t cacheBytes, int threads)
     : m_source(std::move(source)), m_stored(m_source->layout()),
       m_orientation(orientation >= 1 && orientation <= 8 ? orientation : 1), m_upright(m_stored),
-      m_budget(cacheBytes), m_cache(tilesBudget(cacheBytes, *m_source, threads > 0 ? threads : everyCore())),
-      m_workers(threads > 0 ? threads : everyCore(),
+      m_budget(cacheBytes), m_cache(tilesBudget(cacheBytes, *m_source, workersFor(threads))),
+      m_workers(workersFor(threads),
           [this](std::int64_t key) { return decodeTile(key); }, m_cache)
 {
     if (swapsSides(m_orientation))
