@@ -302,9 +302,10 @@ Picture loadNow(OpenedFile opened, const std::string& path, bool withQtReaders, 
     facts.availableBytes = availableMemoryBytes();
     facts.progress = progress;
     facts.overviewSides = QSize(static_cast<int>(kOverviewWidthPixels), static_cast<int>(kOverviewHeightPixels));
-    // The window opens 674 pixels high inside. One that opens taller, or
-    // on a denser screen, asks for more rows as it paints, and the decoder
-    // goes on at once.
+    // The window opens at its least height, 674 pixels outside, so the
+    // detail view's first rows are fewer than that. One that opens taller,
+    // or on a denser screen, asks for more rows as it paints, and the
+    // decoder goes on at once.
     facts.firstRows = 674;
     // A null image means "left to Qt's readers".
     DecodedPicture decoded = decoder ? decoder(file.fd, path, facts) : DecodedPicture{};
