@@ -223,7 +223,9 @@ private:
 // A picture with no reduced level is handed over before its overview's
 // pass: the detail view shows what it asks for at once, the overview shows
 // the rows read so far over white, and grows, on the panel too, until it
-// is the block averages of the whole.
+// is the block averages of the whole. A source read in order does not keep
+// the detail view waiting for rows its pass has yet to read: they are
+// white until it reads them, then shown without being read again.
 void checkHandedOverAtOnce(bool inOrder)
 {
     auto gated = std::make_shared<GatedTiles>(inOrder);
@@ -256,9 +258,28 @@ void checkHandedOverAtOnce(bool inOrder)
     EXPECT_NE(pixelAt(overview, 200, 10), qRgb(255, 255, 255)) << "the first row of tiles is not shown";
     EXPECT_EQ(pixelAt(overview, 200, 200), qRgb(255, 255, 255)) << "rows not read yet are not white";
 
+    // 100 x 100 pixels at natural size from picture pixel (500, 400), in
+    // the fifth row of tiles.
+    PictureBox detail(0, 0, 1500, 1500);
+    if (inOrder) {
+        auto painting = std::async(std::launch::async,
+            [&] { detail.PaintPicture(picture, 0, 0, 1500, 1500, 7500, 6000, 1500, 1500); });
+        if (painting.wait_for(60s) != std::future_status::ready) {
+            gated->open();
+            FAIL() << "the detail view waited for the pass";
+        }
+        EXPECT_EQ(pixelAt(detail, 50, 50), qRgb(255, 255, 255));
+        EXPECT_TRUE(detail.refreshProvisional()) << "white, and not to be refreshed";
+    }
+
     gated->open();
     ASSERT_TRUE(test::overviewMade(picture));
     EXPECT_FALSE(overview.refreshProvisional()) << "complete, yet still refreshed";
+    if (inOrder) {
+        EXPECT_FALSE(detail.refreshProvisional()) << "complete, yet still refreshed";
+        EXPECT_EQ(qRed(pixelAt(detail, 50, 50)), ArithmeticTiles::value(550, 450, 0));
+        EXPECT_EQ(qRed(pixelAt(detail, 99, 99)), ArithmeticTiles::value(599, 499, 0));
+    }
     QImage whole(1000, 700, QImage::Format_RGB888);
     for (int row = 0; row < 8; ++row)
         for (int column = 0; column < 8; ++column)

@@ -34,6 +34,14 @@ public:
     // Writes the pixels of `area` (within the picture) into `out`, rows
     // `stride` bytes apart, once they are final.
     virtual void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) = 0;
+    // As read(), but pixels that wait for a pass over the whole file to
+    // reach them (a large PNG's, read once from the top) are left white
+    // rather than waited for: false when any were.
+    virtual bool readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride)
+    {
+        read(area, out, stride);
+        return true;
+    }
 
     // How reading costs. Tiles are decoded once, on every core, and kept:
     // a second read of the same pixels is a copy. Pixels made as read (a

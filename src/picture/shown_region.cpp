@@ -2,6 +2,7 @@
 
 #include "two_cores.h"
 
+#include <atomic>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -20,14 +21,14 @@ long long pixelsIn(const PixelRect& area)
 
 } // namespace
 
-ShownRegion::Pixels ShownRegion::pixelsFor(const PixelRect& shown)
+ShownRegion::Pixels ShownRegion::pixelsFor(const PixelRect& shown, bool waitForPasses)
 {
     if (shown.isEmpty())
         return {};
     // Decoded pixels are kept around a dragged area: steps inside it copy nothing.
     const bool kept = shown == m_lastArea || (m_source.keepsDecodedPixels() && m_lastArea.contains(shown));
     if (!kept || !m_last)
-        return made(shown);
+        return made(shown, waitForPasses);
     if (m_source.keepsDecodedPixels() && !(shown == m_lastShown))
         m_source.fetchAround(shown);
     m_lastShown = shown;
@@ -39,7 +40,7 @@ ShownRegion::Pixels ShownRegion::pixelsFor(const PixelRect& shown)
 // steps copy nothing until they leave it. A jump makes just the area, so
 // as not to wait for more tiles than it shows; so does a source whose
 // pixels are made as read (its conversion is the cost).
-ShownRegion::Pixels ShownRegion::made(const PixelRect& shown)
+ShownRegion::Pixels ShownRegion::made(const PixelRect& shown, bool waitForPasses)
 {
     const bool keeps = m_source.keepsDecodedPixels();
     const bool dragged = keeps && !(shown & m_lastArea).isEmpty();
@@ -49,21 +50,24 @@ ShownRegion::Pixels ShownRegion::made(const PixelRect& shown)
     if (!buffer)
         return {};
     const PixelRect kept = m_last ? area & m_lastArea : PixelRect{};
+    bool complete = true;
+    const auto makePart = [&](const PixelRect& part) { complete &= make(part, area, *buffer, waitForPasses); };
     if (kept.isEmpty()) {
-        make(area, area, *buffer);
+        makePart(area);
     } else {
         copyKept(kept, area, *buffer);
-        make({area.x, area.y, area.width, kept.y - area.y}, area, *buffer);
-        make({area.x, kept.bottom(), area.width, area.bottom() - kept.bottom()}, area, *buffer);
-        make({area.x, kept.y, kept.x - area.x, kept.height}, area, *buffer);
-        make({kept.right(), kept.y, area.right() - kept.right(), kept.height}, area, *buffer);
+        makePart({area.x, area.y, area.width, kept.y - area.y});
+        makePart({area.x, kept.bottom(), area.width, area.bottom() - kept.bottom()});
+        makePart({area.x, kept.y, kept.x - area.x, kept.height});
+        makePart({kept.right(), kept.y, area.right() - kept.right(), kept.height});
     }
     if (keeps)
         m_source.fetchAround(shown);
-    m_lastArea = area;
+    // White waiting for a pass is not kept: the next call makes it again.
+    m_lastArea = complete ? area : PixelRect{};
     m_lastShown = shown;
     m_spare = std::exchange(m_last, buffer);
-    return {m_last, area.x, area.y};
+    return {m_last, area.x, area.y, complete};
 }
 
 // A drag asks for areas of one size: the one before last is reused, once
@@ -79,19 +83,25 @@ std::shared_ptr<PixelBuffer> ShownRegion::freshBuffer(const PixelRect& area)
     }
 }
 
-void ShownRegion::make(const PixelRect& part, const PixelRect& area, PixelBuffer& into)
+bool ShownRegion::make(const PixelRect& part, const PixelRect& area, PixelBuffer& into, bool waitForPasses)
 {
     if (part.isEmpty())
-        return;
+        return true;
     // Tiles are decoded on every core already. A jump to a new part of a
     // large picture made as read converts a whole screenful: its lower
     // half on a second core.
     const bool twoHalves = !m_source.keepsDecodedPixels() && pixelsIn(part) >= kPixelsWorthTwoCores;
     std::uint8_t* const first = into.row(part.y - area.y) + std::size_t(into.channels) * std::size_t(part.x - area.x);
+    std::atomic<bool> complete = true;
     inTwoHalves(part.height, twoHalves, [&](int begin, int end) {
-        m_source.read({part.x, part.y + begin, part.width, end - begin}, first + std::size_t(begin) * into.stride,
-            into.stride);
+        const PixelRect half{part.x, part.y + begin, part.width, end - begin};
+        std::uint8_t* const to = first + std::size_t(begin) * into.stride;
+        if (waitForPasses)
+            m_source.read(half, to, into.stride);
+        else if (!m_source.readShown(half, to, into.stride))
+            complete = false;
     });
+    return complete;
 }
 
 // A screenful's copy is memory-bound: two cores halve it.

@@ -18,14 +18,17 @@ public:
     struct Pixels {
         std::shared_ptr<const PixelBuffer> pixels; // null for an empty area, or without the memory
         int originX = 0, originY = 0;
+        bool complete = true; // false: some are white, waiting for a pass to reach them
     };
-    Pixels pixelsFor(const PixelRect& shown);
+    // `waitForPasses` false: what waits for a pass over the whole file is
+    // left white (and not kept), rather than waited for.
+    Pixels pixelsFor(const PixelRect& shown, bool waitForPasses = true);
 
 private:
     std::shared_ptr<PixelBuffer> freshBuffer(const PixelRect& area);
-    void make(const PixelRect& part, const PixelRect& area, PixelBuffer& into);
+    bool make(const PixelRect& part, const PixelRect& area, PixelBuffer& into, bool waitForPasses);
     void copyKept(const PixelRect& kept, const PixelRect& area, PixelBuffer& into) const;
-    Pixels made(const PixelRect& shown);
+    Pixels made(const PixelRect& shown, bool waitForPasses);
 
     PictureSource& m_source;
     PixelRect m_lastArea;  // what m_last holds

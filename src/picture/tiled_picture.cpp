@@ -141,6 +141,43 @@ void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t st
     const std::vector<std::int64_t> keys = tilesOver(stored);
     // Closing: white at once, rather than tiles made white one by one.
     const std::vector<TilePtr> tiles = m_closing ? std::vector<TilePtr>(keys.size()) : m_workers.get(keys);
+    copyTiles(keys, tiles, inside, area, out, stride);
+}
+
+bool TiledPicture::readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride)
+{
+    const PixelRect inside = area & PixelRect{0, 0, width(), height()};
+    if (inside.isEmpty())
+        return true;
+    const std::vector<std::int64_t> keys = tilesOver(storedRect(inside));
+    std::vector<std::int64_t> now;
+    {
+        std::lock_guard lock(m_passMutex);
+        m_shownAhead.clear();
+        for (const std::int64_t key : keys)
+            if (aheadOfThePass(key))
+                m_shownAhead.insert(key);
+            else
+                now.push_back(key);
+        // Kept for a panel that has moved on since: no longer wanted.
+        std::erase_if(m_handed, [&](const auto& handed) {
+            return !m_awaited.contains(handed.first) && std::find(now.begin(), now.end(), handed.first) == now.end();
+        });
+    }
+    const std::vector<TilePtr> got = m_closing ? std::vector<TilePtr>(now.size()) : m_workers.get(now);
+    std::vector<TilePtr> tiles(keys.size());
+    for (std::size_t i = 0, j = 0; i < keys.size() && j < now.size(); ++i)
+        if (keys[i] == now[j])
+            tiles[i] = got[j++];
+    copyTiles(keys, tiles, inside, area, out, stride);
+    return now.size() == keys.size();
+}
+
+// The tiles over `inside` (upright, within the picture) into `out`, which
+// holds `area`.
+void TiledPicture::copyTiles(const std::vector<std::int64_t>& keys, const std::vector<TilePtr>& tiles,
+    const PixelRect& inside, const PixelRect& area, std::uint8_t* out, std::size_t stride) const
+{
     std::uint8_t* const origin = out + std::size_t(inside.y - area.y) * stride
         + std::size_t(inside.x - area.x) * std::size_t(channels());
     for (std::size_t i = 0; i < keys.size(); ++i)
@@ -279,6 +316,11 @@ BlockAverages TiledPicture::averagedBlocks(int block)
     return averagesSoFar();
 }
 
+bool TiledPicture::aheadOfThePass(std::int64_t key) const
+{
+    return m_source->readsInOrder() && m_averaging && !m_passStopped && key >= m_passAt;
+}
+
 // A source read in order (a PNG) can be entered ahead of its pass only
 // from the pass's last checkpoint, at the cost of reading again what the
 // pass is about to: a tile ahead of the pass is taken from it instead.
@@ -288,7 +330,12 @@ TilePtr TiledPicture::fromThePass(std::int64_t key)
     if (!m_source->readsInOrder())
         return nullptr;
     std::unique_lock lock(m_passMutex);
-    if (!m_averaging || m_passStopped || key < m_passAt)
+    if (const auto kept = m_handed.find(key); kept != m_handed.end() && !m_awaited.contains(key)) {
+        TilePtr tile = std::move(kept->second); // read by the pass for a panel, after it had shown white
+        m_handed.erase(kept);
+        return tile;
+    }
+    if (!aheadOfThePass(key))
         return nullptr;
     m_awaited.insert(key);
     m_passMoved.wait(lock, [&] { return m_handed.contains(key) || !m_averaging || m_passStopped || key < m_passAt; });
@@ -306,7 +353,7 @@ void TiledPicture::passRead(std::int64_t key, const Tile& tile)
 {
     std::lock_guard lock(m_passMutex);
     m_passAt = key + 1;
-    if (m_awaited.contains(key))
+    if (m_awaited.contains(key) || m_shownAhead.erase(key) > 0)
         m_handed[key] = std::make_shared<const Tile>(tile);
     m_passMoved.notify_all();
 }

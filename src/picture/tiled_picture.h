@@ -44,6 +44,10 @@ public:
     // apart, once the tiles it needs are decoded; a damaged tile's pixels
     // are white, and what lies outside the picture is left as it was.
     void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
+    // Tiles of a source read in order that the overview's pass has not
+    // reached are left white, and kept from the pass as it reads them: the
+    // next call shows them.
+    bool readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
     bool keepsDecodedPixels() const override { return true; }
     // Its file holds it in passes or scans over the whole picture (an
     // interlaced PNG, a progressive JPEG): its first rows come only with
@@ -79,6 +83,9 @@ private:
     std::vector<std::int64_t> tilesOver(const PixelRect& stored) const;
     TilePtr decodeTile(std::int64_t key);
     TilePtr fromThePass(std::int64_t key);
+    bool aheadOfThePass(std::int64_t key) const; // under m_passMutex
+    void copyTiles(const std::vector<std::int64_t>& keys, const std::vector<TilePtr>& tiles, const PixelRect& inside,
+        const PixelRect& area, std::uint8_t* out, std::size_t stride) const;
     void passRead(std::int64_t key, const Tile& tile);
     void copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
         std::size_t stride) const;
@@ -102,6 +109,7 @@ private:
     bool m_passStopped = false;
     std::atomic<bool> m_closing = false; // the program is closing: nothing more is read
     std::set<std::int64_t> m_awaited;
+    std::set<std::int64_t> m_shownAhead; // left white by the last readShown()
     std::map<std::int64_t, TilePtr> m_handed;
     std::condition_variable m_passMoved;
     std::jthread m_pass; // last: it uses the rest

@@ -147,6 +147,16 @@ struct PictureBox::Pixels {
         unsigned long long draws; // counted once it was drawn
     };
     std::optional<Provisional> provisional;
+    // The last copy at natural size with parts left white because the
+    // picture's pass had not reached them: copied again as they come.
+    struct ShownLater {
+        Picture picture;
+        QRect asked;  // of the picture
+        QPoint shift; // picture pixel p lands on p + shift
+        QRect area;   // of the panel
+        unsigned long long draws;
+    };
+    std::optional<ShownLater> shownLater;
 };
 
 PictureBox::PictureBox(Single left, Single top, Single width, Single height)
@@ -204,6 +214,7 @@ void PictureBox::screenScaleChanged()
     m_pixels->size = backingSize();
     m_pixels->backing = QImage();
     m_pixels->provisional.reset();
+    m_pixels->shownLater.reset();
     Cls();
 }
 
@@ -334,10 +345,19 @@ void PictureBox::paintUnscaled(const Picture& picture, double x1, double y1, dou
     const int left = firstPixelFrom(x1), top = firstPixelFrom(y1);
     const int right = firstPixelFrom(x1 + width1), bottom = firstPixelFrom(y1 + height1);
     // Only the part of the picture the panel shows is asked for (and waited
-    // for, while the picture is still decoding).
+    // for, while the picture is still decoding). Tiles a large picture's
+    // overview pass has yet to reach are not waited for: the window would
+    // not answer until then, up to the whole pass. They are white until
+    // the pass reads them.
     const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(0, 0), m_pixels->size);
-    const Picture::Pixels pixels = picture.pixelsFor(area.translated(-shiftX, -shiftY));
+    const QRect asked = area.translated(-shiftX, -shiftY);
+    const Picture::Pixels pixels = picture.pixelsFor(asked, false);
     copyIn(pixels.image, QPoint(shiftX + pixels.originX, shiftY + pixels.originY), area);
+    if (pixels.complete)
+        return;
+    m_pixels->shownLater = Pixels::ShownLater{picture, asked, QPoint(shiftX, shiftY), area, m_pixels->draws};
+    if (view())
+        view()->refreshWhenComplete(picture);
 }
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
@@ -359,6 +379,31 @@ void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, 
 }
 
 bool PictureBox::refreshProvisional()
+{
+    const bool shownLater = refreshShownLater();
+    return refreshOverview() || shownLater;
+}
+
+bool PictureBox::refreshShownLater()
+{
+    if (!m_pixels->shownLater)
+        return false;
+    Pixels::ShownLater& later = *m_pixels->shownLater;
+    if (m_pixels->draws != later.draws) { // drawn over since
+        m_pixels->shownLater.reset();
+        return false;
+    }
+    const Picture::Pixels pixels = later.picture.pixelsFor(later.asked, false);
+    copyIn(pixels.image, later.shift + QPoint(pixels.originX, pixels.originY), later.area);
+    if (pixels.complete) {
+        m_pixels->shownLater.reset();
+        return false;
+    }
+    later.draws = m_pixels->draws;
+    return true;
+}
+
+bool PictureBox::refreshOverview()
 {
     if (!m_pixels->provisional)
         return false;

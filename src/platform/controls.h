@@ -115,7 +115,9 @@ public:
 
     // An overview painted while its picture decoded is made again from
     // what has been decoded since (the whole picture, once complete), when
-    // the panel still shows it as painted. True while it may grow further.
+    // the panel still shows it as painted; so are pixels painted white
+    // while they waited for a large picture's overview pass. True while
+    // either may change further.
     bool refreshProvisional();
 
     // The device pixel ratio changed: a holder fits itself to its picture
@@ -138,6 +140,8 @@ private:
     void paintUnscaled(const Picture& picture, double x1, double y1, double width1, double height1, double x2, double y2);
     void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
     void paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source);
+    bool refreshOverview();
+    bool refreshShownLater();
     QSize backingSize() const;
     void changed(const QRect& devicePixels);
     // Copies source pixels so that source pixel s lands on s + shift, in

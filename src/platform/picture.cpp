@@ -173,7 +173,7 @@ const QImage& Picture::image() const
     return data.whole;
 }
 
-Picture::Pixels Picture::pixelsFor(const QRect& area) const
+Picture::Pixels Picture::pixelsFor(const QRect& area, bool waitForPasses) const
 {
     if (!m_data)
         return {nullImage()};
@@ -184,12 +184,12 @@ Picture::Pixels Picture::pixelsFor(const QRect& area) const
         data.source->heldFor(asked);
         return {data.held};
     }
-    const ShownRegion::Pixels pixels = data.region->pixelsFor(asked);
+    const ShownRegion::Pixels pixels = data.region->pixelsFor(asked, waitForPasses);
     if (!pixels.pixels)
         return {nullImage()};
     if (data.shown.constBits() != pixels.pixels->bytes.get())
         data.shown = imageOf(pixels.pixels);
-    return {data.shown, pixels.originX, pixels.originY};
+    return {data.shown, pixels.originX, pixels.originY, pixels.complete};
 }
 
 bool Picture::isComplete() const

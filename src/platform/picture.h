@@ -62,11 +62,16 @@ public:
     // and no longer.
     // The image stays as it is until the next call; a panel may keep a
     // copy of it.
+    // With `waitForPasses` false, a picture read in tiles leaves white,
+    // rather than wait for, the tiles its overview's pass has not reached
+    // yet (a large PNG, read once from the top), and says so: such a part
+    // is not final.
     struct Pixels {
         const QImage& image;
         int originX = 0, originY = 0;
+        bool complete = true;
     };
-    Pixels pixelsFor(const QRect& area) const;
+    Pixels pixelsFor(const QRect& area, bool waitForPasses = true) const;
 
     // The whole picture smoothly scaled to width x height pixels, in the
     // panels' pixel format. Computed once per size and kept. While the
