@@ -202,6 +202,12 @@ public:
         return readBand(band, 1, out, stride);
     }
 
+    bool waitsToRead(int, int band) const override
+    {
+        const int end = rowsNeeded(band);
+        return m_entropy ? !m_entropy->hasRows(end) : m_scans && !m_scans->hasRows(end);
+    }
+
     // Bands are whole MCU rows, 8 or 16 pixels: the DCT scales 1/2 to 1/8.
     int reducedScale(int block) const override
     {
@@ -234,6 +240,9 @@ public:
 private:
     static int reducedSide(int side, int scale) { return (side + scale - 1) / scale; }
     int bandRows(int band) const { return std::min(m_layout.tileHeight, m_layout.height - band * m_layout.tileHeight); }
+    // The MCU rows an index must have found for a band: its own, and the
+    // one below that its last rows' chroma is smoothed with.
+    int rowsNeeded(int band) const { return (band + 1) * m_groupsPerBand + 1; }
 
     bool readBand(int band, int scale, std::uint8_t* out, std::size_t stride)
     {
@@ -243,9 +252,9 @@ private:
         // are wanted.
         std::size_t groups = m_index.starts.size();
         if (m_entropy)
-            groups = std::size_t(std::max(0, m_entropy->waitForRows(int(first) + m_groupsPerBand + 1)));
+            groups = std::size_t(std::max(0, m_entropy->waitForRows(rowsNeeded(band))));
         else if (m_scans)
-            groups = std::size_t(m_scans->waitForRows(int(first) + m_groupsPerBand + 1));
+            groups = std::size_t(m_scans->waitForRows(rowsNeeded(band)));
         if (first >= groups)
             return false; // past where the file ends
         const std::size_t from = first > 0 ? first - 1 : 0;

@@ -159,8 +159,20 @@ void EntropyIndex::start(int fd, off_t from, off_t fileBytes)
 int EntropyIndex::waitForRows(int end) const
 {
     std::unique_lock lock(m_mutex);
-    m_added.wait(lock, [&] { return m_scanned || m_points.size() > std::size_t(std::max(0, end)); });
+    m_added.wait(lock, [&] { return foundRows(end); });
     return std::min(end, int(m_points.size()) - 1);
+}
+
+bool EntropyIndex::hasRows(int end) const
+{
+    std::lock_guard lock(m_mutex);
+    return foundRows(end);
+}
+
+// Under the lock.
+bool EntropyIndex::foundRows(int end) const
+{
+    return m_scanned || m_points.size() > std::size_t(std::max(0, end));
 }
 
 void EntropyIndex::add(const EntropyPoint& point)

@@ -69,6 +69,8 @@ public:
     // Waits until rows [0, end) have their points and the point after
     // them, or the pass has ended without them; the rows that have.
     int waitForRows(int end) const;
+    // Whether waitForRows(end) would return at once.
+    bool hasRows(int end) const;
     // Ends the pass where it is.
     void cancel() { m_pass.request_stop(); }
 
@@ -97,6 +99,7 @@ private:
     explicit EntropyIndex(const EntropyLayout& layout, std::unique_ptr<Tables> tables);
     void scan(int fd, off_t from, off_t fileBytes, const std::stop_token& stop);
     void add(const EntropyPoint& point);
+    bool foundRows(int end) const;
     void keepDc(int row, std::vector<std::int16_t> values);
     EntropyPoint pointAt(int row) const;
 

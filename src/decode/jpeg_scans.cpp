@@ -178,15 +178,24 @@ int ScanIndex::waitForRows(int end, bool dcOnly) const
 {
     end = std::clamp(end, 0, m_mcuRows);
     std::unique_lock lock(m_mutex);
-    // Once every scan is found, the rows every one of them has passed are
-    // final, long before the last scan ends.
-    m_changed.wait(lock, [&] {
-        return m_passed
-            || (m_walked && std::all_of(m_scans.begin(), m_scans.end(), [&](const std::unique_ptr<Scan>& scan) {
-                   return scan->rowsDone >= end || (dcOnly && scan->header.spectralStart != 0);
-               }));
-    });
+    m_changed.wait(lock, [&] { return rowsFinal(end, dcOnly); });
     return m_scans.empty() ? 0 : end;
+}
+
+bool ScanIndex::hasRows(int end) const
+{
+    std::lock_guard lock(m_mutex);
+    return rowsFinal(std::clamp(end, 0, m_mcuRows), false);
+}
+
+// Under the lock. Once every scan is found, the rows every one of them has
+// passed are final, long before the last scan ends.
+bool ScanIndex::rowsFinal(int end, bool dcOnly) const
+{
+    return m_passed
+        || (m_walked && std::all_of(m_scans.begin(), m_scans.end(), [&](const std::unique_ptr<Scan>& scan) {
+               return scan->rowsDone >= end || (dcOnly && scan->header.spectralStart != 0);
+           }));
 }
 
 void ScanIndex::walk(int fd, off_t fileBytes)

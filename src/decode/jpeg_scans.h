@@ -53,6 +53,8 @@ public:
     // passed them (every DC scan, for `dcOnly`), or the pass has ended; the
     // rows that are (none when the file has no scan).
     int waitForRows(int end, bool dcOnly = false) const;
+    // Whether waitForRows(end) would return at once.
+    bool hasRows(int end) const;
     // Ends the pass where it is: the scans' rows not reached have no data.
     void cancel() { m_stop.request_stop(); }
     int mcuHeight() const { return 8 * m_mostDown; }
@@ -79,6 +81,7 @@ private:
     explicit ScanIndex(const ScanFrame& frame);
     // Finds the scans and the tables they use, ahead of their decoding.
     void walk(int fd, off_t fileBytes);
+    bool rowsFinal(int end, bool dcOnly) const;
     // Indexes the scans found, one at a time, until there are no more.
     void work(int fd, off_t fileBytes);
     void indexScan(Scan& scan, int fd, off_t fileBytes, const std::stop_token& stop);

@@ -63,6 +63,11 @@ public:
     // JPEG's scans): the load then waits for the first, behind its
     // progress window, rather than leave the screen empty meanwhile.
     virtual bool readsWholeFileFirst() const { return holdsPasses(); }
+    // Whether reading tile (column, row) now would wait for a pass over the
+    // file that has not reached it (a JPEG's index of where its rows
+    // begin): a panel draws it white meanwhile rather than keep the window
+    // waiting.
+    virtual bool waitsToRead(int /*column*/, int /*row*/) const { return false; }
     // The picture is going: reads still running or waiting end as soon as
     // they can, their tiles left as they are (a band far ahead of the
     // overview's pass could otherwise inflate for seconds while the

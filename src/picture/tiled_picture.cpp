@@ -150,11 +150,16 @@ bool TiledPicture::readShown(const PixelRect& area, std::uint8_t* out, std::size
     if (inside.isEmpty())
         return true;
     const std::vector<std::int64_t> keys = tilesOver(storedRect(inside));
+    const int columns = m_stored.columns();
+    std::vector<std::int64_t> readable; // without waiting for the source's own pass
+    for (const std::int64_t key : keys)
+        if (m_closing || !m_source->waitsToRead(int(key % columns), int(key / columns)))
+            readable.push_back(key);
     std::vector<std::int64_t> now;
     {
         std::lock_guard lock(m_passMutex);
         m_shownAhead.clear();
-        for (const std::int64_t key : keys)
+        for (const std::int64_t key : readable)
             if (aheadOfThePass(key))
                 m_shownAhead.insert(key);
             else

@@ -46,7 +46,8 @@ public:
     void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
     // Tiles of a source read in order that the overview's pass has not
     // reached are left white, and kept from the pass as it reads them: the
-    // next call shows them.
+    // next call shows them. So are tiles whose source would wait for a
+    // pass of its own (a JPEG's index), read by a later call.
     bool readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
     bool keepsDecodedPixels() const override { return true; }
     // Its file holds it in passes or scans over the whole picture (an
