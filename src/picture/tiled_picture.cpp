@@ -134,59 +134,57 @@ std::vector<std::int64_t> TiledPicture::tilesOver(const PixelRect& stored) const
 
 void TiledPicture::read(const PixelRect& area, std::uint8_t* out, std::size_t stride)
 {
-    const PixelRect inside = area & PixelRect{0, 0, width(), height()};
-    if (inside.isEmpty())
-        return;
-    const PixelRect stored = storedRect(inside);
-    const std::vector<std::int64_t> keys = tilesOver(stored);
-    // Closing: white at once, rather than tiles made white one by one.
-    const std::vector<TilePtr> tiles = m_closing ? std::vector<TilePtr>(keys.size()) : m_workers.get(keys);
-    copyTiles(keys, tiles, inside, area, out, stride);
+    readTiles(area, out, stride, true);
 }
 
 bool TiledPicture::readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride)
+{
+    return readTiles(area, out, stride, false);
+}
+
+// Without `waitForPasses`, the tiles a pass has yet to reach are left
+// white: false when any were.
+bool TiledPicture::readTiles(const PixelRect& area, std::uint8_t* out, std::size_t stride, bool waitForPasses)
 {
     const PixelRect inside = area & PixelRect{0, 0, width(), height()};
     if (inside.isEmpty())
         return true;
     const std::vector<std::int64_t> keys = tilesOver(storedRect(inside));
+    const std::vector<std::int64_t> now = waitForPasses ? keys : readableNow(keys);
+    // Closing: white at once, rather than tiles made white one by one.
+    const std::vector<TilePtr> tiles = m_closing ? std::vector<TilePtr>(now.size()) : m_workers.get(now);
+    std::uint8_t* const origin = out + std::size_t(inside.y - area.y) * stride
+        + std::size_t(inside.x - area.x) * std::size_t(channels());
+    for (std::size_t i = 0, j = 0; i < keys.size(); ++i) {
+        const bool read = j < now.size() && keys[i] == now[j]; // `now` keeps the order of `keys`
+        copyTile(read ? tiles[j++].get() : nullptr, keys[i], inside, origin, stride);
+    }
+    return now.size() == keys.size();
+}
+
+// Of `keys`, those read now. The others wait for a pass: the source's own
+// (a JPEG's index), read by a later call; or the overview's over a source
+// read in order, which keeps them for the panel as it reads them.
+std::vector<std::int64_t> TiledPicture::readableNow(const std::vector<std::int64_t>& keys)
+{
     const int columns = m_stored.columns();
     std::vector<std::int64_t> readable; // without waiting for the source's own pass
     for (const std::int64_t key : keys)
         if (m_closing || !m_source->waitsToRead(int(key % columns), int(key / columns)))
             readable.push_back(key);
     std::vector<std::int64_t> now;
-    {
-        std::lock_guard lock(m_passMutex);
-        m_shownAhead.clear();
-        for (const std::int64_t key : readable)
-            if (aheadOfThePass(key))
-                m_shownAhead.insert(key);
-            else
-                now.push_back(key);
-        // Kept for a panel that has moved on since: no longer wanted.
-        std::erase_if(m_handed, [&](const auto& handed) {
-            return !m_awaited.contains(handed.first) && std::find(now.begin(), now.end(), handed.first) == now.end();
-        });
-    }
-    const std::vector<TilePtr> got = m_closing ? std::vector<TilePtr>(now.size()) : m_workers.get(now);
-    std::vector<TilePtr> tiles(keys.size());
-    for (std::size_t i = 0, j = 0; i < keys.size() && j < now.size(); ++i)
-        if (keys[i] == now[j])
-            tiles[i] = got[j++];
-    copyTiles(keys, tiles, inside, area, out, stride);
-    return now.size() == keys.size();
-}
-
-// The tiles over `inside` (upright, within the picture) into `out`, which
-// holds `area`.
-void TiledPicture::copyTiles(const std::vector<std::int64_t>& keys, const std::vector<TilePtr>& tiles,
-    const PixelRect& inside, const PixelRect& area, std::uint8_t* out, std::size_t stride) const
-{
-    std::uint8_t* const origin = out + std::size_t(inside.y - area.y) * stride
-        + std::size_t(inside.x - area.x) * std::size_t(channels());
-    for (std::size_t i = 0; i < keys.size(); ++i)
-        copyTile(tiles[i].get(), keys[i], inside, origin, stride);
+    std::lock_guard lock(m_passMutex);
+    m_shownAhead.clear();
+    for (const std::int64_t key : readable)
+        if (aheadOfThePass(key))
+            m_shownAhead.insert(key);
+        else
+            now.push_back(key);
+    // Kept for a panel that has moved on since: no longer wanted.
+    std::erase_if(m_handed, [&](const auto& handed) {
+        return !m_awaited.contains(handed.first) && std::find(now.begin(), now.end(), handed.first) == now.end();
+    });
+    return now;
 }
 
 // The part of one tile that lies in `area` (upright), into `out` (the
@@ -343,7 +341,7 @@ TilePtr TiledPicture::fromThePass(std::int64_t key)
     if (!aheadOfThePass(key))
         return nullptr;
     m_awaited.insert(key);
-    m_passMoved.wait(lock, [&] { return m_handed.contains(key) || !m_averaging || m_passStopped || key < m_passAt; });
+    m_passMoved.wait(lock, [&] { return m_handed.contains(key) || !aheadOfThePass(key); });
     m_awaited.erase(key);
     const auto handed = m_handed.find(key);
     if (handed == m_handed.end())

@@ -85,8 +85,8 @@ private:
     TilePtr decodeTile(std::int64_t key);
     TilePtr fromThePass(std::int64_t key);
     bool aheadOfThePass(std::int64_t key) const; // under m_passMutex
-    void copyTiles(const std::vector<std::int64_t>& keys, const std::vector<TilePtr>& tiles, const PixelRect& inside,
-        const PixelRect& area, std::uint8_t* out, std::size_t stride) const;
+    bool readTiles(const PixelRect& area, std::uint8_t* out, std::size_t stride, bool waitForPasses);
+    std::vector<std::int64_t> readableNow(const std::vector<std::int64_t>& keys);
     void passRead(std::int64_t key, const Tile& tile);
     void copyTile(const Tile* tile, std::int64_t key, const PixelRect& area, std::uint8_t* out,
         std::size_t stride) const;

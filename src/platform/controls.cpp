@@ -351,13 +351,20 @@ void PictureBox::paintUnscaled(const Picture& picture, double x1, double y1, dou
     // the pass reads them.
     const QRect area = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(0, 0), m_pixels->size);
     const QRect asked = area.translated(-shiftX, -shiftY);
-    const Picture::Pixels pixels = picture.pixelsFor(asked, false);
-    copyIn(pixels.image, QPoint(shiftX + pixels.originX, shiftY + pixels.originY), area);
-    if (pixels.complete)
+    if (copyShown(picture, asked, QPoint(shiftX, shiftY), area))
         return;
     m_pixels->shownLater = Pixels::ShownLater{picture, asked, QPoint(shiftX, shiftY), area, m_pixels->draws};
     if (view())
         view()->refreshWhenComplete(picture);
+}
+
+// Copies the picture's pixels in `asked`, picture pixel p landing on p +
+// shift, into `area`; whether they were all final.
+bool PictureBox::copyShown(const Picture& picture, const QRect& asked, const QPoint& shift, const QRect& area)
+{
+    const Picture::Pixels pixels = picture.pixelsFor(asked, false);
+    copyIn(pixels.image, shift + QPoint(pixels.originX, pixels.originY), area);
+    return pixels.complete;
 }
 
 void PictureBox::paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1)
@@ -393,9 +400,7 @@ bool PictureBox::refreshShownLater()
         m_pixels->shownLater.reset();
         return false;
     }
-    const Picture::Pixels pixels = later.picture.pixelsFor(later.asked, false);
-    copyIn(pixels.image, later.shift + QPoint(pixels.originX, pixels.originY), later.area);
-    if (pixels.complete) {
+    if (copyShown(later.picture, later.asked, later.shift, later.area)) {
         m_pixels->shownLater.reset();
         return false;
     }

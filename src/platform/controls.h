@@ -140,6 +140,7 @@ private:
     void paintUnscaled(const Picture& picture, double x1, double y1, double width1, double height1, double x2, double y2);
     void paintWholeScaled(const Picture& picture, double x1, double y1, double width1, double height1);
     void paintRegionScaled(const Picture& picture, const QRectF& target, const QRectF& source);
+    bool copyShown(const Picture& picture, const QRect& asked, const QPoint& shift, const QRect& area);
     bool refreshOverview();
     bool refreshShownLater();
     QSize backingSize() const;
