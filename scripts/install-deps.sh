@@ -15,7 +15,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev qt6-tools-dev qt6-l10n-tools libqt6opengl6-dev libgl-dev
   qt6-image-formats-plugins qt6-qpa-plugins qt6-wayland qt6-translations-l10n
-  libjpeg62-turbo-dev libpng-dev libtiff-dev libwebp-dev libgif-dev libopenjp2-7-dev librsvg2-dev zlib1g-dev
+  libjpeg62-turbo-dev libpng-dev libfontconfig-dev libtiff-dev libwebp-dev libgif-dev libopenjp2-7-dev librsvg2-dev zlib1g-dev
   libheif-dev libjxl-dev liblcms2-dev libisal-dev
   fonts-ipafont-gothic fontconfig
 )

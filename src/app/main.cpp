@@ -18,9 +18,13 @@ int main(int argc, char** argv)
     // The picture decodes while Qt starts and the window is built, and its
     // overview is made there at the size a screen of the ratio known so
     // far (1 until the application reads the screen's) will draw it.
-    PreloadPicture(Form1::picturePath(command), [ratio = devicePixelRatio()](int width, int height) {
+    const bool longLoad = PreloadPicture(Form1::picturePath(command), [ratio = devicePixelRatio()](int width, int height) {
         return render::OverviewPixels(width, height, ratio);
     });
+    // While a small picture decodes, a core is left over for what the
+    // window's first caption needs; a long load has both cores.
+    if (!longLoad)
+        readFontConfigurationAhead();
     Application application(argc > 0 ? argv[0] : "korvane");
     markStartup("application");
     Form1 form(command);

@@ -110,9 +110,11 @@ std::vector<std::string> ReadableMimeTypes();
 // are left to LoadPicture.
 // With `overviewSize`, a picture decoded whole also gets its overview made
 // there, at the width and height `overviewSize` gives for its pixel sides:
-// the panel then finds it made.
+// the panel then finds it made. Returns true when the load it started is
+// long enough to keep a core busy past Qt's own start-up (a file of a
+// megabyte or more).
 using OverviewSize = std::function<std::pair<int, int>(int width, int height)>;
-void PreloadPicture(const std::string& path, OverviewSize overviewSize = {});
+bool PreloadPicture(const std::string& path, OverviewSize overviewSize = {});
 
 // Waits for a load running on its loading thread: `finished(wait)` waits up
 // to `wait` and says whether the load is done. Without a waiter the load

@@ -29,6 +29,12 @@ private:
 // already reports in it.
 void useLocaleLanguage();
 
+// Starts reading the font configuration on a thread of its own, so that
+// the window's first caption does not wait for it; the window waits for it
+// before it lays out its captions.
+void readFontConfigurationAhead();
+void waitForFontConfiguration();
+
 // The title of the box that shows an error: the window's caption.
 void setErrorBoxTitle(const std::string& title);
 

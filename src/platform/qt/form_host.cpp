@@ -53,6 +53,7 @@ void FormHost::prepare()
 {
     m_window->winId(); // creates the native window, still hidden
     m_window->ensurePolished();
+    waitForFontConfiguration();
     for (const auto& [owner, widget] : m_children) {
         widget->ensurePolished();
         widget->sizeHint(); // lays out a button's caption: loads its font
