@@ -460,6 +460,52 @@ TEST(PngBands, APictureLargerThanTheCacheIsReadInBandsThoughMemoryHoldsIt)
     EXPECT_EQ(firstWrongPixel(picture, QRect(0, 0, 1500, 1000), [](QPoint p) { return p; }), std::nullopt);
 }
 
+// The detail view asks whether a band of an interlaced picture would wait
+// for the overview's pass, and draws it white meanwhile: it must say so
+// only while the pass has yet to reach the band's rows of the last pass
+// that has any, and a band it says will not wait is read at once.
+TEST(PngBands, AnInterlacedBandWaitsOnlyWhileThePassIsBehindIt)
+{
+    const std::string path = writePng("held.png", PngOptions{.interlaced = true});
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    DecodedPicture decoded = decodePng(fd, path, factsFor(path, kSmallMemory));
+    ::close(fd);
+    ASSERT_TRUE(decoded.tiles);
+    TileSource& source = *decoded.tiles;
+    const TileLayout layout = source.layout();
+    const int last = layout.rows() - 1;
+    EXPECT_FALSE(source.waitsToRead(0, last)) << "no pass is running";
+    // The pass held at the last pass's row halfway down.
+    std::promise<void> halfway, release;
+    std::shared_future<void> released = release.get_future().share();
+    std::jthread pass([&](std::stop_token stop) {
+        bool held = false;
+        source.readInPasses(
+            [&](const PassRow& row) {
+                if (!held && row.across == 1 && row.y >= layout.height / 2) {
+                    held = true;
+                    halfway.set_value();
+                    released.wait();
+                }
+            },
+            stop);
+    });
+    halfway.get_future().wait();
+    EXPECT_FALSE(source.waitsToRead(0, 0));
+    EXPECT_TRUE(source.waitsToRead(0, last));
+    const std::size_t stride = std::size_t(layout.width) * 3;
+    std::vector<std::uint8_t> during(layout.tileBytes()), after(layout.tileBytes());
+    auto read = std::async(std::launch::async, [&] { return source.readTile(0, 0, during.data(), stride); });
+    const bool readAtOnce = read.wait_for(60s) == std::future_status::ready;
+    release.set_value();
+    EXPECT_TRUE(readAtOnce) << "the top band waited for the pass";
+    EXPECT_TRUE(read.get());
+    pass.join();
+    EXPECT_FALSE(source.waitsToRead(0, last)) << "the pass has ended";
+    ASSERT_TRUE(source.readTile(0, 0, after.data(), stride));
+    EXPECT_EQ(during, after);
+}
+
 // While the program closes: a band far beyond any checkpoint, which would
 // be inflated from the data's start, is not read once the picture is going.
 TEST(PngBands, ACancelledSourceReadsNothingMore)

@@ -17,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
+
 #include <unistd.h>
 
 namespace korvane {
@@ -155,6 +157,21 @@ public:
         return true;
     }
 
+    // A band of an interlaced picture waits for the overview's pass to
+    // reach its rows in the last pass that has any.
+    bool waitsToRead(int, int band) const override
+    {
+        if (!m_format.interlaced)
+            return false;
+        std::lock_guard lock(m_mutex);
+        if (!m_sweeping || m_cancelled)
+            return false;
+        for (std::size_t p = m_passes.passes().size(); p-- > 0;)
+            if (const auto [first, end] = rowsOf(m_passes[p], band); first < end)
+                return m_swept < m_passes.offsetOf({p, first});
+        return false;
+    }
+
     // The overview's pass over an interlaced picture: every row once, as
     // the file holds them, so that the first pass alone (a 64th of the
     // data) gives a whole overview, and nothing is inflated twice. Bands
@@ -203,7 +220,7 @@ private:
     {
         const PngPass& pass = m_passes[p];
         const int top = band * m_layout.tileHeight;
-        const std::uint64_t first = pass.rowAtOrBelow(top), end = pass.rowAtOrBelow(top + m_layout.tileHeight);
+        const auto [first, end] = rowsOf(pass, band);
         if (first >= end)
             return 0;
         std::unique_ptr<RowReader> reader = readerFor(slotOf(p, std::size_t(band)), {p, first});
@@ -229,6 +246,13 @@ private:
         if (reader)
             park(p, std::move(reader));
         return done;
+    }
+
+    // The rows of a pass that fall in a band, [first, end).
+    std::pair<std::uint64_t, std::uint64_t> rowsOf(const PngPass& pass, int band) const
+    {
+        const int top = band * m_layout.tileHeight;
+        return {pass.rowAtOrBelow(top), pass.rowAtOrBelow(top + m_layout.tileHeight)};
     }
 
     // A band's rows of one pass have a checkpoint of their own: slots in
@@ -319,7 +343,7 @@ private:
     const PngPasses m_passes;
     const TileLayout m_layout;
     const std::size_t m_bands;
-    std::mutex m_mutex;
+    mutable std::mutex m_mutex;
     std::atomic<bool> m_cancelled = false;
     std::condition_variable m_sweptFurther;
     bool m_sweeping = false; // the overview's pass over an interlaced picture is on
