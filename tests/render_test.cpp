@@ -10,6 +10,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -398,6 +399,30 @@ TEST(Panel, AHeldDecoderGoesOnOnlyWhenReleasedOrWhenLaterRowsAreWanted)
     stopped.waitFor(16);
     stopped.stop(); // returns: the held decoder sees the request
     EXPECT_EQ(stopped.rowsReady(), 16);
+}
+
+// During the program's start-up, the same decoder waits to start until
+// the window is built, and after the first frame's rows until that frame
+// is shown, though the overview's copy is made (released) meanwhile.
+TEST(Panel, DuringStartUpAHeldDecoderWaitsForTheWindowThenForTheFirstFrame)
+{
+    std::atomic<bool> started = false;
+    const auto publishEachRow = [&](RowFill& rows) {
+        started = true;
+        for (int y = 1; y <= 64 && !rows.stopRequested(); ++y)
+            rows.publish(y);
+    };
+    RowFill::startupBegins();
+    RowFill fill(64, publishEachRow, 16);
+    std::this_thread::sleep_for(50ms); // time to start, were it not held
+    EXPECT_FALSE(started) << "started while the window was being built";
+    RowFill::windowBuilt();
+    EXPECT_TRUE(waitUntil([&] { return fill.rowsReady() == 16; }));
+    fill.release();
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(fill.rowsReady(), 16) << "went on before the first frame was shown";
+    RowFill::firstFrameShown();
+    EXPECT_TRUE(waitUntil([&] { return fill.complete(); }));
 }
 
 // A picture handed over without an early copy: the overview shows the

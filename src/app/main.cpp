@@ -14,6 +14,7 @@ int main(int argc, char** argv)
     using namespace korvane;
     markStartup("main");
     useLocaleLanguage();
+    StartupBegins();
     const std::string command = Command(argc, argv);
     // The picture decodes while Qt starts and the window is built, and its
     // overview is made there at the size a screen of the ratio known so

@@ -4,10 +4,36 @@
 
 namespace korvane {
 
-RowFill::RowFill(int height, std::function<void(RowFill&)> work, int heldAfter)
-    : m_height(height), m_heldAfter(heldAfter), m_held(heldAfter > 0),
-      m_thread([this, work = std::move(work)] { run(work); })
+namespace {
+
+// Where the program's start-up is, and the held work made during it.
+struct Startup {
+    std::mutex mutex;
+    bool on = false, windowBuilt = false, shown = false;
+    std::vector<const RowFill*> fills;
+};
+
+Startup& startup()
 {
+    static Startup state;
+    return state;
+}
+
+} // namespace
+
+RowFill::RowFill(int height, std::function<void(RowFill&)> work, int heldAfter)
+    : m_height(height), m_heldAfter(heldAfter), m_held(heldAfter > 0)
+{
+    if (heldAfter > 0) {
+        Startup& state = startup();
+        std::lock_guard lock(state.mutex);
+        if (state.on && !state.shown) {
+            m_waitsForWindow = !state.windowBuilt;
+            m_waitsForFrame = true;
+            state.fills.push_back(this);
+        }
+    }
+    m_thread = std::thread([this, work = std::move(work)] { run(work); });
 }
 
 RowFill::~RowFill()
@@ -17,6 +43,7 @@ RowFill::~RowFill()
 
 void RowFill::stop()
 {
+    leaveStartup();
     {
         std::lock_guard lock(m_mutex);
         m_stop.store(true, std::memory_order_relaxed);
@@ -26,8 +53,54 @@ void RowFill::stop()
         m_thread.join();
 }
 
+void RowFill::leaveStartup()
+{
+    Startup& state = startup();
+    std::lock_guard lock(state.mutex);
+    std::erase(state.fills, this);
+}
+
+void RowFill::startupBegins()
+{
+    Startup& state = startup();
+    std::lock_guard lock(state.mutex);
+    state.on = true;
+    state.windowBuilt = state.shown = false;
+}
+
+void RowFill::windowBuilt()
+{
+    Startup& state = startup();
+    std::lock_guard lock(state.mutex);
+    state.windowBuilt = true;
+    for (const RowFill* fill : state.fills)
+        fill->startupGoesOn(true, false);
+}
+
+void RowFill::firstFrameShown()
+{
+    Startup& state = startup();
+    std::lock_guard lock(state.mutex);
+    state.windowBuilt = state.shown = true;
+    for (const RowFill* fill : state.fills)
+        fill->startupGoesOn(true, true);
+    state.fills.clear();
+}
+
+void RowFill::startupGoesOn(bool windowBuilt, bool shown) const
+{
+    std::lock_guard lock(m_mutex);
+    m_waitsForWindow = m_waitsForWindow && !windowBuilt;
+    m_waitsForFrame = m_waitsForFrame && !shown;
+    m_changed.notify_all();
+}
+
 void RowFill::run(const std::function<void(RowFill&)>& work)
 {
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return !heldBeforeStart(); });
+    }
     try {
         work(*this);
     } catch (...) {
@@ -65,14 +138,14 @@ void RowFill::publish(int rows)
     const int ready = std::clamp(rows, m_ready.load(std::memory_order_relaxed), m_height);
     m_ready.store(ready, std::memory_order_release);
     m_changed.notify_all();
-    if (m_held && ready >= m_heldAfter && ready < m_height)
-        m_changed.wait(lock, [&] { return !m_held || m_stop.load(std::memory_order_relaxed); });
+    if ((m_held || m_waitsForFrame) && ready >= m_heldAfter && ready < m_height)
+        m_changed.wait(lock, [&] { return !(m_held || m_waitsForFrame) || m_stop.load(std::memory_order_relaxed); });
 }
 
 void RowFill::release() const
 {
     std::lock_guard lock(m_mutex);
-    m_held = false;
+    m_held = m_waitsForWindow = false;
     m_changed.notify_all();
 }
 
@@ -82,10 +155,10 @@ void RowFill::waitFor(int rows) const
     if (m_ready.load(std::memory_order_acquire) >= rows)
         return;
     std::unique_lock lock(m_mutex);
-    if (rows > m_heldAfter) { // wanted beyond the held rows: the work goes on
-        m_held = false;
-        m_changed.notify_all();
-    }
+    m_waitsForWindow = false;
+    if (rows > m_heldAfter) // wanted beyond the held rows: the work goes on
+        m_held = m_waitsForFrame = false;
+    m_changed.notify_all();
     m_changed.wait(lock, [&] { return m_ended || m_ready.load(std::memory_order_acquire) >= rows; });
 }
 

@@ -17,7 +17,10 @@ public:
     // publish every row before it ends (white for rows it could not decode).
     // With `heldAfter`, the work pauses once it has published that many
     // rows, until release() or a wait for more rows: the first frame's
-    // rows come first, and the cores then go to what else it needs.
+    // rows come first, and the cores then go to what else it needs. Made
+    // during the program's start-up (see below), such work also waits to
+    // start until the window is built, release() or a wait for rows, and
+    // after those rows until the first frame is on the screen.
     RowFill(int height, std::function<void(RowFill&)> work, int heldAfter = 0);
     // Asks the work to stop and waits for it: the picture's memory is not
     // given back while a decoder still writes into it.
@@ -30,7 +33,8 @@ public:
     // Rows 0 .. rows - 1 are final. Called by the work only; waits there
     // while the work is held.
     void publish(int rows);
-    // Lets held work go on.
+    // Lets held work start, and go on past its first rows unless it waits
+    // for the first frame.
     void release() const;
     // The owner no longer needs the rest: the work may end early.
     bool stopRequested() const { return m_stop.load(std::memory_order_relaxed); }
@@ -44,8 +48,21 @@ public:
     // once when that has already happened. Not run when the work is stopped.
     void whenComplete(std::function<void()> callback);
 
+    // The program's start-up, which held work gives way to: on two cores,
+    // the window's thread and the overview's copy each need one until the
+    // window is built, and the window's thread and the display server until
+    // the first frame is on the screen. Called by the program only, in this
+    // order; work made otherwise is held as above and no more.
+    static void startupBegins();
+    static void windowBuilt();
+    static void firstFrameShown();
+
 private:
     void run(const std::function<void(RowFill&)>& work);
+    bool heldBeforeStart() const { return m_waitsForWindow && !m_stop.load(std::memory_order_relaxed); }
+    // Under m_mutex.
+    void startupGoesOn(bool windowBuilt, bool shown) const;
+    void leaveStartup();
 
     const int m_height;
     std::atomic<int> m_ready{0};
@@ -55,6 +72,7 @@ private:
     bool m_ended = false;
     const int m_heldAfter;
     mutable bool m_held;
+    mutable bool m_waitsForWindow = false, m_waitsForFrame = false; // start-up's holds
     std::vector<std::function<void()>> m_whenComplete;
     std::thread m_thread; // last: started once the rest exists
 };

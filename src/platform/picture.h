@@ -116,6 +116,15 @@ std::vector<std::string> ReadableMimeTypes();
 using OverviewSize = std::function<std::pair<int, int>(int width, int height)>;
 bool PreloadPicture(const std::string& path, OverviewSize overviewSize = {});
 
+// The program's start-up, which a picture still decoding beside it gives
+// way to: a large JPEG's whole decode waits to start until the window is
+// built (or its overview's copy is made), and pauses after the first
+// frame's rows until that frame is on the screen. Called by main before
+// the preload, then by the window; without it nothing waits for them.
+void StartupBegins();
+void StartupWindowBuilt();
+void StartupFirstFrameShown();
+
 // Waits for a load running on its loading thread: `finished(wait)` waits up
 // to `wait` and says whether the load is done. Without a waiter the load
 // is simply waited for; the application sets one that shows the load's

@@ -17,6 +17,7 @@
 #include "decode/image_normalize.h"
 #include "decode/library_messages.h"
 #include "decode/owned_fd.h"
+#include "decode/row_fill.h"
 #include "picture/tiled_picture.h"
 
 #include <QColorSpace>
@@ -453,6 +454,21 @@ bool PreloadPicture(const std::string& path, OverviewSize overviewSize)
     std::lock_guard lock(g_loadMutex);
     g_preload = startLoad(path, false, std::move(opened), std::move(overviewSize));
     return longLoad;
+}
+
+void StartupBegins()
+{
+    RowFill::startupBegins();
+}
+
+void StartupWindowBuilt()
+{
+    RowFill::windowBuilt();
+}
+
+void StartupFirstFrameShown()
+{
+    RowFill::firstFrameShown();
 }
 
 std::vector<std::string> ReadableMimeTypes()

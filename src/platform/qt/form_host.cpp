@@ -3,6 +3,7 @@
 #include "application.h"
 #include "widgets.h"
 
+#include "platform/picture.h"
 #include "platform/runtime_error.h"
 
 namespace korvane {
@@ -58,6 +59,7 @@ void FormHost::prepare()
         widget->ensurePolished();
         widget->sizeHint(); // lays out a button's caption: loads its font
     }
+    StartupWindowBuilt();
 }
 
 void FormHost::show()

@@ -2,6 +2,7 @@
 
 #include "window_icon.h"
 
+#include "platform/picture.h"
 #include "platform/runtime_error.h"
 #include "platform/startup_trace.h"
 
@@ -210,7 +211,10 @@ void PanelWidget::paintEvent(QPaintEvent* event)
         first = false;
         markStartup("painted");
         // Runs once this paint's frame has been flushed to the window.
-        QTimer::singleShot(0, [] { markStartup("flushed"); });
+        QTimer::singleShot(0, [] {
+            markStartup("flushed");
+            StartupFirstFrameShown();
+        });
     }
 }
 
