@@ -234,8 +234,11 @@ void TiledPicture::fetchAround(const PixelRect& shown)
     const PixelRect storedShown = storedRect(area);
     const PixelRect wider = storedRect(around);
     std::vector<std::int64_t> keys;
+    // Not those that would wait for a pass: a worker would sit on each,
+    // or read ahead of the pass what the pass is about to read.
     for (const std::int64_t key : tilesOver(wider))
-        if ((tileBounds(m_stored, key) & storedShown).isEmpty())
+        if ((tileBounds(m_stored, key) & storedShown).isEmpty()
+            && !m_source->waitsToRead(int(key % m_stored.columns()), int(key / m_stored.columns())))
             keys.push_back(key);
     const auto distance = [&](std::int64_t key) {
         const long long cx = (key % m_stored.columns()) * m_stored.tileWidth + m_stored.tileWidth / 2 - (storedShown.x + storedShown.width / 2);
