@@ -59,8 +59,8 @@ public:
 
 private:
     void run(const std::function<void(RowFill&)>& work);
-    bool heldBeforeStart() const { return m_waitsForWindow && !m_stop.load(std::memory_order_relaxed); }
     // Under m_mutex.
+    bool heldBeforeStart() const { return m_waitsForWindow && !m_stop.load(std::memory_order_relaxed); }
     void startupGoesOn(bool windowBuilt, bool shown) const;
     void leaveStartup();
 
