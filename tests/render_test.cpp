@@ -375,6 +375,17 @@ TEST(Panel, APaintWaitsForThePictureRowsItNeeds)
     EXPECT_NE(early, exact | 0xFF000000);
 }
 
+// Time for a held decoder to run on, were it not held: as long as a
+// decoder started after it takes to publish all its rows.
+void letAnotherDecoderRun()
+{
+    RowFill other(64, [](RowFill& rows) {
+        for (int y = 1; y <= 64; ++y)
+            rows.publish(y);
+    });
+    other.waitFor(64);
+}
+
 // A decoder held after the first frame's rows waits there until it is
 // released, until rows past them are wanted, or until it is stopped: a
 // wait for the held rows alone does not set it going.
@@ -386,7 +397,7 @@ TEST(Panel, AHeldDecoderGoesOnOnlyWhenReleasedOrWhenLaterRowsAreWanted)
     };
     RowFill released(64, publishEachRow, 16);
     released.waitFor(16);
-    std::this_thread::sleep_for(50ms); // time to run on, were it not held
+    letAnotherDecoderRun();
     EXPECT_EQ(released.rowsReady(), 16);
     released.release();
     EXPECT_TRUE(waitUntil([&] { return released.complete(); }));
@@ -414,12 +425,12 @@ TEST(Panel, DuringStartUpAHeldDecoderWaitsForTheWindowThenForTheFirstFrame)
     };
     RowFill::startupBegins();
     RowFill fill(64, publishEachRow, 16);
-    std::this_thread::sleep_for(50ms); // time to start, were it not held
+    letAnotherDecoderRun();
     EXPECT_FALSE(started) << "started while the window was being built";
     RowFill::windowBuilt();
     EXPECT_TRUE(waitUntil([&] { return fill.rowsReady() == 16; }));
     fill.release();
-    std::this_thread::sleep_for(50ms);
+    letAnotherDecoderRun();
     EXPECT_EQ(fill.rowsReady(), 16) << "went on before the first frame was shown";
     RowFill::firstFrameShown();
     EXPECT_TRUE(waitUntil([&] { return fill.complete(); }));
