@@ -117,13 +117,13 @@ public:
 
     TileLayout layout() const override { return m_layout; }
     bool readsInOrder() const override { return !m_format.interlaced; }
-    bool holdsPasses() const override { return m_format.interlaced; }
     // An interlaced picture's top rows come with its last pass, after half
-    // its data (2 s for a 20000 x 20000 photo): the window shows at once
-    // rather than wait behind a progress window, the overview whole and
-    // coarse after the first pass (a 64th of the data), the detail view
-    // white until the pass reaches its rows (see waitsToRead).
-    bool readsWholeFileFirst() const override { return false; }
+    // its data (2 s for a 20000 x 20000 photo), yet the load does not wait
+    // for them (readsWholeFileFirst is false): the window shows at once,
+    // the overview whole and coarse after the first pass (a 64th of the
+    // data), the detail view white until the pass reaches its rows (see
+    // waitsToRead).
+    bool holdsPasses() const override { return m_format.interlaced; }
     // A checkpoint a slot, and a reader a pass.
     std::size_t keptBytes() const override
     {

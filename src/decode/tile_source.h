@@ -59,14 +59,14 @@ public:
     // needs every pass): each row to `sink`, on the calling thread, until
     // the data ends or `stop` is requested.
     virtual bool holdsPasses() const { return false; }
-    // Whether a tile needs most of the file read first (its passes, or a
+    // Whether a tile needs most of the file read first (a progressive
     // JPEG's scans): the load then waits for the first, behind its
-    // progress window, rather than leave the screen empty meanwhile.
-    virtual bool readsWholeFileFirst() const { return holdsPasses(); }
+    // progress window, so that the first screenful is final when shown.
+    virtual bool readsWholeFileFirst() const { return false; }
     // Whether reading tile (column, row) now would wait for a pass over the
     // file that has not reached it (a JPEG's index of where its rows
-    // begin): a panel draws it white meanwhile rather than keep the window
-    // waiting.
+    // begin, an interlaced PNG's last pass): a panel draws it white
+    // meanwhile rather than keep the window waiting.
     virtual bool waitsToRead(int /*column*/, int /*row*/) const { return false; }
     // The picture is going: reads still running or waiting end as soon as
     // they can, their tiles left as they are (a band far ahead of the

@@ -35,8 +35,8 @@ public:
     // `stride` bytes apart, once they are final.
     virtual void read(const PixelRect& area, std::uint8_t* out, std::size_t stride) = 0;
     // As read(), but pixels that wait for a pass over the whole file to
-    // reach them (a large PNG's, read once from the top) are left white
-    // rather than waited for: false when any were.
+    // reach them (a large PNG's, read once from the top; a JPEG's index)
+    // are left white rather than waited for: false when any were.
     virtual bool readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride)
     {
         read(area, out, stride);

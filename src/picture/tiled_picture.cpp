@@ -167,10 +167,9 @@ bool TiledPicture::readTiles(const PixelRect& area, std::uint8_t* out, std::size
 // read in order, which keeps them for the panel as it reads them.
 std::vector<std::int64_t> TiledPicture::readableNow(const std::vector<std::int64_t>& keys)
 {
-    const int columns = m_stored.columns();
     std::vector<std::int64_t> readable; // without waiting for the source's own pass
     for (const std::int64_t key : keys)
-        if (m_closing || !m_source->waitsToRead(int(key % columns), int(key / columns)))
+        if (m_closing || !sourceWaitsFor(key))
             readable.push_back(key);
     std::vector<std::int64_t> now;
     std::lock_guard lock(m_passMutex);
@@ -238,7 +237,7 @@ void TiledPicture::fetchAround(const PixelRect& shown)
     // or read ahead of the pass what the pass is about to read.
     for (const std::int64_t key : tilesOver(wider))
         if ((tileBounds(m_stored, key) & storedShown).isEmpty()
-            && !m_source->waitsToRead(int(key % m_stored.columns()), int(key / m_stored.columns())))
+            && !sourceWaitsFor(key))
             keys.push_back(key);
     const auto distance = [&](std::int64_t key) {
         const long long cx = (key % m_stored.columns()) * m_stored.tileWidth + m_stored.tileWidth / 2 - (storedShown.x + storedShown.width / 2);
@@ -320,6 +319,12 @@ BlockAverages TiledPicture::averagedBlocks(int block)
     startAveraging(block);
     m_pass.join();
     return averagesSoFar();
+}
+
+bool TiledPicture::sourceWaitsFor(std::int64_t key) const
+{
+    const int columns = m_stored.columns();
+    return m_source->waitsToRead(int(key % columns), int(key / columns));
 }
 
 bool TiledPicture::aheadOfThePass(std::int64_t key) const

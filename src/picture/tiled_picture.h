@@ -47,12 +47,12 @@ public:
     // Tiles of a source read in order that the overview's pass has not
     // reached are left white, and kept from the pass as it reads them: the
     // next call shows them. So are tiles whose source would wait for a
-    // pass of its own (a JPEG's index), read by a later call.
+    // pass of its own (a JPEG's index, an interlaced PNG's last pass), read
+    // by a later call.
     bool readShown(const PixelRect& area, std::uint8_t* out, std::size_t stride) override;
     bool keepsDecodedPixels() const override { return true; }
-    // Its file holds it in passes or scans over the whole picture (an
-    // interlaced PNG, a progressive JPEG): its first rows come only with
-    // the last of them.
+    // Its file holds it in scans over the whole picture (a progressive
+    // JPEG): its first rows come only with the last of them.
     bool readsWholeFileFirst() const { return m_source->readsWholeFileFirst(); }
     // Starts decoding the tiles around `shown` (half of it each way,
     // nearest first), in place of those asked ahead before.
@@ -84,6 +84,7 @@ private:
     std::vector<std::int64_t> tilesOver(const PixelRect& stored) const;
     TilePtr decodeTile(std::int64_t key);
     TilePtr fromThePass(std::int64_t key);
+    bool sourceWaitsFor(std::int64_t key) const; // for a pass of the source's own
     bool aheadOfThePass(std::int64_t key) const; // under m_passMutex
     bool readTiles(const PixelRect& area, std::uint8_t* out, std::size_t stride, bool waitForPasses);
     std::vector<std::int64_t> readableNow(const std::vector<std::int64_t>& keys);

@@ -63,9 +63,9 @@ public:
     // The image stays as it is until the next call; a panel may keep a
     // copy of it.
     // With `waitForPasses` false, a picture read in tiles leaves white,
-    // rather than wait for, the tiles its overview's pass has not reached
-    // yet (a large PNG, read once from the top), and says so: such a part
-    // is not final.
+    // rather than wait for, the tiles a pass over its file has not reached
+    // yet (a large PNG read once from the top, a JPEG's index), and says
+    // so: such a part is not final.
     struct Pixels {
         const QImage& image;
         int originX = 0, originY = 0;

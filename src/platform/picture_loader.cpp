@@ -264,10 +264,9 @@ Picture tiledPicture(DecodedPicture decoded, const std::string& path, const File
         tiles->startAveraging(overviewBlock(tiles->width(), tiles->height(), facts.overviewSides));
         tiles->whenComplete([] { markStartup("overview-complete"); });
         if (tiles->readsWholeFileFirst()) {
-            // Its top rows need half its data or more (the last pass holds
-            // every other row; the last scan refines every block): the load
-            // waits for them, behind the progress window, rather than leave
-            // the screen empty meanwhile.
+            // Its top rows need most of its data (the last scan refines
+            // every block): the load waits for them, behind the progress
+            // window, so that the first screenful is final when shown.
             std::array<std::uint8_t, 3> corner{};
             tiles->read({0, 0, 1, 1}, corner.data(), corner.size());
         }
